@@ -144,20 +144,18 @@ class FormatReader {
 extern template class FormatReader<char>;
 extern template class FormatReader<wchar_t>;
 
-// One argument fetched by ArgList::Next. Integers are widened to 64 bits
-// with their own signedness as passed (an int sign-extends, a wint_t does
-// not); the formatter narrows them again by the conversion's length.
+// One argument fetched by ArgList::Next; only the member of its class is
+// set. Integers are widened to 64 bits with their own signedness as passed
+// (an int sign-extends, a wint_t does not); the formatter narrows them
+// again by the conversion's length.
 struct Argument {
   ArgClass cls = ArgClass::kInt32;
-  union {
-    std::int64_t integer;  // kInt32, kInt64, kIntPtr, kNarrowChar, kWideChar
-    double real;           // kDouble
-    long double long_real; // kLongDouble
-    const void* pointer;   // kPointer, kCountPointer
-    const char* narrow;    // kNarrowString
-    const wchar_t* wide;   // kWideString
-  };
-  Argument() : integer(0) {}
+  std::int64_t integer = 0;       // kInt32, kInt64, kIntPtr, kNarrowChar, kWideChar
+  double real = 0;                // kDouble
+  long double long_real = 0;      // kLongDouble
+  const void* pointer = nullptr;  // kPointer, kCountPointer
+  const char* narrow = nullptr;   // kNarrowString
+  const wchar_t* wide = nullptr;  // kWideString
 };
 
 // A private copy of a variadic argument list, read in order by class. Each
