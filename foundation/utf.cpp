@@ -22,6 +22,20 @@ int TrailingBytes(unsigned char lead) {
 constexpr std::uint32_t kMarkerOffsets[4] = {0x00000000u, 0x00003080u,
                                              0x000E2080u, 0x03C82080u};
 
+// Whether the `available` bytes at `sequence`, the start of a sequence of
+// `length` bytes cut by the end of the input, can still become a legal
+// sequence when more input comes: the missing bytes are taken as the
+// smallest continuation the lead allows.
+bool CanCompleteLegally(const unsigned char* sequence, int available,
+                        int length) {
+  if (length > 4) return false;
+  unsigned char padded[4] = {0x80, 0x80, 0x80, 0x80};
+  for (int i = 0; i < available; ++i) padded[i] = sequence[i];
+  if (available == 1 && padded[0] == 0xE0) padded[1] = 0xA0;
+  if (available == 1 && padded[0] == 0xF0) padded[1] = 0x90;
+  return IsLegalUtf8(padded, length);
+}
+
 bool IsHighSurrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
@@ -102,7 +116,10 @@ UtfResult ConvertUtf8ToUtf16(const char** source, const char* sourceEnd,
   while (s < end) {
     const int trailing = TrailingBytes(*s);
     if (trailing >= end - s) {
-      result = kUtfSourceExhausted;
+      // Only a sequence that more input could complete is merely cut.
+      result = CanCompleteLegally(s, static_cast<int>(end - s), trailing + 1)
+                   ? kUtfSourceExhausted
+                   : kUtfSourceIllegal;
       break;
     }
     if (!IsLegalUtf8(s, trailing + 1)) {

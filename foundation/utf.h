@@ -5,13 +5,14 @@
 // Both converters move the caller's cursors past the last complete unit they
 // converted and return why they stopped:
 //   kUtfDone             the whole source was converted;
-//   kUtfSourceExhausted  the source ends inside a sequence (a high surrogate
-//                        without its partner, a cut UTF-8 sequence); the
-//                        cursor stands before that sequence;
+//   kUtfSourceExhausted  the source ends inside a sequence that more input
+//                        may complete (a high surrogate without its
+//                        partner, a cut UTF-8 sequence whose bytes so far
+//                        are legal); the cursor stands before it;
 //   kUtfTargetExhausted  the next sequence does not fit into the target; the
 //                        cursor stands before it;
-//   kUtfSourceIllegal    the source holds an illegal sequence; the cursor
-//                        stands before it.
+//   kUtfSourceIllegal    the source holds an illegal sequence, cut or not;
+//                        the cursor stands before it.
 // Strict mode refuses unpaired surrogates; lenient mode passes them through
 // as their own values.
 //

@@ -72,6 +72,17 @@ TEST(Utf8ToUtf16Test, DecodesOrRefusesEachSequence) {
       {"cut four after text", "ab\xF0\x9F\x98", false, kUtfSourceExhausted,
        u"ab", 2},
       {"cut lead alone", "a\xC3", true, kUtfSourceExhausted, u"a", 1},
+      {"cut after E0", "\xE0", true, kUtfSourceExhausted, u"", 0},
+      {"cut surrogate, lenient", "\xED\xA0", false, kUtfSourceExhausted, u"",
+       0},
+      // Cut sequences that no further input could make legal are illegal,
+      // not merely cut.
+      {"cut, ascii as second byte", "a\xE2\x41", false, kUtfSourceIllegal,
+       u"a", 1},
+      {"cut over-long", "\xE0\x80", false, kUtfSourceIllegal, u"", 0},
+      {"cut past U+10FFFF", "\xF4\x90", false, kUtfSourceIllegal, u"", 0},
+      {"cut five-byte form", "\xF8\x88", false, kUtfSourceIllegal, u"", 0},
+      {"byte FF at the end", "ab\xFF", false, kUtfSourceIllegal, u"ab", 2},
 
       {"over-long nul", "\xC0\x80", false, kUtfSourceIllegal, u"", 0},
       {"over-long two", "\xC1\xBF", false, kUtfSourceIllegal, u"", 0},
