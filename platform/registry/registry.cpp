@@ -1,6 +1,9 @@
 #include "platform/registry/registry.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -179,7 +182,7 @@ void ClearClass(C* className, DWORD* classSize) {
 }
 
 void ClearTime(FILETIME* time) {
-  (void)time;  // PENDING-FILETIME
+  if (time != nullptr) *time = FILETIME{};
 }
 
 LONG OpenKey(HKEY key, const std::wstring& subKey, REGSAM access, PHKEY result) {

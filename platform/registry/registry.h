@@ -49,9 +49,9 @@
 #pragma once
 
 #include "platform/win32/error.h"
+#include "platform/win32/time.h"
 #include "platform/win32/types.h"
 
-struct FILETIME;
 struct HKEY__;
 using HKEY = HKEY__*;
 using PHKEY = HKEY*;

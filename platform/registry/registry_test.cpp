@@ -228,8 +228,15 @@ TEST_F(RegistryTest, EnumeratesSubKeysAndValuesToTheEnd) {
   EXPECT_EQ(names, (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma-Long-Name"}));
   EXPECT_EQ(RegEnumKeyW(key.get(), 2, name, 15), ERROR_MORE_DATA);
   DWORD size = 16;
-  ASSERT_EQ(RegEnumKeyExW(key.get(), 2, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  wchar_t className[4] = L"cls";
+  DWORD classSize = 4;
+  FILETIME written{7, 7};
+  ASSERT_EQ(RegEnumKeyExW(key.get(), 2, name, &size, nullptr, className, &classSize, &written), ERROR_SUCCESS);
   EXPECT_EQ(size, 15u);
+  EXPECT_EQ(std::wstring(name), L"Gamma-Long-Name");
+  EXPECT_EQ(className[0], L'\0');
+  EXPECT_EQ(classSize, 0u);
+  EXPECT_EQ(written.dwLowDateTime | written.dwHighDateTime, 0u);
   size = 15;
   EXPECT_EQ(RegEnumKeyExW(key.get(), 2, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
 
