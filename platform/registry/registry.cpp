@@ -327,6 +327,17 @@ LONG EnumKeyInto(HKEY key, DWORD index, C* name, DWORD* size) {
 }
 
 template <typename C>
+LONG EnumKeyExInto(HKEY key, DWORD index, C* name, DWORD* size, C* className, DWORD* classSize,
+                   FILETIME* lastWriteTime) {
+  const LONG rc = EnumKeyInto(key, index, name, size);
+  if (rc == ERROR_SUCCESS) {
+    ClearClass(className, classSize);
+    ClearTime(lastWriteTime);
+  }
+  return rc;
+}
+
+template <typename C>
 LONG EnumValueInto(HKEY key, DWORD index, C* name, DWORD* nameSize, DWORD* type, BYTE* data,
                    DWORD* dataSize) {
   if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
@@ -473,22 +484,12 @@ LONG RegEnumKeyW(HKEY key, DWORD index, wchar_t* name, DWORD size) {
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* size, DWORD*, char* className,
                    DWORD* classSize, FILETIME* lastWriteTime) {
-  const LONG rc = EnumKeyInto(key, index, name, size);
-  if (rc == ERROR_SUCCESS) {
-    ClearClass(className, classSize);
-    ClearTime(lastWriteTime);
-  }
-  return rc;
+  return EnumKeyExInto(key, index, name, size, className, classSize, lastWriteTime);
 }
 
 LONG RegEnumKeyExW(HKEY key, DWORD index, wchar_t* name, DWORD* size, DWORD*, wchar_t* className,
                    DWORD* classSize, FILETIME* lastWriteTime) {
-  const LONG rc = EnumKeyInto(key, index, name, size);
-  if (rc == ERROR_SUCCESS) {
-    ClearClass(className, classSize);
-    ClearTime(lastWriteTime);
-  }
-  return rc;
+  return EnumKeyExInto(key, index, name, size, className, classSize, lastWriteTime);
 }
 
 LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*, DWORD* type,
