@@ -14,7 +14,7 @@
 // and is never overwritten.
 //
 // Consistency. A key handle holds a path, not a copy: every call reads the
-// root's current file (parsed again only when the file changed since the last
+// root's current file (parsed again only when its text changed since the last
 // read), so a change made by another process is seen by the next call. A
 // call on a handle whose key has been deleted fails with ERROR_KEY_DELETED.
 // Every write takes an exclusive lock (flock on "<file>.lock" beside the

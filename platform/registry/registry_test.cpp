@@ -347,6 +347,9 @@ TEST_F(RegistryTest, AnOpenKeySeesTheFileAsEditedBehindItsBack) {
   EXPECT_EQ(QueryText(key, L"Name"), L"before");
   registry_.WriteRoot("HKCU", "[HKEY_CURRENT_USER\\Software\\Vendor]\n\"Name\"=\"after, longer\"\n");
   EXPECT_EQ(QueryText(key, L"Name"), L"after, longer");
+  // Rewritten in place at once with text of the same size.
+  registry_.WriteRoot("HKCU", "[HKEY_CURRENT_USER\\Software\\Vendor]\n\"Name\"=\"AFTER, LONGER\"\n");
+  EXPECT_EQ(QueryText(key, L"Name"), L"AFTER, LONGER");
   registry_.WriteRoot("HKCU", "[HKEY_CURRENT_USER\\Software]\n");
   EXPECT_EQ(RegQueryValueExW(key, L"Name", nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
   RegCloseKey(key);
