@@ -370,7 +370,8 @@ TEST_F(RegistryTest, ADamagedFileIsReportedAndNeverOverwritten) {
 
 TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
   morvale::testing::ScopedRegistryDirectory scoped;
-  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  const char* home = std::getenv("HOME");
+  const std::string previousHome = home != nullptr ? home : "";
   unsetenv("MORVALE_REGISTRY_DIR");
   unsetenv("HOME");
   HKEY key = nullptr;
@@ -381,7 +382,11 @@ TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
   RegCloseKey(key);
   EXPECT_NE(scoped.ReadFile(".morvale/registry/HKLM.reg").find("[HKEY_LOCAL_MACHINE\\Software]"),
             std::string::npos);
-  if (!home.empty()) setenv("HOME", home.c_str(), 1);
+  if (home != nullptr) {
+    setenv("HOME", previousHome.c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
 }
 
 // Two processes, each with two threads, write values into one key at once:
