@@ -116,7 +116,8 @@ LONG RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* reserved, DWORD* typ
 
 // Stores a value of any type; `size` bytes of `data` are kept as given (the
 // caller includes the terminator of a text). A wide text value whose size is
-// not a whole number of characters fails with ERROR_INVALID_PARAMETER.
+// not a whole number of characters, or that holds a character beyond
+// U+10FFFF, fails with ERROR_INVALID_PARAMETER.
 LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD size);
 LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD reserved, DWORD type, const BYTE* data,
