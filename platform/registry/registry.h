@@ -43,9 +43,9 @@
 // returned empty or zero.
 //
 // Thread safety: every call may be made from any thread and from several
-// processes at once. One handle may be used by several threads; closing it
-// while another thread uses it is the caller's error (caught as
-// ERROR_INVALID_HANDLE when the close came first).
+// processes at once. One handle may be used by several threads; a call that
+// races with the handle's close either completes or fails with
+// ERROR_INVALID_HANDLE, as does any call on a closed or unknown handle.
 #pragma once
 
 #include "platform/win32/error.h"
