@@ -92,11 +92,13 @@ bool IntegerClass(Length length, ArgClass* cls) {
 }
 
 // Whether a c/C/s/S conversion takes the wide form: an explicit h or l/w
-// decides; without one, lower case takes the format's width and upper case
-// the other.
+// decides; otherwise lower case takes the format's width and upper case the
+// other.
 bool TakesWide(Length length, bool upper, bool wide_format, bool* wide) {
   switch (length) {
     case Length::kNone:
+    case Length::kI32:  // integer sizes mean nothing to text
+    case Length::kI64:
       *wide = upper != wide_format;
       return true;
     case Length::kH:
@@ -130,15 +132,22 @@ bool Classify(Conversion* c, bool wide_format) {
     case 'G':
     case 'a':
     case 'A':
-      if (c->length == Length::kNone || c->length == Length::kL) {
-        c->arg = ArgClass::kDouble;
-        return true;
+      // Integer sizes mean nothing to a double and are ignored.
+      switch (c->length) {
+        case Length::kNone:
+        case Length::kH:
+        case Length::kL:
+        case Length::kLL:
+        case Length::kI32:
+        case Length::kI64:
+          c->arg = ArgClass::kDouble;
+          return true;
+        case Length::kLongDouble:
+          c->arg = ArgClass::kLongDouble;
+          return true;
+        default:
+          return false;
       }
-      if (c->length == Length::kLongDouble) {
-        c->arg = ArgClass::kLongDouble;
-        return true;
-      }
-      return false;
     case 'c':
     case 'C':
     case 's':

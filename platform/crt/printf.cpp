@@ -175,22 +175,39 @@ void PutInteger(Output<Char>& out, Spec s, const Conversion& c, const Argument& 
     magnitude = reinterpret_cast<std::uintptr_t>(a.pointer);
   } else if (is_signed) {
     switch (c.length) {
-      case Length::kHH: value = static_cast<std::int8_t>(bits); break;
-      case Length::kH: value = static_cast<std::int16_t>(bits); break;
+      case Length::kHH:
+        value = static_cast<std::int8_t>(bits);
+        break;
+      case Length::kH:
+        value = static_cast<std::int16_t>(bits);
+        break;
       case Length::kNone:
       case Length::kL:
-      case Length::kI32: value = static_cast<std::int32_t>(bits); break;
-      default: value = static_cast<std::int64_t>(bits); break;
+      case Length::kI32:
+        value = static_cast<std::int32_t>(bits);
+        break;
+      default:
+        value = static_cast<std::int64_t>(bits);
+        break;
     }
-    magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    magnitude =
+        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
   } else {
     switch (c.length) {
-      case Length::kHH: magnitude = static_cast<std::uint8_t>(bits); break;
-      case Length::kH: magnitude = static_cast<std::uint16_t>(bits); break;
+      case Length::kHH:
+        magnitude = static_cast<std::uint8_t>(bits);
+        break;
+      case Length::kH:
+        magnitude = static_cast<std::uint16_t>(bits);
+        break;
       case Length::kNone:
       case Length::kL:
-      case Length::kI32: magnitude = static_cast<std::uint32_t>(bits); break;
-      default: magnitude = bits; break;
+      case Length::kI32:
+        magnitude = static_cast<std::uint32_t>(bits);
+        break;
+      default:
+        magnitude = bits;
+        break;
     }
   }
 
@@ -198,7 +215,8 @@ void PutInteger(Output<Char>& out, Spec s, const Conversion& c, const Argument& 
   const char* digit_chars = letter == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[24];
   std::size_t nd = 0;
-  for (std::uint64_t m = magnitude; m != 0; m /= base) digits[sizeof digits - ++nd] = digit_chars[m % base];
+  for (std::uint64_t m = magnitude; m != 0; m /= base)
+    digits[sizeof digits - ++nd] = digit_chars[m % base];
 
   std::size_t min_digits = s.precision < 0 ? 1 : static_cast<std::size_t>(s.precision);
   std::size_t zeros = min_digits > nd ? min_digits - nd : 0;
@@ -240,8 +258,9 @@ bool PutFloat(Output<Char>& out, const Spec& s, const Conversion& c, const Argum
   spec[k] = 0;
 
   auto print = [&](char* into, std::size_t size) {
-    return c.arg == ArgClass::kLongDouble ? std::snprintf(into, size, spec, s.precision, a.long_real)
-                                          : std::snprintf(into, size, spec, s.precision, a.real);
+    return c.arg == ArgClass::kLongDouble
+               ? std::snprintf(into, size, spec, s.precision, a.long_real)
+               : std::snprintf(into, size, spec, s.precision, a.real);
   };
   char small[128];
   const char* text = small;
