@@ -31,7 +31,7 @@ namespace morvale::testing {
 // MORVALE_ADO_PROVIDERS value that serves the SQL Server providers with the
 // "PostgreSQL Unicode" driver.
 inline constexpr const char kPostgresProviderOverride[] =
-    "SQLOLEDB,SQLNCLI,SQLNCLI10:PostgreSQL Unicode:CommLog=0";
+    "SQLOLEDB,SQLNCLI,SQLNCLI10:PostgreSQL Unicode:CommLog=0;FetchRefcursors=1";
 
 class TestDatabase {
  public:
