@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -86,8 +87,14 @@ bool ByteBuffer::ReadByte(char* out) { return Read(out, 1) == 1; }
 int ByteBuffer::Write(const void* data, int len) {
   if (data == nullptr || len <= 0) return 0;
   const std::uint64_t end = std::uint64_t{position_} + static_cast<unsigned>(len);
+  // The bytes may come from this buffer's own block, which growth replaces.
+  const auto* src = static_cast<const std::uint8_t*>(data);
+  const bool own = data_ != nullptr && std::less_equal<>()(data_, src) &&
+                   std::less<>()(src, data_ + capacity_);
+  const std::size_t offset = own ? static_cast<std::size_t>(src - data_) : 0;
   if (end > kMaxCapacity || !Reserve(static_cast<unsigned>(end))) return 0;
-  std::memcpy(data_ + position_, data, static_cast<unsigned>(len));
+  if (own) src = data_ + offset;
+  std::memmove(data_ + position_, src, static_cast<unsigned>(len));
   position_ = static_cast<unsigned>(end);
   size_ = std::max(size_, position_);
   modified_ = true;

@@ -148,6 +148,23 @@ TEST(ByteBufferTest, WritesOverwriteAtThePositionAndExtendTheSize) {
   EXPECT_EQ(b.GetSize(), 11u);
 }
 
+TEST(ByteBufferTest, WritesItsOwnBytesAcrossGrowth) {
+  const std::vector<std::uint8_t> data = Pattern(1500);
+  ByteBuffer b(data.data(), 1500);
+  ASSERT_TRUE(b.Seek(2, 0));
+  // Growth replaces the block the bytes are read from.
+  ASSERT_EQ(b.Write(b.GetData(), 1500), 1500);
+  std::vector<std::uint8_t> twice = data;
+  twice.insert(twice.end(), data.begin(), data.end());
+  EXPECT_EQ(Bytes(b), twice);
+
+  // Overlapping ranges within the block.
+  ByteBuffer shift("abcdef", 6);
+  ASSERT_TRUE(shift.Seek(0, 1));
+  ASSERT_EQ(shift.Write(shift.GetData(), 4), 4);
+  EXPECT_TRUE(shift.IsEqual("aabcdf", 6));
+}
+
 TEST(ByteBufferTest, LargeWritesKeepEveryByte) {
   const std::vector<std::uint8_t> data = Pattern(5000);
   ByteBuffer b;
