@@ -109,6 +109,7 @@ bool FormattedStream::ReadVarInt(int* value) {
     if (acc > 0xFFFFFFFF) return false;
     if ((byte & 0x80) == 0) break;
   }
+  // A value with bit 31 set (bit 24 before the last group) is refused too.
   if (acc > static_cast<std::uint64_t>(kMaxVarInt)) return false;
   *value = static_cast<int>(acc);
   return true;
