@@ -29,6 +29,8 @@ using SIZE_T = std::size_t;
 using HRESULT = std::int32_t;
 using WCHAR = wchar_t;
 using HANDLE = void*;
+// An OLE Automation date: days since 1899-12-30, the fraction the time of day.
+using DATE = double;
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
