@@ -47,7 +47,6 @@ struct SAFEARRAY;
 using VARTYPE = WORD;
 using VARIANT_BOOL = std::int16_t;
 using SCODE = LONG;
-using DATE = double;
 
 inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
