@@ -216,7 +216,11 @@ class _variant_t : public VARIANT {
   // Same tag and same value (texts by content, DECIMALs by value bits,
   // objects by address, arrays by address).
   bool operator==(const VARIANT& other) const;
+  bool operator==(const _variant_t& other) const {
+    return *this == static_cast<const VARIANT&>(other);
+  }
   bool operator!=(const VARIANT& other) const { return !(*this == other); }
+  bool operator!=(const _variant_t& other) const { return !(*this == other); }
 
   void Clear();
   // Converts in place (from `source` when given); throws `_com_error`.
