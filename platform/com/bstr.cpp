@@ -248,7 +248,7 @@ _bstr_t::operator const char*() const {
 
 _bstr_t::operator char*() const { return const_cast<char*>(static_cast<const char*>(*this)); }
 
-bool _bstr_t::operator!() const noexcept { return length() == 0; }
+bool _bstr_t::operator!() const noexcept { return GetBSTR() == nullptr; }
 
 namespace {
 

@@ -76,7 +76,7 @@ class _bstr_t {
   operator const char*() const;
   operator char*() const;
 
-  // True when the text is null or empty.
+  // True when no text is held (null); an empty text is a text.
   bool operator!() const noexcept;
   // Code-point order; a null text equals the empty text.
   friend bool operator==(const _bstr_t& a, const _bstr_t& b) noexcept;

@@ -78,7 +78,7 @@ TEST_F(BstrClass, NullTextStaysNull) {
   EXPECT_TRUE(fromNull == _bstr_t(L""));
   const _bstr_t empty(L"");
   ASSERT_NE(static_cast<const wchar_t*>(empty), nullptr);
-  EXPECT_TRUE(!empty);
+  EXPECT_FALSE(!empty);
 }
 
 TEST_F(BstrClass, CopiesShareOneTextUntilOneIsReplaced) {
