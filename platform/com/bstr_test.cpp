@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/com/com_error.h"
 #include "platform/win32/codepage.h"
@@ -163,6 +165,19 @@ TEST_F(BstrClass, NarrowFormFollowsAReplacedText) {
   text.Assign(replacement);
   SysFreeString(replacement);
   EXPECT_STREQ(static_cast<const char*>(text), "x");
+}
+
+TEST_F(BstrClass, CopiesOnSeveralThreadsShareTheNarrowForm) {
+  SetAnsiCodePageForTesting(CP_UTF8);
+  const _bstr_t original(L"gr\u00FC\u00DFe");
+  std::vector<const char*> seen(8);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    threads.emplace_back([&seen, i, copy = original] { seen[i] = copy; });
+  }
+  for (auto& t : threads) t.join();
+  for (const char* narrow : seen) EXPECT_EQ(narrow, seen[0]);
+  EXPECT_STREQ(seen[0], "gr\xC3\xBC\xC3\x9F" "e");
 }
 
 }  // namespace
