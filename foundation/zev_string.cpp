@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <utility>
 
 #include "foundation/cp1252.h"
 #include "foundation/utf.h"

@@ -15,8 +15,9 @@
 // conversion results) is wiped first.
 //
 // Failures never throw: they leave no text, an empty text or a negative
-// Format result, as each operation says. Texts of 0x3FFFFFFF characters or
-// more (terminator included) are not converted.
+// Format result, as each operation says. A text may not reach 0x3FFFFFFF
+// characters with its terminator: longer ones are refused like a failed
+// conversion.
 //
 // Thread safety: a string belongs to one thread at a time; even GetNarrow
 // fills a cache, so two threads may not read one string at once.

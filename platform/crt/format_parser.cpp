@@ -19,47 +19,29 @@ bool ReadNumber(const Char*& p, int* value) {
 
 template <typename Char>
 Length ReadLength(const Char*& p) {
+  auto take = [&p](int n, Length length) {
+    p += n;
+    return length;
+  };
   switch (*p) {
     case 'h':
-      if (p[1] == 'h') {
-        p += 2;
-        return Length::kHH;
-      }
-      ++p;
-      return Length::kH;
+      return p[1] == 'h' ? take(2, Length::kHH) : take(1, Length::kH);
     case 'l':
-      if (p[1] == 'l') {
-        p += 2;
-        return Length::kLL;
-      }
-      ++p;
-      return Length::kL;
+      return p[1] == 'l' ? take(2, Length::kLL) : take(1, Length::kL);
     case 'L':
-      ++p;
-      return Length::kLongDouble;
+      return take(1, Length::kLongDouble);
     case 'w':
-      ++p;
-      return Length::kW;
+      return take(1, Length::kW);
     case 'I':
-      if (p[1] == '6' && p[2] == '4') {
-        p += 3;
-        return Length::kI64;
-      }
-      if (p[1] == '3' && p[2] == '2') {
-        p += 3;
-        return Length::kI32;
-      }
-      ++p;
-      return Length::kI;
+      if (p[1] == '6' && p[2] == '4') return take(3, Length::kI64);
+      if (p[1] == '3' && p[2] == '2') return take(3, Length::kI32);
+      return take(1, Length::kI);
     case 'j':
-      ++p;
-      return Length::kJ;
+      return take(1, Length::kJ);
     case 'z':
-      ++p;
-      return Length::kZ;
+      return take(1, Length::kZ);
     case 't':
-      ++p;
-      return Length::kT;
+      return take(1, Length::kT);
     default:
       return Length::kNone;
   }
@@ -92,11 +74,13 @@ bool IntegerClass(Length length, ArgClass* cls) {
 }
 
 // Whether a c/C/s/S conversion takes the wide form: an explicit h or l/w
-// decides; without one, lower case takes the format's width and upper case
-// the other.
+// decides; otherwise lower case takes the format's width and upper case the
+// other.
 bool TakesWide(Length length, bool upper, bool wide_format, bool* wide) {
   switch (length) {
     case Length::kNone:
+    case Length::kI32:  // integer sizes mean nothing to text
+    case Length::kI64:
       *wide = upper != wide_format;
       return true;
     case Length::kH:
@@ -130,15 +114,22 @@ bool Classify(Conversion* c, bool wide_format) {
     case 'G':
     case 'a':
     case 'A':
-      if (c->length == Length::kNone || c->length == Length::kL) {
-        c->arg = ArgClass::kDouble;
-        return true;
+      // Integer sizes mean nothing to a double and are ignored.
+      switch (c->length) {
+        case Length::kNone:
+        case Length::kH:
+        case Length::kL:
+        case Length::kLL:
+        case Length::kI32:
+        case Length::kI64:
+          c->arg = ArgClass::kDouble;
+          return true;
+        case Length::kLongDouble:
+          c->arg = ArgClass::kLongDouble;
+          return true;
+        default:
+          return false;
       }
-      if (c->length == Length::kLongDouble) {
-        c->arg = ArgClass::kLongDouble;
-        return true;
-      }
-      return false;
     case 'c':
     case 'C':
     case 's':

@@ -21,8 +21,10 @@
 //   letter     d i o u x X   integers; hh, h, none, l and I32 take a 32-bit
 //                            int, ll, I64 and j a 64-bit one, I, z and t a
 //                            pointer-sized one
-//              e E f F g G a A   double (none, l) or long double (L)
-//              c C s S       characters and text (below)
+//              e E f F g G a A   long double with L; double with none, or
+//                            with h, l, ll, I32 or I64, which are ignored
+//              c C s S       characters and text (below); I32 and I64 are
+//                            ignored
 //              p             pointer, printed as hexadecimal digits
 //              n             int*; the formatter refuses it (see printf.h)
 //
@@ -82,17 +84,17 @@ enum class Length : std::uint8_t {
 
 // One conversion of a format, as written.
 struct Conversion {
-  bool left = false;        // '-'
-  bool plus = false;        // '+'
-  bool space = false;       // ' '
-  bool alternate = false;   // '#'
-  bool zero = false;        // '0'
+  bool left = false;                // '-'
+  bool plus = false;                // '+'
+  bool space = false;               // ' '
+  bool alternate = false;           // '#'
+  bool zero = false;                // '0'
   bool width_from_arg = false;      // '*': an int argument comes first
   bool precision_from_arg = false;  // '*': an int argument comes next
-  int width = 0;            // digits written; 0 when none
-  int precision = -1;       // digits written; -1 when none
+  int width = 0;                    // digits written; 0 when none
+  int precision = -1;               // digits written; -1 when none
   Length length = Length::kNone;
-  char letter = 0;          // the conversion letter, e.g. 'd', 'S'
+  char letter = 0;  // the conversion letter, e.g. 'd', 'S'
   ArgClass arg = ArgClass::kInt32;
 
   // The number of arguments the conversion takes: its '*' ints and value.

@@ -35,10 +35,10 @@ std::vector<ArgClass> Classes(const Char* fmt, bool* ok) {
 
 TEST(FormatReaderTest, ArgumentClassesInBothWidths) {
   constexpr ArgClass I32 = ArgClass::kInt32, I64 = ArgClass::kInt64, IPtr = ArgClass::kIntPtr,
-                     Dbl = ArgClass::kDouble, LDbl = ArgClass::kLongDouble, Ptr = ArgClass::kPointer,
-                     NStr = ArgClass::kNarrowString, WStr = ArgClass::kWideString,
-                     NChr = ArgClass::kNarrowChar, WChr = ArgClass::kWideChar,
-                     Cnt = ArgClass::kCountPointer;
+                     Dbl = ArgClass::kDouble, LDbl = ArgClass::kLongDouble,
+                     Ptr = ArgClass::kPointer, NStr = ArgClass::kNarrowString,
+                     WStr = ArgClass::kWideString, NChr = ArgClass::kNarrowChar,
+                     WChr = ArgClass::kWideChar, Cnt = ArgClass::kCountPointer;
   struct Row {
     const char* fmt;
     std::vector<ArgClass> narrow;  // in a narrow format
@@ -50,15 +50,18 @@ TEST(FormatReaderTest, ArgumentClassesInBothWidths) {
       {"%hhd %hd %ld %08lX %I32u", {I32, I32, I32, I32, I32}, {I32, I32, I32, I32, I32}},
       {"%I64d %I64x %lld %jd", {I64, I64, I64, I64}, {I64, I64, I64, I64}},
       {"%Id %Iu %zu %td", {IPtr, IPtr, IPtr, IPtr}, {IPtr, IPtr, IPtr, IPtr}},
-      {"%f %e %E %g %G %a %A %F %lf", {Dbl, Dbl, Dbl, Dbl, Dbl, Dbl, Dbl, Dbl, Dbl},
+      {"%f %e %E %g %G %a %A %F %lf",
+       {Dbl, Dbl, Dbl, Dbl, Dbl, Dbl, Dbl, Dbl, Dbl},
        {Dbl, Dbl, Dbl, Dbl, Dbl, Dbl, Dbl, Dbl, Dbl}},
-      {"%Lf %Lg", {LDbl, LDbl}, {LDbl, LDbl}},
+      {"%Lf %Lg %hf %I64e %llg", {LDbl, LDbl, Dbl, Dbl, Dbl}, {LDbl, LDbl, Dbl, Dbl, Dbl}},
       {"%p %n", {Ptr, Cnt}, {Ptr, Cnt}},
       {"%s %S", {NStr, WStr}, {WStr, NStr}},
       {"%hs %hS %ls %lS %ws", {NStr, NStr, WStr, WStr, WStr}, {NStr, NStr, WStr, WStr, WStr}},
-      {"%c %C", {NChr, WChr}, {WChr, NChr}},
+      {"%c %C %I64s %I64S", {NChr, WChr, NStr, WStr}, {WChr, NChr, WStr, NStr}},
       {"%hc %hC %lc %lC %wc", {NChr, NChr, WChr, WChr, WChr}, {NChr, NChr, WChr, WChr, WChr}},
-      {"%*d %.*s %-*.*I64x", {I32, I32, I32, NStr, I32, I32, I64}, {I32, I32, I32, WStr, I32, I32, I64}},
+      {"%*d %.*s %-*.*I64x",
+       {I32, I32, I32, NStr, I32, I32, I64},
+       {I32, I32, I32, WStr, I32, I32, I64}},
       {"100%% %5.2f%%", {Dbl}, {Dbl}},
   };
   for (const Row& row : rows) {
@@ -78,10 +81,15 @@ TEST(FormatReaderTest, InvalidFormatsStopAtTheirPercent) {
     std::size_t offset;  // of the bad conversion's '%'
   };
   const Row rows[] = {
-      {"ab%", 2},         {"ab%y", 2},      {"%d%5%", 2},    {"%hf", 0},   {"%I64f", 0},
-      {"%Lx", 0},         {"%wd", 0},       {"%lp", 0},      {"%hn", 0},   {"%hhs", 0},
-      {"%I6d", 0},        {"%I64", 0},      {"%ll", 0},      {"%-", 0},    {"%.*", 0},
-      {"%2147483648d", 0}, {"%.2147483648f", 0}, {"%d %2147483647d %99999999999s", 16},
+      {"ab%", 2},           {"ab%y", 2},
+      {"%d%5%", 2},         {"%hhf", 0},
+      {"%zf", 0},           {"%Lx", 0},
+      {"%wd", 0},           {"%lp", 0},
+      {"%hn", 0},           {"%hhs", 0},
+      {"%I6d", 0},          {"%I64", 0},
+      {"%ll", 0},           {"%-", 0},
+      {"%.*", 0},           {"%2147483648d", 0},
+      {"%.2147483648f", 0}, {"%d %2147483647d %99999999999s", 16},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fmt);
@@ -167,8 +175,8 @@ std::vector<crt::Argument> ReadArguments(const char* fmt, ...) {
 
 TEST(ArgListTest, FetchesEachClassWithItsWidthAndSignedness) {
   int target = 0;
-  auto a = ReadArguments("%*d %I64d %Iu %lc %c %f %Lf %p %hs %ls %n", -3, INT32_MIN, INT64_MIN, SIZE_MAX,
-                         L'\x10FFFF', 'x', 0.25, 0.5L, &target, "n", L"w", &target);
+  auto a = ReadArguments("%*d %I64d %Iu %lc %c %f %Lf %p %hs %ls %n", -3, INT32_MIN, INT64_MIN,
+                         SIZE_MAX, L'\x10FFFF', 'x', 0.25, 0.5L, &target, "n", L"w", &target);
   ASSERT_EQ(a.size(), 12u);
   EXPECT_EQ(a[0].integer, -3);
   EXPECT_EQ(a[1].integer, INT32_MIN);

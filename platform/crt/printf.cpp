@@ -161,44 +161,52 @@ bool PutChar(Output<Char>& out, const Spec& s, const Conversion& c, const Argume
   return true;
 }
 
+unsigned IntegerBits(Length length) {
+  switch (length) {
+    case Length::kHH:
+      return 8;
+    case Length::kH:
+      return 16;
+    case Length::kNone:
+    case Length::kL:
+    case Length::kI32:
+      return 32;
+    case Length::kI:
+    case Length::kZ:
+    case Length::kT:
+      return 8 * sizeof(std::intptr_t);
+    default:
+      return 64;
+  }
+}
+
 // Integers, and %p as a pointer-sized %X with a digit for every nibble.
 template <typename Char>
 void PutInteger(Output<Char>& out, Spec s, const Conversion& c, const Argument& a) {
   char letter = c.letter;
   bool is_signed = letter == 'd' || letter == 'i';
-  std::uint64_t bits = static_cast<std::uint64_t>(a.integer);
-  std::int64_t value = 0;
+  bool negative = false;
   std::uint64_t magnitude = 0;
   if (c.arg == ArgClass::kPointer) {
     letter = 'X';
     s.precision = static_cast<int>(2 * sizeof(void*));
     magnitude = reinterpret_cast<std::uintptr_t>(a.pointer);
-  } else if (is_signed) {
-    switch (c.length) {
-      case Length::kHH: value = static_cast<std::int8_t>(bits); break;
-      case Length::kH: value = static_cast<std::int16_t>(bits); break;
-      case Length::kNone:
-      case Length::kL:
-      case Length::kI32: value = static_cast<std::int32_t>(bits); break;
-      default: value = static_cast<std::int64_t>(bits); break;
-    }
-    magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
   } else {
-    switch (c.length) {
-      case Length::kHH: magnitude = static_cast<std::uint8_t>(bits); break;
-      case Length::kH: magnitude = static_cast<std::uint16_t>(bits); break;
-      case Length::kNone:
-      case Length::kL:
-      case Length::kI32: magnitude = static_cast<std::uint32_t>(bits); break;
-      default: magnitude = bits; break;
-    }
+    // The value as the length says it was passed: hh and h narrow the int
+    // that carried it, l stays 32 bits.
+    unsigned size = IntegerBits(c.length);
+    std::uint64_t mask = size == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << size) - 1;
+    std::uint64_t bits = static_cast<std::uint64_t>(a.integer) & mask;
+    negative = is_signed && ((bits >> (size - 1)) & 1) != 0;
+    magnitude = negative ? (0 - bits) & mask : bits;
   }
 
   unsigned base = letter == 'o' ? 8 : (letter == 'x' || letter == 'X') ? 16 : 10;
   const char* digit_chars = letter == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[24];
   std::size_t nd = 0;
-  for (std::uint64_t m = magnitude; m != 0; m /= base) digits[sizeof digits - ++nd] = digit_chars[m % base];
+  for (std::uint64_t m = magnitude; m != 0; m /= base)
+    digits[sizeof digits - ++nd] = digit_chars[m % base];
 
   std::size_t min_digits = s.precision < 0 ? 1 : static_cast<std::size_t>(s.precision);
   std::size_t zeros = min_digits > nd ? min_digits - nd : 0;
@@ -207,7 +215,7 @@ void PutInteger(Output<Char>& out, Spec s, const Conversion& c, const Argument& 
   char prefix[2];
   std::size_t prefix_len = 0;
   if (is_signed) {
-    if (value < 0) {
+    if (negative) {
       prefix[prefix_len++] = '-';
     } else if (c.plus) {
       prefix[prefix_len++] = '+';
@@ -240,8 +248,9 @@ bool PutFloat(Output<Char>& out, const Spec& s, const Conversion& c, const Argum
   spec[k] = 0;
 
   auto print = [&](char* into, std::size_t size) {
-    return c.arg == ArgClass::kLongDouble ? std::snprintf(into, size, spec, s.precision, a.long_real)
-                                          : std::snprintf(into, size, spec, s.precision, a.real);
+    return c.arg == ArgClass::kLongDouble
+               ? std::snprintf(into, size, spec, s.precision, a.long_real)
+               : std::snprintf(into, size, spec, s.precision, a.real);
   };
   char small[128];
   const char* text = small;
