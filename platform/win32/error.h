@@ -26,6 +26,7 @@ inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 inline constexpr DWORD ERROR_BAD_PATHNAME = 161;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+inline constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD WAIT_TIMEOUT = 258;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
