@@ -24,6 +24,14 @@ HandleTable& Table() {
 
 std::atomic<WaitTimeoutHook> waitTimeoutHook{nullptr};
 
+// With the table lock held: the entry of `handle`, or end() with
+// ERROR_INVALID_HANDLE as the last error.
+auto FindEntry(HandleTable& table, HANDLE handle) {
+  const auto found = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
+  if (found == table.objects.end()) SetLastError(ERROR_INVALID_HANDLE);
+  return found;
+}
+
 }  // namespace
 
 std::mutex& KernelLock() {
@@ -43,12 +51,8 @@ HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
 std::shared_ptr<KernelObject> LookUpHandle(HANDLE handle) {
   HandleTable& table = Table();
   std::lock_guard guard(table.lock);
-  const auto found = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
-  if (found == table.objects.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  return found->second;
+  const auto found = FindEntry(table, handle);
+  return found == table.objects.end() ? nullptr : found->second;
 }
 
 }  // namespace win32_internal
@@ -59,11 +63,8 @@ BOOL CloseHandle(HANDLE handle) {
   std::shared_ptr<KernelObject> closed;  // released after the table lock
   HandleTable& table = Table();
   std::lock_guard guard(table.lock);
-  const auto found = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
-  if (found == table.objects.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  const auto found = FindEntry(table, handle);
+  if (found == table.objects.end()) return FALSE;
   closed = std::move(found->second);
   table.objects.erase(found);
   return TRUE;

@@ -170,13 +170,23 @@ TEST(WaitTest, HandlesThatAreNotOpenFail) {
   EXPECT_TRUE(CloseHandle(semaphore));
 }
 
+std::atomic<bool> waitBegun{false};
+
 TEST(WaitTest, CloseDuringAWaitLetsTheWaitGoOn) {
   HANDLE semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+  waitBegun = false;
+  // The time-out hook runs once the wait holds the object: a sure sign for
+  // closing the handle under it.
+  SetWaitTimeoutHookForTesting([](DWORD ms) {
+    waitBegun = true;
+    return ms;
+  });
   std::atomic<DWORD> result{WAIT_FAILED};
-  std::thread waiter([&] { result = WaitForSingleObject(semaphore, 100); });
-  Sleep(20);
+  std::thread waiter([&] { result = WaitForSingleObject(semaphore, 200); });
+  while (!waitBegun) Sleep(1);
   EXPECT_TRUE(CloseHandle(semaphore));
   waiter.join();
+  SetWaitTimeoutHookForTesting(nullptr);
   EXPECT_EQ(result.load(), WAIT_TIMEOUT);
 }
 
@@ -187,13 +197,15 @@ TEST(MutexTest, OwnerRecursesOthersWaitAndCannotRelease) {
   std::atomic<DWORD> otherWait{WAIT_FAILED};
   std::atomic<BOOL> otherRelease{TRUE};
   std::atomic<DWORD> otherError{ERROR_SUCCESS};
+  std::atomic<bool> released{false};
   std::thread other([&] {
     otherRelease = ReleaseMutex(mutex);
     otherError = GetLastError();
+    released = true;
     otherWait = WaitForSingleObject(mutex, 5000);
     ReleaseMutex(mutex);
   });
-  Sleep(30);
+  while (!released) Sleep(1);
   EXPECT_FALSE(otherRelease.load());
   EXPECT_EQ(otherError.load(), ERROR_NOT_OWNER);
   EXPECT_TRUE(ReleaseMutex(mutex));
