@@ -7,6 +7,7 @@
 
 #include "db/provider_list.h"
 #include "db/tsql.h"
+#include "foundation/reg_encryption.h"
 #include "foundation/registry.h"
 #include "foundation/secure_wipe.h"
 #include "platform/crt/printf.h"
@@ -76,6 +77,46 @@ void ReadString(Registry& key, const wchar_t* name, zev::ZEVString* member) {
   *member = buffer;
 }
 
+// An enciphered value of the Auth key with the lines logged about it.
+struct EncodedValue {
+  const char* name;
+  const char* notFound;
+  const char* noBytes;
+  const char* unexpected;
+};
+constexpr EncodedValue kLoginValue = {"Login", "{%s} SQL Auth Login not found",
+                                      "{%s} SQL Auth Login no bytes read",
+                                      "{%s} Unexpected %d when decoding login"};
+constexpr EncodedValue kPasswordValue = {"Password", "{%s} SQL Auth Password not found",
+                                         "{%s} SQL Auth Password no bytes read",
+                                         "{%s} Unexpected %d when decoding password"};
+
+// Reads and deciphers one value into `member`, which keeps its value when
+// that fails. The clear bytes are narrow text of the process's code page.
+void ReadEncoded(Registry& auth, CDBRegEncryption& decoder, const EncodedValue& value,
+                 zev::ZEVString* member) {
+  char buffer[256] = {};
+  int length = 0;
+  if (!auth.GetBinary(value.name, buffer, sizeof buffer, &length)) {
+    LogMessage(2, value.notFound, kSetConfigValues);
+  } else if (length == 0) {
+    LogMessage(2, value.noBytes, kSetConfigValues);
+  } else {
+    std::wstring decoded;
+    const int result = decoder.Decode(buffer, length, &decoded);
+    if (result != 0) {
+      LogMessage(2, value.unexpected, kSetConfigValues, result);
+    } else {
+      // One character per byte: narrowed byte for byte.
+      std::string narrow(decoded.begin(), decoded.end());
+      *member = narrow.c_str();
+      SecureWipe(narrow.data(), narrow.size());
+    }
+    SecureWipe(decoded.data(), decoded.size() * sizeof(wchar_t));
+  }
+  SecureWipe(buffer, sizeof buffer);
+}
+
 void CopyName(wchar_t (&to)[DbConfig::kRecordedNameChars + 1], const wchar_t* from) {
   std::wcsncpy(to, from, DbConfig::kRecordedNameChars);
   to[DbConfig::kRecordedNameChars] = L'\0';
@@ -138,6 +179,9 @@ void DbConfig::readEncodedLogin() {
     LogMessage(4, "{%s} No SQL Auth keys found", kSetConfigValues);
     return;
   }
+  CDBRegEncryption decoder;
+  ReadEncoded(auth, decoder, kLoginValue, &login_);
+  ReadEncoded(auth, decoder, kPasswordValue, &password_);
   auth.Close();
 }
 
