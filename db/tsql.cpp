@@ -104,6 +104,16 @@ void SplitServerText(std::wstring_view text, std::wstring* name, int* port) {
   name->assign(text.substr(0, comma));
 }
 
+// The server of a parsed string ("data source", else "server") split into
+// name and port; false when neither keyword is there.
+bool ReadServer(const ConnectionStringMap& map, std::wstring* name, int* port) {
+  auto found = map.find(L"data source");
+  if (found == map.end()) found = map.find(L"server");
+  if (found == map.end()) return false;
+  SplitServerText(found->second, name, port);
+  return true;
+}
+
 void Log(LogFunction log, const wchar_t* text, const char* location, int line) {
   if (log != nullptr) log(1, text, location, line);
 }
@@ -188,11 +198,9 @@ bool GetServerAndFailoverPartner(const std::wstring& text, std::wstring* server,
   if (text.empty()) return false;
   ConnectionStringMap map;
   ParseConnectionString(map, ToLower1252(text));
-  auto found = map.find(L"data source");
-  if (found == map.end()) found = map.find(L"server");
-  if (found != map.end()) SplitServerText(found->second, server, serverPort);
+  ReadServer(map, server, serverPort);
   if (!server->empty()) {
-    found = map.find(L"failover partner");
+    const auto found = map.find(L"failover partner");
     if (found != map.end()) SplitServerText(found->second, partner, partnerPort);
   }
   return !server->empty() && !partner->empty();
@@ -206,12 +214,9 @@ bool GetServerAndDatabase(const std::wstring& text, std::wstring* database, std:
   if (text.empty()) return false;
   ConnectionStringMap map;
   ParseConnectionString(map, ToLower1252(text));
-  auto found = map.find(L"data source");
-  if (found == map.end()) found = map.find(L"server");
-  const bool serverKey = found != map.end();
-  if (serverKey) SplitServerText(found->second, server, port);
+  const bool serverKey = ReadServer(map, server, port);
 
-  found = map.find(L"initial catalog");
+  auto found = map.find(L"initial catalog");
   const bool catalogKey = found != map.end();
   if (catalogKey) *database = found->second;
   bool databaseKey = false;
