@@ -1,7 +1,5 @@
 #include "db/db_config.h"
 
-#include <cstdint>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,10 +9,7 @@
 #include "db/provider_map_for_tests.h"
 #include "diagnostics/capture_output_for_tests.h"
 #include "diagnostics/debug_logger.h"
-#include "foundation/byte_buffer.h"
-#include "foundation/crypto_engine/aes_cbc.h"
 #include "foundation/crypto_engine/engine_fixture_for_tests.h"
-#include "foundation/reg_encryption.h"
 #include "platform/ado/connection_string.h"
 #include "platform/com/apartment.h"
 #include "platform/com/hresult.h"
@@ -26,6 +21,7 @@ constexpr const char* kDatabaseSection =
     "[HKEY_LOCAL_MACHINE\\Software\\Quillon\\Quorrel Dazadevari Server\\Database]\n";
 constexpr const char* kUserDatabaseSection =
     "[HKEY_CURRENT_USER\\Software\\Quillon\\Quorrel Dazadevari Server\\Database]\n";
+constexpr const char* kAuthKey = "Software\\Quillon\\Quorrel Dazadevari Server\\Database\\Auth";
 constexpr const char* kAuthSection =
     "[HKEY_CURRENT_USER\\Software\\Quillon\\Quorrel Dazadevari Server\\Database\\Auth]\n";
 
@@ -39,28 +35,6 @@ std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end(
 // A .reg text line "name"="value".
 std::string StringValue(const char* name, const std::string& value) {
   return "\"" + std::string(name) + "\"=\"" + value + "\"\n";
-}
-
-// A .reg line holding `clear` enciphered with this machine's key.
-std::string EncipheredValue(const char* name, const std::string& clear) {
-  std::string computer;
-  EXPECT_TRUE(CDBRegEncryption::ReadComputerName(&computer));
-  std::uint8_t key[kRegEncryptionKeyLength];
-  CDBRegEncryption::DeriveKey(computer, key);
-  ByteBuffer in(clear.data(), static_cast<unsigned>(clear.size()));
-  in.Seek(0, 0);
-  ByteBuffer out;
-  EXPECT_EQ(AesCbcTransform(true, key, kRegEncryptionKeyLength, kRegEncryptionBlockLength,
-                            kRegEncryptionIv, &CRegEncryption::ReadInput, &in,
-                            &CRegEncryption::WriteOutput, &out),
-            kAesCbcOk);
-  std::string line = "\"" + std::string(name) + "\"=hex:";
-  for (unsigned i = 0; i < out.GetSize(); ++i) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%s%02x", i == 0 ? "" : ",", out.GetData()[i]);
-    line += hex;
-  }
-  return line + "\n";
 }
 
 // A fresh registry, COM on the test's thread, the crypto engine unbound and
@@ -96,6 +70,11 @@ class DbConfigTest : public CryptoEngineTest {
       }
     }
     return lines;
+  }
+
+  // Stores `clear` enciphered for this machine as the Auth key's `name`.
+  void WriteEnciphered(const char* name, const std::string& clear) const {
+    ASSERT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", name, "--value", clear}), 0);
   }
 
   CaptureSet capture_;
@@ -219,9 +198,9 @@ TEST_F(DbConfigTest, EncipheredLoginGivesSqlAuthenticationWithThePasswordIntact)
     SCOPED_TRACE(c.name);
     registry_.WriteRoot("HKCU", kUserDatabaseSection + StringValue("DBMS", c.dbms) +
                                     StringValue("DatabaseServerMachineName", "dbhost") +
-                                    StringValue("DatabaseName", "Mgmt") + "\n" + kAuthSection +
-                                    EncipheredValue("Login", c.login) +
-                                    EncipheredValue("Password", c.password));
+                                    StringValue("DatabaseName", "Mgmt"));
+    WriteEnciphered("Login", c.login);
+    WriteEnciphered("Password", c.password);
     DbConfig config;
     config.setConfigValues(kDatabaseKey, true);
     const zev::ZEVString text = config.GetConnectionString();
@@ -238,10 +217,10 @@ TEST_F(DbConfigTest, EncipheredLoginGivesSqlAuthenticationWithThePasswordIntact)
 
 TEST_F(DbConfigTest, APasswordWithASemicolonReachesTheDriverIntact) {
   PointEngineAt(kEngineDir);
-  registry_.WriteRoot("HKCU", kUserDatabaseSection +
-                                  StringValue("DatabaseServerMachineName", "dbhost") + "\n" +
-                                  kAuthSection + EncipheredValue("Login", "sa") +
-                                  EncipheredValue("Password", "a;uid=admin;pwd=x"));
+  registry_.WriteRoot("HKCU",
+                      kUserDatabaseSection + StringValue("DatabaseServerMachineName", "dbhost"));
+  WriteEnciphered("Login", "sa");
+  WriteEnciphered("Password", "a;uid=admin;pwd=x");
   ScopedProviderMap providers("SQLOLEDB:PostgreSQL Unicode");
   DbConfig config;
   config.setConfigValues(kDatabaseKey, true);
@@ -266,25 +245,29 @@ TEST_F(DbConfigTest, AuthValuesThatCannotBeReadLeaveTheLoginAndAreLogged) {
   struct Case {
     const char* name;
     std::string values;
+    const char* encipheredPassword;
     std::vector<std::string> logged;
   };
   const Case cases[] = {
       {"no values",
        "",
+       nullptr,
        {"2 {DbConfig::setConfigValues} SQL Auth Login not found",
         "2 {DbConfig::setConfigValues} SQL Auth Password not found"}},
       {"no bytes",
        "\"Login\"=hex:\n\"Password\"=hex:\n",
+       nullptr,
        {"2 {DbConfig::setConfigValues} SQL Auth Login no bytes read",
         "2 {DbConfig::setConfigValues} SQL Auth Password no bytes read"}},
-      {"bytes that do not decipher",
-       "\"Login\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f\n" +
-           EncipheredValue("Password", "pw"),
+      {"bytes that cannot be cipher text (not a whole block)",
+       "\"Login\"=hex:00,01,02,03,04\n",
+       "pw",
        {"2 {DbConfig::setConfigValues} Unexpected 4 when decoding login"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     registry_.WriteRoot("HKCU", kAuthSection + c.values);
+    if (c.encipheredPassword != nullptr) WriteEnciphered("Password", c.encipheredPassword);
     if (!GetDebugLogger().IsActive()) StartLogger();
     DbConfig config;
     // A password without a login still makes a trusted connection.

@@ -173,35 +173,27 @@ void DebugLogger::ReadSettings() {
   const bool wasEnabled[kLogSlotCount] = {SlotEnabled(0), SlotEnabled(1), SlotEnabled(2),
                                           SlotEnabled(3)};
   DebugLogSettings& s = settings_;
-  auto level = [&key](const wchar_t* name, int fallback, bool* valid) {
+  // A level counts when it is a DWORD of 0..15.
+  auto readLevel = [&key](const wchar_t* name, int* out) {
     DWORD value = 0;
-    *valid = key.GetDWORDW(name, &value) && value <= 15;
-    return *valid ? static_cast<int>(value) : fallback;
+    if (!key.GetDWORDW(name, &value) || value > 15) return false;
+    *out = static_cast<int>(value);
+    return true;
   };
-  auto number = [&key](const wchar_t* name, int fallback) {
-    DWORD value = 0;
-    return key.GetDWORDW(name, &value) ? static_cast<int>(value) : fallback;
-  };
-  auto flag = [&key](const wchar_t* name, bool fallback) {
-    bool value = false;
-    return key.GetBoolW(name, &value) ? value : fallback;
-  };
-
-  bool valid = false;
-  s.DebugLogLevel = level(L"DebugLogLevel", s.defaultDebugLogLevel, &valid);
-  s.EventLogLevel = level(L"EventLogLevel", 2, &valid);
-  s.SysLogLevel = level(L"SysLogLevel", 2, &valid);
-  s.ConsoleLogLevel = level(L"ConsoleLogLevel", 3, &valid);
-  s.ConsoleLogEnabled = valid;
-  s.ConsoleLogEnabled = flag(L"ConsoleLogEnabled", s.ConsoleLogEnabled);
-  s.DebugLogMaxDailyFileAge = number(L"DebugLogMaxDailyFileAge", 0);
-  s.DebugLogEncoding = number(L"DebugLogEncoding", 0);
-  s.BlockingSyslog = flag(L"BlockingSyslog", true);
-  s.AddSyslogHeader = flag(L"AddSyslogHeader", true);
-  s.SysLogEnabled = flag(L"SysLogEnabled", !s.syslogServers.empty());
-  s.DebugLogEnabled = flag(L"DebugLogEnabled", !s.debugFilePath.empty());
-  s.EventLogEnabled = flag(L"EventLogEnabled", true);
-  s.EventLogTimeThreshold = number(L"EventLogTimeThreshold", 60);
+  if (!readLevel(L"DebugLogLevel", &s.DebugLogLevel)) s.DebugLogLevel = s.defaultDebugLogLevel;
+  if (!readLevel(L"EventLogLevel", &s.EventLogLevel)) s.EventLogLevel = 2;
+  if (!readLevel(L"SysLogLevel", &s.SysLogLevel)) s.SysLogLevel = 2;
+  s.ConsoleLogEnabled = readLevel(L"ConsoleLogLevel", &s.ConsoleLogLevel);
+  if (!s.ConsoleLogEnabled) s.ConsoleLogLevel = 3;
+  key.GetBoolW(L"ConsoleLogEnabled", &s.ConsoleLogEnabled);  // taken when present
+  key.GetIntDefaultW(L"DebugLogMaxDailyFileAge", &s.DebugLogMaxDailyFileAge, 0);
+  key.GetIntDefaultW(L"DebugLogEncoding", &s.DebugLogEncoding, 0);
+  key.GetBoolDefaultW(L"BlockingSyslog", &s.BlockingSyslog, true);
+  key.GetBoolDefaultW(L"AddSyslogHeader", &s.AddSyslogHeader, true);
+  key.GetBoolDefaultW(L"SysLogEnabled", &s.SysLogEnabled, !s.syslogServers.empty());
+  key.GetBoolDefaultW(L"DebugLogEnabled", &s.DebugLogEnabled, !s.debugFilePath.empty());
+  key.GetBoolDefaultW(L"EventLogEnabled", &s.EventLogEnabled, true);
+  key.GetIntDefaultW(L"EventLogTimeThreshold", &s.EventLogTimeThreshold, 60);
   key.Close();
   PublishLevels();
 

@@ -21,8 +21,10 @@
 //   logger.Configure(settings, std::move(outputs));  // false while running
 //   logger.Start();                                  // Thread::Start
 //
-// and Stop() (Thread::Stop) ends the thread after it has written every
-// record queued before the stop. Configure replaces all settings and the
+// Start returns once the thread exists; the logger turns active (and the
+// entry points start queueing) when the thread has opened its outputs.
+// Stop() (Thread::Stop) ends the thread after it has written every record
+// queued before the stop. Configure replaces all settings and the
 // outputs; a slot without an output is skipped.
 //
 // Registry values read every 30 seconds from settingsKeyPath (under

@@ -1,38 +1,25 @@
 #include "diagnostics/log_arguments.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstdint>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "diagnostics/unreadable_page_for_tests.h"
+
 namespace {
 
-LogArgumentCheck Narrow(const char* fmt, ...) {
+template <typename Char>
+LogArgumentCheck Describe(const Char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
   LogArgumentCheck check = DescribeLogArguments(fmt, args);
   va_end(args);
   return check;
 }
-
-LogArgumentCheck Wide(const wchar_t* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  LogArgumentCheck check = DescribeLogArguments(fmt, args);
-  va_end(args);
-  return check;
-}
-
-// One page that cannot be read, for the whole test program.
-const char* UnreadablePage() {
-  static void* page = mmap(nullptr, static_cast<std::size_t>(sysconf(_SC_PAGESIZE)), PROT_NONE,
-                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return static_cast<const char*>(page);
-}
+constexpr auto Narrow = Describe<char>;
+constexpr auto Wide = Describe<wchar_t>;
 
 TEST(DescribeLogArguments, DescribesEveryArgumentWithItsType) {
   struct Case {
@@ -94,7 +81,7 @@ TEST(DescribeLogArguments, RefusesWhatTheLogCallsDoNotAccept) {
 
 TEST(DescribeLogArguments, UnreadableTextIsReportedWithItsAddressAndStopsTheWalk) {
   const char* bad = UnreadablePage();
-  ASSERT_NE(static_cast<const void*>(bad), MAP_FAILED);
+  ASSERT_NE(bad, nullptr);
   LogArgumentCheck check = Narrow("%d %s %d", 1, bad, 3);
   EXPECT_FALSE(check.valid);
   EXPECT_EQ(check.argCount, 2);

@@ -1,8 +1,5 @@
 #include "diagnostics/log.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdint>
 #include <ctime>
@@ -12,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "diagnostics/unreadable_page_for_tests.h"
+
 #include "diagnostics/capture_output_for_tests.h"
 #include "diagnostics/debug_logger.h"
 #include "diagnostics/message_table.h"
@@ -19,12 +18,6 @@
 #include "platform/win32/thread.h"
 
 namespace {
-
-const char* UnreadablePage() {
-  static void* page = mmap(nullptr, static_cast<std::size_t>(sysconf(_SC_PAGESIZE)), PROT_NONE,
-                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return static_cast<const char*>(page);
-}
 
 // The process-wide logger with captures in its four slots; started unless
 // a test says otherwise, stopped after each test.

@@ -14,10 +14,10 @@ constexpr std::size_t kChunk = 4096;
 // Copies `size` bytes (at most kChunk) from `address` into `out`; false when
 // the kernel could not read all of them.
 bool CopyOut(const void* address, std::size_t size, unsigned char* out) {
-  static const pid_t self = getpid();
+  // The pid is asked each time: a forked child must read its own memory.
   iovec local{out, size};
   iovec remote{const_cast<void*>(address), size};
-  ssize_t got = process_vm_readv(self, &local, 1, &remote, 1, 0);
+  ssize_t got = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
   return got == static_cast<ssize_t>(size);
 }
 
@@ -50,21 +50,6 @@ bool IsBadString(const Char* text, std::size_t maxChars) {
 }
 
 }  // namespace
-
-bool IsBadReadPtr(const void* address, std::size_t size) {
-  if (size == 0) return false;
-  if (address == nullptr) return true;
-  auto at = reinterpret_cast<std::uintptr_t>(address);
-  if (at + size < at) return true;  // wraps around the address space
-  unsigned char buffer[kChunk];
-  while (size > 0) {
-    std::size_t bytes = std::min(ToBlockEnd(at), size);
-    if (!CopyOut(reinterpret_cast<const void*>(at), bytes, buffer)) return true;
-    size -= bytes;
-    at += bytes;
-  }
-  return false;
-}
 
 bool IsBadStringPtrA(const char* text, std::size_t maxChars) {
   return IsBadString(text, maxChars);

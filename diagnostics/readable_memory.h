@@ -6,21 +6,18 @@
 // process. The kernel performs the copy and answers EFAULT (or a short
 // count) for any address that is unmapped or not readable (PROT_NONE,
 // guard pages), so a bad pointer costs an error code, never a signal. The
-// copy goes into a small stack buffer, page by page, so a test of n bytes
-// reads n bytes once. The answer is a snapshot: memory that another thread
+// copy goes into a small stack buffer, page by page, up to the terminator
+// or the limit. The answer is a snapshot: memory that another thread
 // unmaps right after the test is not protected against.
 //
 // The names and results are those of the system's home platform: true
-// means "bad" (not readable).
+// means "bad" (not readable). A wide text at an address that is not aligned
+// for wchar_t is bad too: no formatter may read it.
 //
 // Thread safety: pure functions; callable from any thread at once.
 #pragma once
 
 #include <cstddef>
-
-// True when any of the `size` bytes from `address` is not readable. A size
-// of 0 is never bad; a null address with a size above 0 is bad.
-bool IsBadReadPtr(const void* address, std::size_t size);
 
 // True when the text at `text` is not readable up to its terminator or up
 // to `maxChars` characters, whichever comes first. Null is bad.

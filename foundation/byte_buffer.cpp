@@ -7,6 +7,8 @@
 #include <cstring>
 #include <functional>
 
+#include "foundation/secure_wipe.h"
+
 namespace {
 
 // Bytes moved per step by CopyTo.
@@ -167,7 +169,7 @@ bool ByteBuffer::CopyTo(ByteBuffer* dst, int len) {
     }
     left -= static_cast<unsigned>(n);
   }
-  explicit_bzero(step, sizeof step);
+  SecureWipe(step, sizeof step);
   return ok;
 }
 
@@ -190,5 +192,5 @@ bool ByteBuffer::IsEqual(const void* data, unsigned len) const {
 }
 
 void ByteBuffer::Wipe() {
-  if (data_ != nullptr) explicit_bzero(data_, capacity_);
+  SecureWipe(data_, capacity_);
 }

@@ -10,6 +10,7 @@
 #include "foundation/library_loader.h"
 #include "foundation/log_hook.h"
 #include "foundation/registry.h"
+#include "platform/win32/error.h"
 
 namespace Qoru {
 namespace {
@@ -49,16 +50,31 @@ std::atomic<HMODULE> library{nullptr};
 std::mutex loading;
 
 // The folder of "CryptoLibraryPath" joined with the file name; the bare file
-// name when the key or the value is missing or empty.
-std::wstring LibraryPath() {
-  std::wstring path;
+// name when the key or the value is missing or empty. False, after logging,
+// when the folder is too long to be taken whole: a cut folder would load a
+// library from somewhere else.
+bool LibraryPath(std::wstring* path) {
+  path->clear();
   Registry settings(kSettingsKey, false, false);
-  wchar_t folder[kMaxFolder] = {};
-  if (settings.Open(false) && settings.GetStringW(L"CryptoLibraryPath", folder, kMaxFolder)) {
-    path = folder;
+  // One character more than a folder may have, to see a value that was cut.
+  wchar_t folder[kMaxFolder + 1] = {};
+  bool tooLong = false;
+  if (settings.Open(false)) {
+    if (settings.GetStringW(L"CryptoLibraryPath", folder, kMaxFolder + 1)) {
+      *path = folder;
+      tooLong = path->size() >= kMaxFolder;
+    } else {
+      tooLong = settings.LastError() == static_cast<LONG>(ERROR_MORE_DATA);
+    }
   }
-  if (!path.empty() && path.back() != L'/') path += L'/';
-  return path + kFileName;
+  if (tooLong) {
+    FoundationLogMessage(2, "{%s} CryptoLibraryPath is longer than %u characters",
+                         "Qoru::Initialize", kMaxFolder - 1);
+    return false;
+  }
+  if (!path->empty() && path->back() != L'/') *path += L'/';
+  *path += kFileName;
+  return true;
 }
 
 }  // namespace
@@ -67,7 +83,9 @@ bool Initialize() {
   if (library.load(std::memory_order_acquire) != nullptr) return true;
   std::lock_guard<std::mutex> hold(loading);
   if (library.load(std::memory_order_relaxed) != nullptr) return true;
-  HMODULE module = LoadLibraryGuardedW(LibraryPath().c_str());
+  std::wstring path;
+  if (!LibraryPath(&path)) return false;
+  HMODULE module = LoadLibraryGuardedW(path.c_str());
   if (module == nullptr) return false;
   for (std::size_t i = 0; i < kExports.size(); ++i) table[i] = GetProcAddress(module, kExports[i]);
   library.store(module, std::memory_order_release);

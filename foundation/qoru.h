@@ -3,9 +3,10 @@
 // The engine is a separate shared library loaded at run time. Initialize
 // finds it through the string value "CryptoLibraryPath" of the key
 // HKEY_LOCAL_MACHINE\software\quillon\quorrel enterprise server\dispatcher,
-// a folder (at most 259 characters): the file "Qoru.DLL" in that
-// folder is loaded, exactly under that name. Without the key or the value,
-// the bare name "Qoru.DLL" goes to the loader's own search path. Once loaded,
+// a folder of at most 259 characters: the file "Qoru.DLL" in that folder is
+// loaded, exactly under that name. Without the key or the value, the bare
+// name "Qoru.DLL" goes to the loader's own search path. A longer folder is
+// refused (logged at level 2) rather than cut, and nothing is loaded. Once loaded,
 // every export of the engine's table (qoru.cpp lists it) is looked up by
 // name; an export the library lacks stays unbound and is not an error. The
 // library is never unloaded.

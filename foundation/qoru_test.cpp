@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,6 +55,38 @@ TEST_F(QoruBinding, WithoutALoadableLibraryInitializeFailsAndTheForwarderRefuses
     EXPECT_EQ(lines[0].level, 1);
     EXPECT_EQ(lines[0].text, kNotInitialized);
     std::filesystem::remove_all(folder);
+  }
+}
+
+TEST_F(QoruBinding, AFolderTooLongToBeTakenWholeLoadsNothing) {
+  // 259 characters is the most a folder may have; an existing library under
+  // a longer one is not loaded from a cut path.
+  const std::string longest = NewFolder(std::string(259 - registry_.path().size() - 1, 'd'));
+  InstallEngine(kEngineDir, longest);
+  struct Case {
+    std::string folder;
+    bool loads;
+  };
+  const Case cases[] = {
+      {longest, true},
+      {longest + "x", false},                        // cut, it would name `longest`
+      {longest + "/" + std::string(300, 'x'), false},  // beyond the registry's read buffer
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder.size());
+    Qoru::ReleaseForTesting();
+    PointEngineAt(c.folder);
+    LogCapture capture;
+    EXPECT_EQ(Qoru::Initialize(), c.loads);
+    const auto lines = capture.Taken();
+    if (c.loads) {
+      EXPECT_TRUE(lines.empty());
+    } else {
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_EQ(lines[0].level, 2);
+      EXPECT_EQ(lines[0].text,
+                "{Qoru::Initialize} CryptoLibraryPath is longer than 259 characters");
+    }
   }
 }
 

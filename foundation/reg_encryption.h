@@ -28,7 +28,9 @@
 // Results: 0 success; 1 the crypto engine cannot be bound (or, for
 // CalculateKey, the computer name cannot be read); 2 no data; 4 the engine
 // could not decrypt (wrong key, damaged value, engine without the export).
-// Nothing throws.
+// A wrong key shows only through the padding: about one wrong key in 256
+// passes it and gives bytes that are not the stored text. Failures are
+// results; nothing throws but std::bad_alloc when memory runs out.
 //
 // Thread safety: an object is used by one thread at a time; distinct objects
 // may be used on any threads at once.

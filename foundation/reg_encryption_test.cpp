@@ -1,9 +1,5 @@
 #include "foundation/reg_encryption.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 
@@ -22,33 +18,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr const char* kAuthKey = "Software\\Quillon\\Quorrel Dazadevari Server\\Database\\Auth";
 constexpr const char* kInitFailed =
     "{CRegEncryption::DecodeFromAES256} Qoru failed to initialize";
-
-// Runs the encrypt tool with `args`, feeding `input` to its standard input;
-// its exit status, or -1 when it could not run.
-int RunRegcrypt(std::vector<std::string> args, const std::string& input = "") {
-  args.insert(args.begin(), MORVALE_REGCRYPT);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int in[2];
-  if (pipe(in) != 0) return -1;
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(in[0], 0);
-    close(in[0]);
-    close(in[1]);
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 2);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(in[0]);
-  if (!input.empty() && write(in[1], input.data(), input.size()) < 0) ADD_FAILURE();
-  close(in[1]);
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
 
 // The bytes of a REG_BINARY value under HKCU, read the way the database
 // settings read them (256-byte buffer); empty when it cannot be read.

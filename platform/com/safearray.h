@@ -15,8 +15,7 @@
 // VT_DECIMAL, VT_BSTR and VT_VARIANT. The array owns its BSTRs and VARIANTs:
 // Get copies out, Put copies in, Destroy frees them.
 //
-// Errors: a null array or out pointer E_INVALIDARG (E_POINTER for a null
-// data out pointer of AccessData); an index or dimension outside the bounds
+// Errors: a null array or out pointer E_INVALIDARG; an index or dimension outside the bounds
 // DISP_E_BADINDEX; destroying a locked array (AccessData without
 // UnaccessData) DISP_E_ARRAYISLOCKED; unlocking an unlocked one
 // E_UNEXPECTED; no memory E_OUTOFMEMORY.
