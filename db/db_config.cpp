@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cwchar>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "db/provider_list.h"
 #include "db/tsql.h"
@@ -26,6 +26,8 @@ constexpr const wchar_t* kFailoverSuffix = L";Failover Partner=";
 
 // The formatted text cut to kStringChars - 1 characters; the cut text is
 // terminated (the run-time's formatter leaves a full buffer unterminated).
+// The result has room for kStringChars - 1 characters, so that appending up
+// to that limit leaves no copy of a password behind.
 std::wstring Format(const wchar_t* fmt, ...) {
   wchar_t buffer[kStringChars] = {};
   va_list args;
@@ -33,7 +35,9 @@ std::wstring Format(const wchar_t* fmt, ...) {
   crt::vsnwprintf(buffer, kStringChars - 1, fmt, args);
   va_end(args);
   buffer[kStringChars - 1] = L'\0';
-  std::wstring text(buffer);
+  std::wstring text;
+  text.reserve(kStringChars);
+  text = buffer;
   SecureWipe(buffer, sizeof buffer);
   return text;
 }
@@ -41,15 +45,19 @@ std::wstring Format(const wchar_t* fmt, ...) {
 // The value as it may stand after "uid=" or "pwd=": quoted with '"' (and
 // '"' doubled) when it holds a character that the connection-string syntax
 // would read as structure or drop.
+// Reserved in full, so that no partial copy of a password is left behind.
 std::wstring CredentialValue(const wchar_t* value) {
-  const std::wstring text = value != nullptr ? value : L"";
-  if (text.find_first_of(L";\"' \t") == std::wstring::npos) return text;
-  std::wstring quoted = L"\"";
+  const std::wstring_view text = value != nullptr ? value : L"";
+  if (text.find_first_of(L";\"' \t") == std::wstring_view::npos) return std::wstring(text);
+  std::wstring quoted;
+  quoted.reserve(2 * text.size() + 2);
+  quoted += L'"';
   for (wchar_t c : text) {
     quoted += c;
     if (c == L'"') quoted += c;
   }
-  return quoted + L"\"";
+  quoted += L'"';
+  return quoted;
 }
 
 const wchar_t* Text(const zev::ZEVString& s) {
