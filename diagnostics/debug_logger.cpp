@@ -1,6 +1,7 @@
 #include "diagnostics/debug_logger.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "foundation/registry.h"
@@ -33,7 +34,7 @@ const wchar_t* TextOrEmpty(const wchar_t* text) { return text != nullptr ? text 
 
 }  // namespace
 
-DebugLogger::DebugLogger() : Thread("DebugLogger") { PublishLevels(); }
+DebugLogger::DebugLogger() : Thread("DebugLogger") { UpdateOverallLevel(); }
 
 DebugLogger::~DebugLogger() {
   Stop();
@@ -49,11 +50,11 @@ bool DebugLogger::Configure(const DebugLogSettings& settings, DebugLogOutputs ou
   outputs_ = std::move(outputs);
   queueWarned_ = false;
   queueFull_ = false;
-  PublishLevels();
+  UpdateOverallLevel();
   return true;
 }
 
-void DebugLogger::PublishLevels() {
+void DebugLogger::UpdateOverallLevel() {
   debugLogLevel_.store(settings_.DebugLogLevel, std::memory_order_relaxed);
   eventLogLevel_.store(settings_.EventLogLevel, std::memory_order_relaxed);
   sysLogLevel_.store(settings_.SysLogLevel, std::memory_order_relaxed);
@@ -145,7 +146,9 @@ void DebugLogger::WriteRecord(DebugLogRecord& record) {
 }
 
 void DebugLogger::ApplyQueueRules(int left, const SYSTEMTIME& time) {
-  const int limit = settings_.maxQueueLength;
+  // 64 bits, so that three quarters of any int limit is computed without
+  // overflow.
+  const std::int64_t limit = settings_.maxQueueLength;
   const wchar_t* text = nullptr;
   int level = 1;
   if (left > limit && !queueFull_) {
@@ -195,7 +198,7 @@ void DebugLogger::ReadSettings() {
   key.GetBoolDefaultW(L"EventLogEnabled", &s.EventLogEnabled, true);
   key.GetIntDefaultW(L"EventLogTimeThreshold", &s.EventLogTimeThreshold, 60);
   key.Close();
-  PublishLevels();
+  UpdateOverallLevel();
 
   for (int slot : kSlotOpenOrder) {
     bool now = SlotEnabled(slot);

@@ -174,8 +174,9 @@ class DebugLogger : public Thread {
   void WriteRecord(DebugLogRecord& record);
   // Writes one line to every slot whose switch and threshold pass.
   void WriteToSlots(const LogLine& line, bool debugFileOnly);
-  // Publishes the four thresholds and their maximum.
-  void PublishLevels();
+  // Publishes the four thresholds, the overall level (the largest of them)
+  // and EventLogTimeThreshold to the callers' atomics.
+  void UpdateOverallLevel();
   // Reads the registry values and applies the changes.
   void ReadSettings();
   bool SlotEnabled(int slot) const;

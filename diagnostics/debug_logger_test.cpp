@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -159,6 +160,18 @@ TEST(DebugLogger, QueueRulesWithALimitOf100) {
   }
 }
 
+TEST(DebugLogger, QueueRulesHoldForTheLargestLimit) {
+  DebugLogger logger;
+  CaptureSet capture;
+  DebugLogSettings settings;
+  settings.maxQueueLength = std::numeric_limits<int>::max();
+  ASSERT_TRUE(logger.Configure(settings, capture.Take()));
+  for (int i = 0; i < 3; ++i) logger.Log(2, 0, 0, L"r", nullptr);
+  ASSERT_TRUE(logger.Start());
+  logger.Stop();
+  EXPECT_EQ(capture[LogSlot::kDebugFile].Texts(), (std::vector<std::wstring>{L"r", L"r", L"r"}));
+}
+
 TEST(DebugLogger, StopWritesEveryRecordQueuedBeforeIt) {
   DebugLogger logger;
   CaptureSet capture;
@@ -303,6 +316,21 @@ TEST_F(DebugLoggerSettings, ConsoleSwitchValueKeepsTheConsoleOnWithoutALevel) {
   EXPECT_EQ(read.ConsoleLogLevel, 3);
   logger_.Stop();
   EXPECT_EQ(capture_[LogSlot::kConsole].Opens(), 1);
+}
+
+TEST_F(DebugLoggerSettings, ConsoleSwitchValueTurnsOffTheConsoleAValidLevelTurnedOn) {
+  registry_.WriteRoot("HKLM",
+                      "[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n"
+                      "\"ConsoleLogLevel\"=dword:00000005\n"
+                      "\"ConsoleLogEnabled\"=dword:00000000\n");
+  DebugLogSettings settings;
+  settings.ConsoleLogEnabled = true;
+  Start(settings);
+  DebugLogSettings read = WaitForRead();
+  EXPECT_FALSE(read.ConsoleLogEnabled);
+  EXPECT_EQ(read.ConsoleLogLevel, 5);
+  logger_.Stop();
+  EXPECT_EQ(capture_[LogSlot::kConsole].Closes(), 1);
 }
 
 TEST_F(DebugLoggerSettings, MissingKeyChangesNothing) {

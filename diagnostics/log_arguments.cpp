@@ -129,7 +129,10 @@ bool DescribeValue(const crt::Conversion& c, const crt::Argument& a, int starPre
       }
       return true;
     case crt::ArgClass::kDouble:
-      d.Add(L"double", L"%lf", a.real);
+      // "%lf" reads the same double as "%f" here; the report names it as
+      // the call site wrote it.
+      d.Add(c.letter == 'f' && c.length == crt::Length::kL ? L"long double" : L"double", L"%lf",
+            a.real);
       return true;
     case crt::ArgClass::kPointer:
       d.Add(L"void*", L"%p", a.pointer);

@@ -25,8 +25,9 @@
 // While it walks, the test describes each argument as
 // "arg[<n>](<type>)=<value> " (n from 1; the type names: int, short int,
 // long int, __int64, the unsigned forms, char, wchar_t, char*, wchar_t*,
-// double, void*), a text as its characters, a null text as "<null>", an
-// unreadable one as "BAD_PTR(<address>)".
+// double, long double for "%lf" (still read as a double), void*), a text
+// as its characters, a null text as "<null>", an unreadable one as
+// "BAD_PTR(<address>)".
 //
 // Thread safety: pure functions apart from the report, which goes to the
 // process-wide logger; callable from any thread at once.

@@ -38,7 +38,9 @@ TEST(DescribeLogArguments, DescribesEveryArgumentWithItsType) {
       {Narrow("%s and %S", "narrow", L"wide"), 2, L"arg[1](char*)=narrow arg[2](wchar_t*)=wide "},
       {Wide(L"%s and %S", L"wide", "narrow"), 2, L"arg[1](wchar_t*)=wide arg[2](char*)=narrow "},
       {Narrow("%c%C", 'a', static_cast<wint_t>(L'b')), 2, L"arg[1](char)=a arg[2](wchar_t)=b "},
-      {Narrow("%lf %g", 1.5, 2.0), 2, L"arg[1](double)=1.500000 arg[2](double)=2.000000 "},
+      {Narrow("%lf %g %le %hf", 1.5, 2.0, 0.25, 3.0), 4,
+       L"arg[1](long double)=1.500000 arg[2](double)=2.000000 arg[3](double)=0.250000 "
+       L"arg[4](double)=3.000000 "},
       {Narrow("%*.*s", 8, 3, "abcdef"), 3, L"arg[1](int)=8 arg[2](int)=3 arg[3](char*)=abc "},
       {Narrow("%s", static_cast<const char*>(nullptr)), 1, L"arg[1](char*)=<null> "},
       {Wide(L"%s", static_cast<const wchar_t*>(nullptr)), 1, L"arg[1](wchar_t*)=<null> "},
