@@ -2,10 +2,24 @@
 
 #include <cwchar>
 #include <cwctype>
+#include <locale.h>
+#include <wctype.h>
 
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Printability by the Unicode character tables, whatever locale the process
+// runs in: the C locale calls every character past ASCII unprintable, and
+// trimming would then eat letters off the ends of names.
+bool IsPrintable(wchar_t c) {
+  static const locale_t unicode =
+      newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (unicode == static_cast<locale_t>(nullptr)) {
+    return std::iswprint(static_cast<std::wint_t>(c)) != 0;
+  }
+  return iswprint_l(static_cast<wint_t>(c), unicode) != 0;
+}
 
 std::wstring Lower(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
@@ -51,7 +65,7 @@ int SplitString(const std::string& text, const std::string& delimiter,
 std::wstring TrimWideString(const std::wstring& in, const wchar_t* set) {
   if (in.empty() || set == nullptr || *set == L'\0') return in;
   auto trimmed = [set](wchar_t c) {
-    return std::wcschr(set, c) != nullptr || !std::iswprint(static_cast<std::wint_t>(c));
+    return std::wcschr(set, c) != nullptr || !IsPrintable(c);
   };
   std::size_t end = in.size();
   while (end > 0 && trimmed(in[end - 1])) --end;

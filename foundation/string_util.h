@@ -2,8 +2,9 @@
 // standard strings, a case-insensitive wildcard match and the decimal text
 // of numbers.
 //
-// Pure functions of their arguments; any thread may call them. Case and
-// printability follow the calling thread's C locale (LC_CTYPE).
+// Pure functions of their arguments; any thread may call them. Printability
+// (TrimWideString) follows the Unicode character tables whatever the locale;
+// case (WildcardMatchW) follows the calling thread's C locale (LC_CTYPE).
 #pragma once
 
 #include <cstdint>
@@ -22,7 +23,8 @@ int SplitString(const std::string& text, const std::string& delimiter,
                 std::list<std::string>* out, bool skipEmpty, bool trimTokens);
 
 // A copy of in without the leading and trailing characters that are in set
-// or are not printable (iswprint). A null or empty set gives an unchanged
+// or are not printable (iswprint over the Unicode tables: controls, unassigned
+// code points). A null or empty set gives an unchanged
 // copy.
 std::wstring TrimWideString(const std::wstring& in, const wchar_t* set);
 

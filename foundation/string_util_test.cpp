@@ -1,5 +1,6 @@
 #include "foundation/string_util.h"
 
+#include <clocale>
 #include <cstdint>
 #include <limits>
 #include <list>
@@ -82,6 +83,30 @@ TEST(StringUtilTest, TrimWideStringDropsSetAndUnprintableCharactersAtTheEnds) {
                                     << (c.set ? c.set : L"(null)"));
     EXPECT_EQ(TrimWideString(c.in, c.set), c.out);
   }
+}
+
+// Letters beyond ASCII are printable whatever locale the process runs in;
+// the C locale (where no setlocale call was made) must not strip them.
+TEST(StringUtilTest, TrimWideStringKeepsLettersBeyondAsciiInAnyLocale) {
+  struct Case {
+    std::wstring in;
+    std::wstring out;
+  } cases[] = {
+      {L" Jos\u00E9 ", L"Jos\u00E9"},
+      {L"\u00C9mile\r\n", L"\u00C9mile"},
+      {L"\u4E2D\u6587", L"\u4E2D\u6587"},
+      {L"\U0001F600 ", L"\U0001F600"},
+      {L"\u0085a\u0080", L"a"},  // C1 controls are not printable
+  };
+  const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+  for (const char* locale : {"C", "C.UTF-8"}) {
+    ASSERT_NE(std::setlocale(LC_CTYPE, locale), nullptr) << locale;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << locale << ": " << c.in.size() << " characters");
+      EXPECT_EQ(TrimWideString(c.in, L" "), c.out);
+    }
+  }
+  std::setlocale(LC_CTYPE, saved.c_str());
 }
 
 TEST(StringUtilTest, WildcardMatchW) {
