@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <type_traits>
 
 #include "platform/com/apartment.h"
@@ -46,11 +47,11 @@ class _com_ptr_t {
   ~_com_ptr_t() { Reset(); }
 
   _com_ptr_t& operator=(const _com_ptr_t& other) noexcept {
-    if (this != &other) *this = other.p_;
+    if (this != std::addressof(other)) *this = other.p_;
     return *this;
   }
   _com_ptr_t& operator=(_com_ptr_t&& other) noexcept {
-    if (this != &other) {
+    if (this != std::addressof(other)) {
       Reset();
       p_ = other.p_;
       other.p_ = nullptr;

@@ -1,5 +1,7 @@
 #include "platform/com/com_ptr.h"
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "platform/com/com_error.h"
@@ -92,6 +94,21 @@ TEST_F(ComPtr, CreatesRegisteredClassesAndCountsReferences) {
   adopted.Attach(raw);  // takes the reference over
   adopted.Release();
   EXPECT_EQ(liveCounters, 0);
+}
+
+TEST_F(ComPtr, MoveAssignmentHandsTheReferenceOver) {
+  CounterPtr source(kCounterClass);
+  CounterPtr target(kCounterClass);
+  EXPECT_EQ(liveCounters, 2);
+  target = std::move(source);  // drops target's old object, takes source's
+  EXPECT_FALSE(source);
+  ASSERT_TRUE(target);
+  EXPECT_EQ(liveCounters, 1);
+  EXPECT_EQ(target->Next(), 1);
+  CounterPtr& alias = target;
+  target = std::move(alias);  // moving onto itself keeps the object
+  ASSERT_TRUE(target);
+  EXPECT_EQ(liveCounters, 1);
 }
 
 TEST_F(ComPtr, CreationFailuresAreReported) {
