@@ -28,26 +28,39 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+std::string Name(char prefix, int i) {
+  std::string name(1, prefix);
+  name += std::to_string(i);
+  return name;
+}
+
 // 64 columns: 16 integer, 8 bigint, 8 double, 8 numeric, 8 timestamp,
 // 8 short texts, 4 longer texts, 4 binaries.
 std::string CreateTable(int rows) {
   std::string columns;
   std::string values;
   auto add = [&](const std::string& name, const std::string& type, const std::string& value) {
-    columns += (columns.empty() ? "" : ", ") + name + " " + type;
-    values += (values.empty() ? "" : ", ") + value;
+    if (!columns.empty()) {
+      columns += ", ";
+      values += ", ";
+    }
+    columns.append(name).append(" ").append(type);
+    values += value;
   };
-  for (int i = 0; i < 16; ++i) add("i" + std::to_string(i), "integer", "g * " + std::to_string(i + 1));
-  for (int i = 0; i < 8; ++i) add("b" + std::to_string(i), "bigint", "g::bigint * 1000000007");
-  for (int i = 0; i < 8; ++i) add("d" + std::to_string(i), "double precision", "g / 7.0");
-  for (int i = 0; i < 8; ++i) add("n" + std::to_string(i), "numeric(12,2)", "(g % 100000) / 3.0");
-  for (int i = 0; i < 8; ++i) add("t" + std::to_string(i), "timestamp", "timestamp '2020-01-01' + g * interval '1 minute'");
-  for (int i = 0; i < 8; ++i) add("s" + std::to_string(i), "varchar(32)", "'user-' || g");
-  for (int i = 0; i < 4; ++i) add("w" + std::to_string(i), "text", "repeat('x', 20) || g");
-  for (int i = 0; i < 4; ++i) add("y" + std::to_string(i), "bytea", "decode(md5(g::text), 'hex')");
-  return "CREATE TABLE Wide (" + columns + "); INSERT INTO Wide SELECT " + values + " FROM generate_series(1, " +
-         std::to_string(rows) + ") g; CREATE TABLE Small (Id integer PRIMARY KEY, DisplayName varchar(64)); "
-         "INSERT INTO Small SELECT g, 'name ' || g FROM generate_series(1, 1000) g; ANALYZE";
+  for (int i = 0; i < 16; ++i) add(Name('i', i), "integer", std::string("g * ").append(std::to_string(i + 1)));
+  for (int i = 0; i < 8; ++i) add(Name('b', i), "bigint", "g::bigint * 1000000007");
+  for (int i = 0; i < 8; ++i) add(Name('d', i), "double precision", "g / 7.0");
+  for (int i = 0; i < 8; ++i) add(Name('n', i), "numeric(12,2)", "(g % 100000) / 3.0");
+  for (int i = 0; i < 8; ++i) add(Name('t', i), "timestamp", "timestamp '2020-01-01' + g * interval '1 minute'");
+  for (int i = 0; i < 8; ++i) add(Name('s', i), "varchar(32)", "'user-' || g");
+  for (int i = 0; i < 4; ++i) add(Name('w', i), "text", "repeat('x', 20) || g");
+  for (int i = 0; i < 4; ++i) add(Name('y', i), "bytea", "decode(md5(g::text), 'hex')");
+  std::string sql = "CREATE TABLE Wide (";
+  sql.append(columns).append("); INSERT INTO Wide SELECT ").append(values);
+  sql.append(" FROM generate_series(1, ").append(std::to_string(rows)).append(") g; ");
+  sql.append("CREATE TABLE Small (Id integer PRIMARY KEY, DisplayName varchar(64)); ");
+  sql.append("INSERT INTO Small SELECT g, 'name ' || g FROM generate_series(1, 1000) g; ANALYZE");
+  return sql;
 }
 
 template <typename F>
