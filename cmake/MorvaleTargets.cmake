@@ -1,15 +1,15 @@
 # One CMake library per folder of the layout.
 #
 #   morvale_library(<name> [DIRS <subfolder>...] [DEPS <target>...]
-#                   [TEST_DEPS <target>...] [LABELS <label>...])
+#                   [TEST_DEPS <target>...] [LABELS <label>])
 #
 # takes every .cpp of the folder (and of the listed subfolders) into the
 # library <name>; files ending in _test.cpp form the test program
 # <name>_tests, registered with ctest one test per case and labelled with
-# <name> and LABELS; files ending in _fuzz.cpp each become a libFuzzer
+# LABEL (default <name>; "threads" also runs it under ThreadSanitizer); files ending in _fuzz.cpp each become a libFuzzer
 # target <name>_<stem> when MORVALE_FUZZ is on.
 function(morvale_library name)
-  cmake_parse_arguments(ARG "" "" "DIRS;DEPS;TEST_DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABELS" "DIRS;DEPS;TEST_DEPS" ${ARGN})
   set(dirs ${CMAKE_CURRENT_SOURCE_DIR})
   foreach(d IN LISTS ARG_DIRS)
     list(APPEND dirs ${CMAKE_CURRENT_SOURCE_DIR}/${d})
@@ -33,8 +33,14 @@ function(morvale_library name)
     add_executable(${name}_tests ${tests})
     target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS}
                           morvale_testing GTest::gmock GTest::gtest_main)
+    # A test carries one label: gtest_discover_tests cannot pass a list.
+    if(ARG_LABELS)
+      set(label ${ARG_LABELS})
+    else()
+      set(label ${name})
+    endif()
     gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST
-                         PROPERTIES LABELS "${name};${ARG_LABELS}")
+                         PROPERTIES LABELS ${label})
   endif()
 
   if(MORVALE_FUZZ)

@@ -196,6 +196,26 @@ std::optional<std::wstring> Last(const std::vector<ConnectionAttribute>& pairs,
   return found;
 }
 
+// A keyword given again, also under another of its names, must repeat its
+// value: a value holding ';' that was written without quotes reads as more
+// pairs, and may not override what the string said before.
+template <size_t N>
+bool Consistent(const std::vector<ConnectionAttribute>& pairs, const std::wstring_view (&set)[N],
+                std::wstring* error) {
+  const ConnectionAttribute* first = nullptr;
+  for (const ConnectionAttribute& pair : pairs) {
+    if (!In(set, pair.keyword)) continue;
+    if (first && first->value != pair.value) {
+      SetError(error, L"keyword '" + pair.keyword +
+                          L"' is given more than once with different values (quote a value "
+                          L"that holds ';')");
+      return false;
+    }
+    if (!first) first = &pair;
+  }
+  return true;
+}
+
 bool Unsupported(const ConnectionAttribute& pair, const ProviderMapping& mapping,
                  std::wstring* error) {
   SetError(error, L"keyword '" + pair.keyword + L"' is not supported with provider " +
@@ -245,6 +265,11 @@ bool TranslateSqlServer(const std::vector<ConnectionAttribute>& pairs,
       return Unsupported(pair, mapping, error);
     }
   }
+  if (!Consistent(pairs, kServerKeywords, error) || !Consistent(pairs, kDatabaseKeywords, error) ||
+      !Consistent(pairs, kUserKeywords, error) || !Consistent(pairs, kPasswordKeywords, error) ||
+      !Consistent(pairs, kTrustedKeywords, error) || !Consistent(pairs, kFailoverKeywords, error)) {
+    return false;
+  }
   std::wstring host, port;
   const std::optional<std::wstring> server = Last(pairs, kServerKeywords);
   if (!server) {
@@ -283,6 +308,10 @@ bool TranslateDsn(const std::vector<ConnectionAttribute>& pairs, const ProviderM
         !In(kUserKeywords, pair.keyword) && !In(kPasswordKeywords, pair.keyword)) {
       return Unsupported(pair, mapping, error);
     }
+  }
+  if (!Consistent(pairs, kDsnKeywords, error) || !Consistent(pairs, kUserKeywords, error) ||
+      !Consistent(pairs, kPasswordKeywords, error)) {
+    return false;
   }
   const std::optional<std::wstring> dsn = Last(pairs, kDsnKeywords);
   if (!dsn || dsn->empty()) {
@@ -370,6 +399,7 @@ bool TranslateConnectionString(std::wstring_view adoString, const ProviderMap& m
   const std::optional<std::wstring> provider =
       adoParsed ? Last(pairs, kProviderKeywords) : std::nullopt;
   if (provider) {
+    if (!Consistent(pairs, kProviderKeywords, error)) return false;
     const ProviderMapping* mapping = FindProvider(map, *provider);
     if (!mapping) {
       SetError(error, L"provider '" + *provider + L"' is not served; the provider map serves " +

@@ -27,8 +27,10 @@
 // Syntax of the ADO form: pairs "keyword=value" separated by ';'. Blanks
 // around keywords and values are dropped; keywords ignore case; a value may
 // be quoted with '"' or '\'' (the quote doubled inside stands for itself), so
-// it may hold ';'; "==" in a keyword stands for '='. A later pair replaces an
-// earlier one with the same keyword. Every value written into the ODBC string
+// it may hold ';'; "==" in a keyword stands for '='. A keyword given again,
+// also under another of its names, must repeat its value, else the
+// translation fails: unquoted, a value holding ';' reads as further pairs and
+// must not override what the string said before. Every value written into the ODBC string
 // is braced ("{...}", '}' doubled) when it holds a character that the ODBC
 // syntax would read as structure, so that no value, a hostile password among
 // them, can end its pair and add a keyword.
@@ -61,8 +63,8 @@ struct OdbcTarget {
   std::wstring provider;  // the provider as named ("SQLOLEDB.1"); empty when passed through
 };
 
-// Parses an ADO (OLE DB) connection string into its pairs in order, later
-// duplicates kept (the translator lets the last one win). False with a
+// Parses an ADO (OLE DB) connection string into its pairs in order,
+// duplicates kept (the translator refuses conflicting ones). False with a
 // description in *error (when given) on an unterminated quote, text after a
 // closing quote, or a pair without '=' or with an empty keyword; empty
 // pieces (";;", a trailing ';') are skipped.

@@ -46,8 +46,9 @@ TEST(TranslateConnectionString, SystemStringsBecomeOdbcStrings) {
        L"ClientCharset=UTF-8",
        L"Driver={FreeTDS};Server=dbhost;Port=1433;Database=VEXMgmt;UID=u;PWD=***;"
        L"ClientCharset=UTF-8"},
-      // A trusted connection drops the login; aliases and blanks; last pair wins.
-      {L" provider = sqlncli10 ; Data Source = . ; Initial Catalog=A; Database=B; User ID=x; "
+      // A trusted connection drops the login; aliases and blanks; a repeated
+      // keyword with the same value.
+      {L" provider = sqlncli10 ; Data Source = . ; Initial Catalog=B; Database=B; User ID=x; "
        L"Password=y; Integrated Security=SSPI;",
        L"Driver={FreeTDS};Server=127.0.0.1;Database=B;Trusted_Connection=Yes;ClientCharset=UTF-8",
        nullptr},
@@ -142,6 +143,14 @@ TEST(TranslateConnectionString, RefusesWhatItCannotServeWithoutShowingThePasswor
       {L"Provider=SQLOLEDB;Server=db;pwd=\"hunter2", "not closed"},
       {L"Provider=SQLOLEDB;Server=db;pwd=\"hunter2\"x", "text follows"},
       {L"Provider=SQLOLEDB;Server=db;hunter2", "no '='"},
+      // An unquoted password holding ';' written into a formatted string.
+      {L"Provider=SQLOLEDB.1;Server=db;Database=VEXMgmt;uid=u;pwd=hunter2;Server=evil",
+       "'Server' is given more than once"},
+      {L"Provider=SQLOLEDB;Server=db;Database=a;uid=u;pwd=hunter2;Initial Catalog=b",
+       "'Initial Catalog' is given more than once"},
+      {L"Provider=SQLOLEDB;Server=db;pwd=hunter2;Password=other", "more than once"},
+      {L"Provider=IBMDADB2;DSN=a;uid=u;pwd=hunter2;DSN=b", "'DSN' is given more than once"},
+      {L"Provider=SQLOLEDB;Server=db;pwd=hunter2;Provider=MSDASQL", "more than once"},
       {L"Server=db;Database=d;pwd=hunter2", "names no Provider, Driver or DSN"},
       {L"Driver={x;Pwd={hunter2", "not closed"},
       {L"", "names no Provider"},

@@ -23,7 +23,7 @@ constexpr Alias kAliases[] = {
 // First matching row wins; a prefix of a whole state or of its class.
 struct HresultRule {
   std::string_view prefix;
-  HRESULT hr;
+  std::int32_t hr;
 };
 constexpr HresultRule kHresultRules[] = {
     {"42S02", kNoTable},          {"42P01", kNoTable},

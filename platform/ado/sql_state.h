@@ -19,26 +19,29 @@
 //     is lost or its state unknown (class 08, HYT01, 40003, PostgreSQL's
 //     57P01 to 57P03), so the connection must never be reused.
 //
+// The HRESULTs are plain 32-bit integers (HRESULT's width), so that the
+// ODBC backend's translation units, which must not see platform/win32's
+// types beside unixODBC's, can include this header too.
+//
 // Pure functions; safe to call from any thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "platform/win32/types.h"
-
 namespace ado {
 
-inline constexpr HRESULT kFail = static_cast<HRESULT>(0x80004005);
-inline constexpr HRESULT kNoTable = static_cast<HRESULT>(0x80040E37);
-inline constexpr HRESULT kPermissionDenied = static_cast<HRESULT>(0x80040E09);
-inline constexpr HRESULT kIntegrityViolation = static_cast<HRESULT>(0x80040E2F);
-inline constexpr HRESULT kTimeout = static_cast<HRESULT>(0x80040E31);
-inline constexpr HRESULT kErrorsInCommand = static_cast<HRESULT>(0x80040E14);
+inline constexpr std::int32_t kFail = static_cast<std::int32_t>(0x80004005);
+inline constexpr std::int32_t kNoTable = static_cast<std::int32_t>(0x80040E37);
+inline constexpr std::int32_t kPermissionDenied = static_cast<std::int32_t>(0x80040E09);
+inline constexpr std::int32_t kIntegrityViolation = static_cast<std::int32_t>(0x80040E2F);
+inline constexpr std::int32_t kTimeout = static_cast<std::int32_t>(0x80040E31);
+inline constexpr std::int32_t kErrorsInCommand = static_cast<std::int32_t>(0x80040E14);
 
 struct SqlStateInfo {
   std::string state;             // normalised, five characters (or as given when not)
-  HRESULT hr = kFail;            // what ADO raises for it
+  std::int32_t hr = kFail;       // the HRESULT ADO raises for it
   bool connectionClass = false;  // the connection is unusable: close, never reuse
 };
 

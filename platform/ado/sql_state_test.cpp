@@ -9,7 +9,7 @@ TEST(ClassifySqlState, NormalisesMapsAndMarksConnectionErrors) {
   struct Case {
     const char* raw;
     const char* state;
-    HRESULT hr;
+    std::int32_t hr;
     bool connectionClass;
   };
   const Case cases[] = {

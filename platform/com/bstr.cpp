@@ -1,5 +1,6 @@
 #include "platform/com/bstr.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -87,22 +88,28 @@ void SysFreeString(BSTR text) {
 }
 
 // One text shared by _bstr_t copies, with its narrow form once asked for.
+// Copies on several threads may ask for the narrow form at once: each
+// converts, the first to publish wins and the others free their own.
 struct _bstr_t::Data {
+  // A narrow form: its byte count (terminator included), then the bytes.
+  struct Narrow {
+    std::size_t bytes;
+    char text[1];
+  };
+
   explicit Data(BSTR text) : wide(text) {}
   ~Data() {
     SysFreeString(wide);
     DropNarrow();
   }
+  static void Free(Narrow* n) { ZeroAndFree(n, offsetof(Narrow, text) + n->bytes); }
   void DropNarrow() {
-    if (narrow != nullptr) ZeroAndFree(narrow, narrowBytes);
-    narrow = nullptr;
-    narrowBytes = 0;
+    if (Narrow* n = narrow.exchange(nullptr)) Free(n);
   }
 
   std::atomic<int> refs{1};
   BSTR wide;
-  char* narrow = nullptr;
-  std::size_t narrowBytes = 0;
+  std::atomic<Narrow*> narrow{nullptr};
 };
 
 namespace {
@@ -227,28 +234,32 @@ _bstr_t::operator wchar_t*() const noexcept { return GetBSTR(); }
 
 _bstr_t::operator const char*() const {
   if (data_ == nullptr || data_->wide == nullptr) return nullptr;
-  if (data_->narrow == nullptr) {
-    // The terminator is converted with the text, so embedded NULs survive.
-    const int wideCount = static_cast<int>(SysStringLen(data_->wide)) + 1;
-    const int needed =
-        WideCharToMultiByte(CP_ACP, 0, data_->wide, wideCount, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) _com_issue_error(LastErrorAsHResult());
-    char* narrow = static_cast<char*>(std::malloc(static_cast<std::size_t>(needed)));
-    if (narrow == nullptr) _com_issue_error(E_OUTOFMEMORY);
-    if (WideCharToMultiByte(CP_ACP, 0, data_->wide, wideCount, narrow, needed, nullptr,
-                            nullptr) != needed) {
-      ZeroAndFree(narrow, static_cast<std::size_t>(needed));
-      _com_issue_error(LastErrorAsHResult());
-    }
-    data_->narrow = narrow;
-    data_->narrowBytes = static_cast<std::size_t>(needed);
+  if (Data::Narrow* ready = data_->narrow.load(std::memory_order_acquire)) return ready->text;
+  // The terminator is converted with the text, so embedded NULs survive.
+  const int wideCount = static_cast<int>(SysStringLen(data_->wide)) + 1;
+  const int needed =
+      WideCharToMultiByte(CP_ACP, 0, data_->wide, wideCount, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) _com_issue_error(LastErrorAsHResult());
+  const std::size_t bytes = static_cast<std::size_t>(needed);
+  auto* made = static_cast<Data::Narrow*>(std::malloc(offsetof(Data::Narrow, text) + bytes));
+  if (made == nullptr) _com_issue_error(E_OUTOFMEMORY);
+  made->bytes = bytes;
+  if (WideCharToMultiByte(CP_ACP, 0, data_->wide, wideCount, made->text, needed, nullptr,
+                          nullptr) != needed) {
+    Data::Free(made);
+    _com_issue_error(LastErrorAsHResult());
   }
-  return data_->narrow;
+  Data::Narrow* expected = nullptr;
+  if (!data_->narrow.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) {
+    Data::Free(made);
+    return expected->text;
+  }
+  return made->text;
 }
 
 _bstr_t::operator char*() const { return const_cast<char*>(static_cast<const char*>(*this)); }
 
-bool _bstr_t::operator!() const noexcept { return length() == 0; }
+bool _bstr_t::operator!() const noexcept { return GetBSTR() == nullptr; }
 
 namespace {
 

@@ -16,10 +16,11 @@
 // until it changes. An allocation failure throws `_com_error(E_OUTOFMEMORY)`.
 //
 // Thread safety: the Sys* calls are safe on any thread for distinct strings.
-// A `_bstr_t` is not safe to use from two threads at once; two `_bstr_t`
-// copies sharing one text may live on different threads (the count is
-// atomic), as long as neither changes the shared text in place (Attach,
-// GetAddress, the non-const conversions).
+// One `_bstr_t` object is not to be used from two threads at once. Copies
+// sharing one text may be used on different threads, reading, converting to
+// narrow text and being replaced or destroyed concurrently (the count and the
+// narrow form are atomic); writing into the shared BSTR itself through a
+// pointer from `operator wchar_t*` is the caller's own race.
 #pragma once
 
 #include <atomic>
@@ -76,7 +77,7 @@ class _bstr_t {
   operator const char*() const;
   operator char*() const;
 
-  // True when the text is null or empty.
+  // True when no text is held (null); an empty text is a text.
   bool operator!() const noexcept;
   // Code-point order; a null text equals the empty text.
   friend bool operator==(const _bstr_t& a, const _bstr_t& b) noexcept;
@@ -99,7 +100,9 @@ class _bstr_t {
   // Hands the held BSTR to the caller, who then owns it; this becomes empty.
   // Other copies sharing the text keep it: they are not emptied.
   BSTR Detach();
-  // The held BSTR (still owned by this object).
+  // The held BSTR (still owned by this object). The writable form first
+  // gives this object a text of its own, so that writing through it never
+  // changes the copies.
   BSTR GetBSTR() const noexcept;
   BSTR& GetBSTR();
   // Drops what was held and gives the address of a fresh null BSTR for an

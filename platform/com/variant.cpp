@@ -138,9 +138,9 @@ std::string RealText(double value, int precision) {
   return text;
 }
 
-// Parses [sign] digits [. digits] [e [sign] digits], blanks around it.
-// Exact when the digits fit; real otherwise.
-bool ParseNumber(const std::string& text, Number* out) {
+// Parses [sign] digits [. digits] [e [sign] digits]. Exact when the digits
+// fit; real otherwise; DISP_E_OVERFLOW beyond the range of a double.
+HRESULT ParseNumber(const std::string& text, Number* out) {
   std::size_t i = 0;
   const std::size_t end = text.size();
   Number n;
@@ -165,20 +165,20 @@ bool ParseNumber(const std::string& text, Number* out) {
       if (inFraction) ++fractionDigits;
     }
   }
-  if (!anyDigit) return false;
+  if (!anyDigit) return DISP_E_TYPEMISMATCH;
   long exponent = 0;
   if (i < end && (text[i] == 'e' || text[i] == 'E')) {
     std::size_t j = i + 1;
     bool negativeExponent = false;
     if (j < end && (text[j] == '+' || text[j] == '-')) negativeExponent = text[j++] == '-';
-    if (j == end || text[j] < '0' || text[j] > '9') return false;
+    if (j == end || text[j] < '0' || text[j] > '9') return DISP_E_TYPEMISMATCH;
     for (; j < end && text[j] >= '0' && text[j] <= '9'; ++j) {
       if (exponent < 100000) exponent = exponent * 10 + (text[j] - '0');
     }
     if (negativeExponent) exponent = -exponent;
     i = j;
   }
-  if (i != end) return false;
+  if (i != end) return DISP_E_TYPEMISMATCH;
 
   long scale = fractionDigits - exponent;
   if (fits && scale < 0 && scale >= -38) {
@@ -191,16 +191,19 @@ bool ParseNumber(const std::string& text, Number* out) {
   if (fits && scale >= 0 && scale <= kMaxScale) {
     n.scale = static_cast<int>(scale);
     *out = n;
-    return true;
+    return S_OK;
   }
   double value = 0;
   const auto result = std::from_chars(text.data() + mantissaStart, text.data() + end, value);
   if (result.ptr != text.data() + end && result.ec != std::errc::result_out_of_range) {
-    return false;
+    return DISP_E_TYPEMISMATCH;
   }
-  if (result.ec == std::errc::result_out_of_range) value = HUGE_VAL;  // overflows every target
+  if (result.ec == std::errc::result_out_of_range) {
+    if (exponent > 0) return DISP_E_OVERFLOW;
+    value = 0;  // too small to show
+  }
   *out = FromReal(n.negative ? -value : value);
-  return true;
+  return S_OK;
 }
 
 // The text of a BSTR as ASCII with the surrounding blanks removed; false
@@ -323,10 +326,8 @@ HRESULT NumberOf(const VARIANT& source, Number* n) {
     }
     case VT_BSTR: {
       std::string text;
-      if (!AsciiText(source.bstrVal, &text) || !ParseNumber(text, n)) {
-        return DISP_E_TYPEMISMATCH;
-      }
-      return S_OK;
+      if (!AsciiText(source.bstrVal, &text)) return DISP_E_TYPEMISMATCH;
+      return ParseNumber(text, n);
     }
     default:
       return DISP_E_TYPEMISMATCH;
@@ -381,7 +382,7 @@ HRESULT ToDecimal(Number n, VARIANT* out) {
   if (!n.exact) {
     if (!std::isfinite(n.real)) return DISP_E_OVERFLOW;
     // Fifteen significant digits, as the real's text form shows it.
-    if (!ParseNumber(RealText(n.real, 15), &n) || !n.exact) return DISP_E_OVERFLOW;
+    if (FAILED(ParseNumber(RealText(n.real, 15), &n)) || !n.exact) return DISP_E_OVERFLOW;
   }
   if (n.magnitude >= kDecimalLimit) return DISP_E_OVERFLOW;
   DECIMAL d{};

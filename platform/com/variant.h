@@ -16,8 +16,8 @@
 // A VARIANT owns its BSTR, its array and one reference to its object;
 // VariantClear releases them and leaves VT_EMPTY.
 //
-// DATE is an OLE automation date: days since 1899-12-30 as a double, the
-// fraction the time of day. DECIMAL is a 96-bit magnitude (Hi32:Lo64) with a
+// DATE (platform/win32/types.h) is an OLE automation date: days since
+// 1899-12-30 as a double, the fraction the time of day. DECIMAL is a 96-bit magnitude (Hi32:Lo64) with a
 // sign (DECIMAL_NEG) and a power-of-ten scale 0..28: value = ±magnitude /
 // 10^scale. CY is a 64-bit integer in units of 1/10000.
 //
@@ -25,11 +25,17 @@
 // the home platform: a value that does not fit gives DISP_E_OVERFLOW,
 // an impossible conversion (VT_NULL to a number, text that is no number,
 // an array to a scalar) DISP_E_TYPEMISMATCH, an unknown tag
-// DISP_E_BADVARTYPE. Numbers to integers round half to even. Text is read
-// and written locale-independently ('.' as the decimal point); booleans are
-// written "-1"/"0", or "True"/"False" with VARIANT_ALPHABOOL, and read from
-// either form; dates are written "YYYY-MM-DD hh:mm:ss" (the date alone at
-// midnight, the time alone on day 0) and read from that form.
+// DISP_E_BADVARTYPE. Numbers to integers round half to even; a boolean is
+// the number -1 or 0 (so true does not fit an unsigned type). Text is read
+// and written locale-independently ('.' as the decimal point, blanks around
+// a number ignored, an exponent allowed); decimals are written exactly,
+// without trailing fractional zeros; doubles with 15 significant digits,
+// floats with 7 ("1E+20"); booleans are written "-1"/"0", or
+// "True"/"False" with VARIANT_ALPHABOOL, and read from either form; dates
+// are written "YYYY-MM-DD hh:mm:ss" (the date alone at midnight, the time
+// alone on day 0) and read from that form or with 'T' before the time.
+// VT_ERROR converts only to itself; VT_DISPATCH and VT_UNKNOWN convert to
+// each other (QueryInterface for IDispatch).
 //
 // `_variant_t` wraps a VARIANT: constructors from the C++ types, extraction
 // operators that convert as VariantChangeType does and throw `_com_error`
@@ -216,7 +222,11 @@ class _variant_t : public VARIANT {
   // Same tag and same value (texts by content, DECIMALs by value bits,
   // objects by address, arrays by address).
   bool operator==(const VARIANT& other) const;
+  bool operator==(const _variant_t& other) const {
+    return *this == static_cast<const VARIANT&>(other);
+  }
   bool operator!=(const VARIANT& other) const { return !(*this == other); }
+  bool operator!=(const _variant_t& other) const { return !(*this == other); }
 
   void Clear();
   // Converts in place (from `source` when given); throws `_com_error`.

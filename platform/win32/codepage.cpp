@@ -9,7 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
-#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -65,8 +65,8 @@ std::string CodeSetKey(std::string_view name) {
 
 UINT CodePageOfCodeSet(const char* codeSet) {
   const std::string key = CodeSetKey(codeSet);
-  for (const auto& table : {std::basic_string_view<CodePageName>(kCodePages, std::size(kCodePages)),
-                            std::basic_string_view<CodePageName>(kCodeSetAliases, std::size(kCodeSetAliases))}) {
+  for (const auto table : {std::span<const CodePageName>(kCodePages),
+                           std::span<const CodePageName>(kCodeSetAliases)}) {
     for (const auto& entry : table) {
       if (CodeSetKey(entry.iconvName) == key) return entry.codePage;
     }

@@ -6,10 +6,13 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win32/codepage.h"
 #include "platform/win32/error.h"
+#include "platform/win32/text.h"
 
 extern char** environ;
+
+using win32_internal::AnsiToWide;
+using win32_internal::WideToAnsi;
 
 namespace {
 
@@ -38,33 +41,10 @@ std::optional<std::string> LookUp(const std::string& name) {
   return std::nullopt;
 }
 
-std::string ToNarrow(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size,
-                        nullptr, nullptr);
-  }
-  return narrow;
-}
-
-std::wstring ToWide(std::string_view text) {
-  if (text.empty()) return {};
-  const int size =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  if (size > 0) {
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  }
-  return wide;
-}
-
 std::optional<std::string> FindVariable(std::string_view name) { return LookUp(std::string(name)); }
 
 std::optional<std::wstring> FindVariable(std::wstring_view name) {
-  if (auto value = LookUp(ToNarrow(name))) return ToWide(*value);
+  if (auto value = LookUp(WideToAnsi(name))) return AnsiToWide(*value);
   return std::nullopt;
 }
 

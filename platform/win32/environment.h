@@ -6,7 +6,7 @@
 // the environment's bytes; the wide ones convert names and values with the
 // ANSI code page (CP_ACP). Expansion replaces each %NAME% whose variable is
 // set; a reference to an unset variable, an empty name ("%%") and a lone '%'
-// stay as written.
+// stay as written, and the scan goes on after the reference's closing '%'.
 //
 // Thread safety: any thread may call these, as long as no thread changes the
 // environment (setenv, putenv) at the same time.

@@ -15,7 +15,7 @@ constexpr std::int64_t kSecondsPerDay = 86'400;
 constexpr std::int64_t kMaxFileTime = 0x7FFFFFFFFFFFFFFF;
 
 // Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+constexpr std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
   year -= month <= 2;
   const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
   const auto yearOfEra = static_cast<unsigned>(year - era * 400);
@@ -54,11 +54,12 @@ bool HasValidFields(const SYSTEMTIME& t, unsigned minYear, unsigned maxYear) {
 }
 
 // Day 0 of the FILETIME and DATE scales, in days from 1970-01-01.
-const std::int64_t kFileTimeEpochDay = DaysFromCivil(1601, 1, 1);
-const std::int64_t kDateEpochDay = DaysFromCivil(1899, 12, 30);
+constexpr std::int64_t kFileTimeEpochDay = DaysFromCivil(1601, 1, 1);
+constexpr std::int64_t kDateEpochDay = DaysFromCivil(1899, 12, 30);
+static_assert(kFileTimeEpochDay == -134774 && kDateEpochDay == -25569);
 // The range of an OLE Automation date, in days from its day 0.
-const std::int64_t kMinDateDay = DaysFromCivil(100, 1, 1) - kDateEpochDay;
-const std::int64_t kMaxDateDay = DaysFromCivil(9999, 12, 31) - kDateEpochDay;
+constexpr std::int64_t kMinDateDay = DaysFromCivil(100, 1, 1) - kDateEpochDay;
+constexpr std::int64_t kMaxDateDay = DaysFromCivil(9999, 12, 31) - kDateEpochDay;
 
 void SetTimeOfDay(std::int64_t secondOfDay, WORD milliseconds, SYSTEMTIME* out) {
   out->wHour = static_cast<WORD>(secondOfDay / 3600);

@@ -29,8 +29,21 @@ using SIZE_T = std::size_t;
 using HRESULT = std::int32_t;
 using WCHAR = wchar_t;
 using HANDLE = void*;
+// A loaded library: the loader's own handle.
+using HMODULE = void*;
+// An export found in a library; callers cast it to the export's type (a
+// cast from void(*)() draws no function-type warning).
+using FARPROC = void (*)();
 // An OLE Automation date: days since 1899-12-30, the fraction the time of day.
 using DATE = double;
+
+// Accepted where the system passes it (always null here): objects are
+// private to the process and carry no security descriptor.
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  void* lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;

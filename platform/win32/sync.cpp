@@ -1,0 +1,254 @@
+#include "platform/win32/sync.h"
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "platform/win32/error.h"
+#include "platform/win32/kernel_object.h"
+#include "platform/win32/thread.h"
+
+using namespace win32_internal;
+
+namespace {
+
+class Event : public KernelObject {
+ public:
+  Event(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
+
+  bool IsSignaled(DWORD) const override { return signaled_; }
+  DWORD Acquire(DWORD) override {
+    if (!manualReset_) signaled_ = false;
+    return WAIT_OBJECT_0;
+  }
+
+  void Set(bool signaled) {
+    std::lock_guard lock(KernelLock());
+    signaled_ = signaled;
+    if (signaled) changed.notify_all();
+  }
+
+ private:
+  const bool manualReset_;
+  bool signaled_;
+};
+
+class Mutex;
+
+// The mutexes a thread owns, given up as abandoned when the thread ends.
+struct OwnedMutexes {
+  std::vector<std::shared_ptr<Mutex>> mutexes;
+  ~OwnedMutexes() { AbandonMutexesOfCurrentThread(); }
+};
+
+thread_local OwnedMutexes ownedMutexes;
+
+class Mutex : public KernelObject, public std::enable_shared_from_this<Mutex> {
+ public:
+  bool IsSignaled(DWORD threadId) const override { return owner_ == 0 || owner_ == threadId; }
+
+  DWORD Acquire(DWORD threadId) override {
+    if (owner_ == 0) {
+      owner_ = threadId;
+      ownedMutexes.mutexes.push_back(shared_from_this());
+    }
+    ++count_;
+    const bool abandoned = abandoned_;
+    abandoned_ = false;
+    return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+  }
+
+  // With the kernel lock held.
+  bool Release(DWORD threadId) {
+    if (owner_ != threadId || count_ == 0) return false;
+    if (--count_ == 0) {
+      owner_ = 0;
+      auto& owned = ownedMutexes.mutexes;
+      for (auto it = owned.begin(); it != owned.end(); ++it) {
+        if (it->get() == this) {
+          owned.erase(it);
+          break;
+        }
+      }
+      changed.notify_all();
+    }
+    return true;
+  }
+
+  // With the kernel lock held.
+  void Abandon() {
+    owner_ = 0;
+    count_ = 0;
+    abandoned_ = true;
+    changed.notify_all();
+  }
+
+ private:
+  DWORD owner_ = 0;
+  DWORD count_ = 0;
+  bool abandoned_ = false;
+};
+
+class Semaphore : public KernelObject {
+ public:
+  Semaphore(LONG count, LONG maximum) : count_(count), maximum_(maximum) {}
+
+  bool IsSignaled(DWORD) const override { return count_ > 0; }
+  DWORD Acquire(DWORD) override {
+    --count_;
+    return WAIT_OBJECT_0;
+  }
+
+  // With the kernel lock held.
+  bool Release(LONG releaseCount, LONG* previousCount) {
+    if (releaseCount > maximum_ - count_) return false;
+    if (previousCount != nullptr) *previousCount = count_;
+    count_ += releaseCount;
+    changed.notify_all();
+    return true;
+  }
+
+ private:
+  LONG count_;
+  const LONG maximum_;
+};
+
+// Objects are private to the process: there is no namespace to open them by.
+template <typename Char>
+bool RefuseName(const Char* name) {
+  if (name == nullptr) return false;
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return true;
+}
+
+template <typename Char>
+HANDLE CreateEventOf(BOOL manualReset, BOOL initialState, const Char* name) {
+  if (RefuseName(name)) return nullptr;
+  return InsertHandle(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
+}
+
+template <typename Char>
+HANDLE CreateMutexOf(BOOL initialOwner, const Char* name) {
+  if (RefuseName(name)) return nullptr;
+  auto mutex = std::make_shared<Mutex>();
+  if (initialOwner) {
+    std::lock_guard lock(KernelLock());
+    mutex->Acquire(GetCurrentThreadId());
+  }
+  return InsertHandle(mutex);
+}
+
+template <typename Char>
+HANDLE CreateSemaphoreOf(LONG initialCount, LONG maximumCount, const Char* name) {
+  if (RefuseName(name)) return nullptr;
+  if (maximumCount <= 0 || initialCount < 0 || initialCount > maximumCount) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return InsertHandle(std::make_shared<Semaphore>(initialCount, maximumCount));
+}
+
+BOOL SetEventState(HANDLE handle, bool signaled) {
+  const auto event = LookUpHandleAs<Event>(handle);
+  if (event == nullptr) return FALSE;
+  event->Set(signaled);
+  return TRUE;
+}
+
+}  // namespace
+
+void win32_internal::AbandonMutexesOfCurrentThread() {
+  std::vector<std::shared_ptr<Mutex>> owned;
+  {
+    std::lock_guard lock(KernelLock());
+    owned.swap(ownedMutexes.mutexes);
+    for (const auto& mutex : owned) mutex->Abandon();
+  }
+}
+
+HANDLE CreateEventA(SECURITY_ATTRIBUTES*, BOOL manualReset, BOOL initialState, const char* name) {
+  return CreateEventOf(manualReset, initialState, name);
+}
+
+HANDLE CreateEventW(SECURITY_ATTRIBUTES*, BOOL manualReset, BOOL initialState,
+                    const wchar_t* name) {
+  return CreateEventOf(manualReset, initialState, name);
+}
+
+BOOL SetEvent(HANDLE event) { return SetEventState(event, true); }
+
+BOOL ResetEvent(HANDLE event) { return SetEventState(event, false); }
+
+HANDLE CreateMutexA(SECURITY_ATTRIBUTES*, BOOL initialOwner, const char* name) {
+  return CreateMutexOf(initialOwner, name);
+}
+
+HANDLE CreateMutexW(SECURITY_ATTRIBUTES*, BOOL initialOwner, const wchar_t* name) {
+  return CreateMutexOf(initialOwner, name);
+}
+
+BOOL ReleaseMutex(HANDLE handle) {
+  const auto mutex = LookUpHandleAs<Mutex>(handle);
+  if (mutex == nullptr) return FALSE;
+  std::lock_guard lock(KernelLock());
+  if (!mutex->Release(GetCurrentThreadId())) {
+    SetLastError(ERROR_NOT_OWNER);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HANDLE CreateSemaphoreA(SECURITY_ATTRIBUTES*, LONG initialCount, LONG maximumCount,
+                        const char* name) {
+  return CreateSemaphoreOf(initialCount, maximumCount, name);
+}
+
+HANDLE CreateSemaphoreW(SECURITY_ATTRIBUTES*, LONG initialCount, LONG maximumCount,
+                        const wchar_t* name) {
+  return CreateSemaphoreOf(initialCount, maximumCount, name);
+}
+
+BOOL ReleaseSemaphore(HANDLE handle, LONG releaseCount, LONG* previousCount) {
+  const auto semaphore = LookUpHandleAs<Semaphore>(handle);
+  if (semaphore == nullptr) return FALSE;
+  if (releaseCount <= 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard lock(KernelLock());
+  if (!semaphore->Release(releaseCount, previousCount)) {
+    SetLastError(ERROR_TOO_MANY_POSTS);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void InitializeCriticalSection(CRITICAL_SECTION* section) {
+  section->lock = new std::recursive_mutex;
+}
+
+void EnterCriticalSection(CRITICAL_SECTION* section) { section->lock->lock(); }
+
+BOOL TryEnterCriticalSection(CRITICAL_SECTION* section) {
+  return section->lock->try_lock() ? TRUE : FALSE;
+}
+
+void LeaveCriticalSection(CRITICAL_SECTION* section) { section->lock->unlock(); }
+
+void DeleteCriticalSection(CRITICAL_SECTION* section) {
+  delete section->lock;
+  section->lock = nullptr;
+}
+
+LONG InterlockedIncrement(LONG* target) { return ++std::atomic_ref<LONG>(*target); }
+
+LONG InterlockedDecrement(LONG* target) { return --std::atomic_ref<LONG>(*target); }
+
+LONG InterlockedExchange(LONG* target, LONG value) {
+  return std::atomic_ref<LONG>(*target).exchange(value);
+}
+
+LONGLONG InterlockedCompareExchange64(LONGLONG* target, LONGLONG exchange, LONGLONG comparand) {
+  std::atomic_ref<LONGLONG>(*target).compare_exchange_strong(comparand, exchange);
+  return comparand;
+}
