@@ -80,6 +80,14 @@ TEST_F(AdoScripted, EveryDiagnosticBecomesAnErrorWithItsNormalisedState) {
   }
   EXPECT_EQ(Raised([&] { errors->GetItem(_variant_t(3)); }), adErrItemNotFound);
 
+  // A warning before the error does not decide what is raised.
+  ScriptedDriver::Step warned;
+  warned.ok = false;
+  warned.diagnostics = {{"01004", 0, L"String data, right truncated"}, {"42S02", 0, L"Invalid object name 'Y'."}};
+  driver_.Push(warned);
+  EXPECT_EQ(Raised([&] { connection->Execute(_bstr_t(L"SELECT * FROM Y"), nullptr); }), DB_E_NOTABLE);
+  EXPECT_EQ(connection->GetErrors()->GetCount(), 2);
+
   // The next failure replaces the records of the last.
   driver_.PushError("42S02", L"Invalid object name 'X'.");
   EXPECT_EQ(Raised([&] { connection->Execute(_bstr_t(L"SELECT * FROM X"), nullptr); }), DB_E_NOTABLE);

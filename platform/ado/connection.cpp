@@ -83,15 +83,20 @@ void _Connection::Fail(const backend::Diagnostics& diagnostics, HRESULT fallback
   const std::wstring source = Text(provider_).empty() ? L"ADO" : Text(provider_);
   HRESULT raised = fallback;
   std::wstring description;
+  bool decided = false;
   for (const backend::Diagnostic& d : diagnostics) {
     const SqlStateInfo info = ClassifySqlState(d.sqlState);
     if (info.connectionClass) broken_ = true;
     std::wstring text = d.message;
     if (info.state != d.sqlState) text += L" (SQLSTATE " + backend::WideFromUtf8(d.sqlState) + L")";
     ErrorList::Add(errors_, info.hr, source, text, info.state, d.nativeError);
-    if (errors_->GetCount() == 1) {
+    // The first error decides what is raised; a warning ("01...") only
+    // when there is nothing else.
+    const bool warning = d.sqlState.rfind("01", 0) == 0;
+    if (!decided && (!warning || description.empty())) {
       raised = info.hr;
       description = text;
+      decided = !warning;
     }
   }
   if (diagnostics.empty()) {
