@@ -230,8 +230,11 @@ class OdbcSession final : public Session {
                  std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics);
   // Reads the rows in blocks into bound column arrays: one call per block
   // instead of one per cell.
-  bool ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::vector<SQLWCHAR>& chunk, std::string& text,
-                  std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics);
+  // `expected` is the row count when the driver knows it (else 0): no
+  // block is made larger than that.
+  bool ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows,
+                  std::vector<SQLWCHAR>& chunk, std::string& text, std::vector<std::uint8_t>& bytes,
+                  Diagnostics* diagnostics);
   void ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bound);
 
   SQLHDBC dbc_;
@@ -634,15 +637,17 @@ bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRow
   auto rows = std::make_shared<RowSet>(columns);
   result->rows = rows;
   // Drivers that read the result ahead (as PostgreSQL's does) know its size.
-  SQLLEN expected = 0;
-  if (SQL_SUCCEEDED(SQLRowCount(stmt, &expected)) && expected > 0) {
-    const auto hint = std::min<std::int64_t>(static_cast<std::int64_t>(expected), kReserveRowsAtMost);
-    rows->Reserve(static_cast<std::size_t>(maxRows > 0 ? std::min(hint, maxRows) : hint));
+  SQLLEN announced = 0;
+  std::int64_t expected = 0;  // 0: unknown
+  if (SQL_SUCCEEDED(SQLRowCount(stmt, &announced)) && announced > 0) {
+    expected = std::min<std::int64_t>(static_cast<std::int64_t>(announced), kReserveRowsAtMost);
+    if (maxRows > 0) expected = std::min(expected, maxRows);
+    rows->Reserve(static_cast<std::size_t>(expected));
   }
   std::vector<SQLWCHAR> chunk(4096);
   std::string text;
   std::vector<std::uint8_t> bytes;
-  const bool ok = blockFetch_ ? ReadBlocks(stmt, maxRows, *rows, chunk, text, bytes, diagnostics)
+  const bool ok = blockFetch_ ? ReadBlocks(stmt, maxRows, expected, *rows, chunk, text, bytes, diagnostics)
                               : ReadCells(stmt, maxRows, *rows, chunk, text, bytes, diagnostics);
   rows->Seal();
   return ok;
@@ -668,7 +673,7 @@ bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, s
   return true;
 }
 
-bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::vector<SQLWCHAR>& chunk,
+bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows, std::vector<SQLWCHAR>& chunk,
                              std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
   const std::vector<ColumnInfo>& columns = rows.Columns();
   std::vector<BoundColumn> bound(columns.size());
@@ -710,7 +715,9 @@ bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, 
     }
     rowWidth += b.width + static_cast<SQLLEN>(sizeof(SQLLEN));
   }
-  const SQLULEN block = std::clamp<SQLULEN>(static_cast<SQLULEN>(kBlockBytes / std::max<SQLLEN>(rowWidth, 1)), 1, 1024);
+  SQLULEN block = std::clamp<SQLULEN>(static_cast<SQLULEN>(kBlockBytes / std::max<SQLLEN>(rowWidth, 1)), 1, 1024);
+  if (expected > 0) block = std::min(block, static_cast<SQLULEN>(expected));
+  if (maxRows > 0) block = std::min(block, static_cast<SQLULEN>(maxRows));
   SQLULEN fetched = 0;
   if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block), 0)) ||
       !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0))) {
