@@ -28,6 +28,7 @@ function(morvale_library name)
 
   add_library(${name} STATIC ${sources})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  set_property(GLOBAL APPEND PROPERTY MORVALE_LIBRARIES ${name})
 
   if(tests)
     add_executable(${name}_tests ${tests})
@@ -41,6 +42,9 @@ function(morvale_library name)
     endif()
     gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST
                          PROPERTIES LABELS ${label})
+    if(label STREQUAL "threads")
+      set_property(GLOBAL APPEND PROPERTY MORVALE_THREAD_TESTS ${name}_tests)
+    endif()
   endif()
 
   if(MORVALE_FUZZ)
