@@ -9,7 +9,6 @@
 #include "db/test_support_for_tests.h"
 #include "platform/ado/scripted_backend.h"
 #include "platform/com/apartment.h"
-#include "testing/test_database.h"
 
 namespace {
 
@@ -213,13 +212,11 @@ TEST_F(ConnectionErrorsTest, ServerNameFromTheConnection) {
 }
 
 // Real failures of PostgreSQL, each with the result code callers act on.
-class AdoErrorPostgresTest : public morvale::testing::DatabaseTest {
+class AdoErrorPostgresTest : public ComDatabaseTest {
  protected:
   void SetUp() override {
-    DatabaseTest::SetUp();
+    ComDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    initialized_ = true;
     std::string error;
     ASSERT_TRUE(database().Execute(
         "CREATE TABLE IF NOT EXISTS ErrTest (Id integer PRIMARY KEY);"
@@ -227,10 +224,6 @@ class AdoErrorPostgresTest : public morvale::testing::DatabaseTest {
         &error))
         << error;
   }
-  void TearDown() override {
-    if (initialized_) CoUninitialize();
-  }
-  bool initialized_ = false;
 };
 
 TEST_F(AdoErrorPostgresTest, ServerErrorsGiveTheirResultCodes) {

@@ -8,7 +8,7 @@
 #include "db/connection_pool.h"
 #include "platform/com/hresult.h"
 #include "platform/win32/sync.h"
-#include "testing/test_database.h"
+#include "db/test_support_for_tests.h"
 
 namespace {
 
@@ -93,24 +93,22 @@ TEST(ComInitializer, DeferredAndFailedWithoutThrowing) {
 // The pool's 600-second semaphore wait gives up after 100 ms.
 DWORD ShortAbandonWait(DWORD milliseconds) { return milliseconds == 600000 ? 100 : milliseconds; }
 
-class ConnectionHolderTest : public morvale::testing::DatabaseTest {
+class ConnectionHolderTest : public ComDatabaseTest {
  protected:
   void SetUp() override {
-    DatabaseTest::SetUp();
+    ComDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     previousWait_ = SetWaitTimeoutHookForTesting(ShortAbandonWait);
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    initialized_ = true;
     const std::wstring& ado = database().ado_connection_string();
     ASSERT_TRUE(GetConnectionPool().InitializePool(2, std::string(ado.begin(), ado.end()), 0, false, true));
   }
   void TearDown() override {
-    if (!initialized_) return;
-    GetConnectionPool().ReleasePool(true);
-    SetWaitTimeoutHookForTesting(previousWait_);
-    CoUninitialize();
+    if (ComReady()) {
+      GetConnectionPool().ReleasePool(true);
+      SetWaitTimeoutHookForTesting(previousWait_);
+    }
+    ComDatabaseTest::TearDown();
   }
-  bool initialized_ = false;
   WaitTimeoutHook previousWait_ = nullptr;
 };
 

@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "db/test_support_for_tests.h"
-#include "platform/com/apartment.h"
-#include "testing/test_database.h"
 
 namespace {
 
@@ -43,22 +41,12 @@ TEST(SuppressPassword, MasksEveryPasswordValueAndKeepsTheRest) {
 }
 
 
-class ConnectionItemTest : public morvale::testing::DatabaseTest {
+class ConnectionItemTest : public ComDatabaseTest {
  protected:
-  void SetUp() override {
-    DatabaseTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    initialized_ = true;
-  }
-  void TearDown() override {
-    if (initialized_) CoUninitialize();
-  }
   static std::string AdoString() {
     const std::wstring& ado = database().ado_connection_string();
     return std::string(ado.begin(), ado.end());
   }
-  bool initialized_ = false;
 };
 
 TEST_F(ConnectionItemTest, ConnectsValidatesAndDisconnects) {

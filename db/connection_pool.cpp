@@ -62,17 +62,6 @@ class MutexHold {
   bool held_;
 };
 
-class StatisticsHold {
- public:
-  explicit StatisticsHold(CriticalSection& lock) : lock_(lock) { lock_.Lock(); }
-  ~StatisticsHold() { lock_.Unlock(); }
-  StatisticsHold(const StatisticsHold&) = delete;
-  StatisticsHold& operator=(const StatisticsHold&) = delete;
-
- private:
-  CriticalSection& lock_;
-};
-
 }  // namespace
 
 ConnectionPool& GetConnectionPool() {
@@ -123,7 +112,7 @@ bool ConnectionPool::NewPrimary() {
   std::string connectionString;
   std::string userId;
   {
-    StatisticsHold hold(statisticsLock_);
+    ScopedLock hold(&statisticsLock_);
     connectionString = connectionString_;
     userId = userId_;
   }
@@ -150,7 +139,7 @@ bool ConnectionPool::InitializePool(unsigned size, const std::string& connection
   if (!up_.load()) {
     poolSize_.store(size != 0 ? size : configuredPoolSize_);
     {
-      StatisticsHold stats(statisticsLock_);
+      ScopedLock stats(&statisticsLock_);
       connectionString_ = connectionString;
       userId_ = GetUserId(connectionString);
     }
@@ -175,7 +164,7 @@ bool ConnectionPool::InitializePool(unsigned size, const std::string& connection
 }
 
 bool ConnectionPool::SwapToFailoverPartner() {
-  StatisticsHold stats(statisticsLock_);
+  ScopedLock stats(&statisticsLock_);
   return tsql::SwapToFailoverPartner(&connectionString_, ReportEnvironmentLine);
 }
 
@@ -228,7 +217,7 @@ bool ConnectionPool::PostConnectWork(bool /*reinitialising*/, unsigned msdeLimit
     return false;
   }
   {
-    StatisticsHold stats(statisticsLock_);
+    ScopedLock stats(&statisticsLock_);
     upTime_ = Now64();
   }
   up_.store(true);
@@ -325,14 +314,14 @@ ConnectionItem* ConnectionPool::GetConnection() {
   std::string connectionString;
   std::string userId;
   {
-    StatisticsHold stats(statisticsLock_);
+    ScopedLock stats(&statisticsLock_);
     connectionString = connectionString_;
     userId = userId_;
   }
   ConnectionItem* item = new (std::nothrow) ConnectionItem(connectionString, userId);
   if (item != nullptr) {
     {
-      StatisticsHold stats(statisticsLock_);
+      ScopedLock stats(&statisticsLock_);
       ++handedOut_;
     }
     if (item->ConnectToDB(static_cast<LONG>(connectTimeOut_), &connectFailureLogged_)) {
@@ -430,14 +419,14 @@ bool ConnectionPool::ReInitializePool() {
              "%s:  Connection Pool is being reinitialized", kWhere);
   std::string connectionString;
   {
-    StatisticsHold stats(statisticsLock_);
+    ScopedLock stats(&statisticsLock_);
     connectionString = connectionString_;
   }
   return InitializePool(poolSize_.load(), connectionString, 0, true, true);
 }
 
 void ConnectionPool::UpdateStatistics(DWORD start, bool failed, LONG code) {
-  StatisticsHold stats(statisticsLock_);
+  ScopedLock stats(&statisticsLock_);
   const DWORD now = GetTickCount();
   if (now != start) commandMilliseconds_ += static_cast<DWORD>(now - start);
   ++commandCount_;
@@ -449,7 +438,7 @@ void ConnectionPool::UpdateStatistics(DWORD start, bool failed, LONG code) {
 }
 
 void ConnectionPool::SetLastError(LONG code, const wchar_t* text) {
-  StatisticsHold stats(statisticsLock_);
+  ScopedLock stats(&statisticsLock_);
   ++failureCount_;
   lastErrorCode_ = code;
   lastErrorTime_ = Now64();
@@ -463,7 +452,7 @@ void ConnectionPool::SetLastComError(const _com_error& error, const wchar_t* tex
 
 ConnectionPool::Statistics ConnectionPool::GetStatistics() {
   Statistics s;
-  StatisticsHold stats(statisticsLock_);
+  ScopedLock stats(&statisticsLock_);
   s.up = up_.load();
   s.upTime = upTime_;
   s.poolSize = poolSize_.load();

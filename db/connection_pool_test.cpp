@@ -10,13 +10,11 @@
 #include "db/test_support_for_tests.h"
 #include "foundation/string_conversion.h"
 #include "platform/ado/idle_cache.h"
-#include "platform/com/apartment.h"
 #include "platform/win32/codepage.h"
 #include "platform/win32/sync.h"
 #include "platform/win32/time.h"
 #include "testing/postgres.h"
 #include "testing/registry_fixture.h"
-#include "testing/test_database.h"
 
 namespace {
 
@@ -37,13 +35,11 @@ TEST(ConnectionPoolGetUserId, TextAfterUidUpToTheNextSemicolon) {
   EXPECT_EQ(ConnectionPool::GetUserId(""), "");
 }
 
-class ConnectionPoolTest : public morvale::testing::DatabaseTest {
+class ConnectionPoolTest : public ComDatabaseTest {
  protected:
   void SetUp() override {
-    DatabaseTest::SetUp();
+    ComDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    initialized_ = true;
     sleeps = 0;
     previousSleep_ = SetSleepHookForTesting(CountingSleep);
     previousWait_ = SetWaitTimeoutHookForTesting(ShortAbandonWait);
@@ -51,10 +47,11 @@ class ConnectionPoolTest : public morvale::testing::DatabaseTest {
   }
   void TearDown() override {
     pool_.reset();
-    if (!initialized_) return;
-    SetSleepHookForTesting(previousSleep_);
-    SetWaitTimeoutHookForTesting(previousWait_);
-    CoUninitialize();
+    if (ComReady()) {
+      SetSleepHookForTesting(previousSleep_);
+      SetWaitTimeoutHookForTesting(previousWait_);
+    }
+    ComDatabaseTest::TearDown();
   }
   // Writes the Database key's values and builds the pool that reads them.
   void Settings(const std::string& values) {
@@ -102,7 +99,6 @@ class ConnectionPoolTest : public morvale::testing::DatabaseTest {
 
   morvale::testing::ScopedRegistryDirectory registry_;
   std::unique_ptr<ConnectionPool> pool_;
-  bool initialized_ = false;
   SleepHook previousSleep_ = nullptr;
   WaitTimeoutHook previousWait_ = nullptr;
 };

@@ -1,7 +1,9 @@
 // Test support for the database layer. LoggedLines runs the process-wide
 // DebugLogger with capturing outputs, so a test can read every line the code
 // under test logged, with its level and event code; ClosedPort names a TCP
-// port of 127.0.0.1 where nothing listens.
+// port of 127.0.0.1 where nothing listens; ComDatabaseTest is the fresh-
+// database fixture (testing/test_database.h) with the test's thread in the
+// multithreaded apartment, which the ADO objects need.
 //
 //   LoggedLines log;              // logger started, everything up to level 6
 //   ... code under test ...
@@ -22,6 +24,9 @@
 
 #include "diagnostics/capture_output_for_tests.h"
 #include "diagnostics/debug_logger.h"
+#include "platform/com/apartment.h"
+#include "platform/com/hresult.h"
+#include "testing/test_database.h"
 
 class LoggedLines {
  public:
@@ -72,3 +77,22 @@ inline int ClosedPort() {
   close(s);
   return ntohs(address.sin_port);
 }
+
+class ComDatabaseTest : public morvale::testing::DatabaseTest {
+ protected:
+  // Derived fixtures call this first and return when the test was skipped
+  // or failed (IsSkipped() || HasFatalFailure()).
+  void SetUp() override {
+    DatabaseTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    initialized_ = true;
+  }
+  void TearDown() override {
+    if (initialized_) CoUninitialize();
+  }
+  bool ComReady() const { return initialized_; }
+
+ private:
+  bool initialized_ = false;
+};

@@ -23,7 +23,6 @@
 #include "platform/win32/sync.h"
 #include "testing/postgres.h"
 #include "testing/registry_fixture.h"
-#include "testing/test_database.h"
 
 namespace {
 
@@ -41,10 +40,10 @@ struct Counts {
   std::atomic<long> statements{0};
 };
 
-class ConnectionPoolRestartTest : public morvale::testing::DatabaseTest {
+class ConnectionPoolRestartTest : public ComDatabaseTest {
  protected:
   void SetUp() override {
-    DatabaseTest::SetUp();
+    ComDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     const char* script = std::getenv("MORVALE_TEST_PG_SCRIPT");
     const char* cluster = std::getenv("MORVALE_TEST_PG_CLUSTER");
@@ -53,8 +52,6 @@ class ConnectionPoolRestartTest : public morvale::testing::DatabaseTest {
       GTEST_SKIP() << "MORVALE_TEST_PG_SCRIPT / MORVALE_TEST_PG_CLUSTER not set; run scripts/test";
     }
     restart_ = std::string("\"") + script + "\" restart \"" + cluster + "\" >/dev/null";
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    initialized_ = true;
     registry_.WriteRoot("HKLM",
                         "[HKEY_LOCAL_MACHINE\\Software\\Quillon\\Quorrel Dazadevari Server\\Database]\n"
                         "\"ConnectionTimeOut\"=dword:00000005\n"
@@ -65,7 +62,7 @@ class ConnectionPoolRestartTest : public morvale::testing::DatabaseTest {
   }
   void TearDown() override {
     pool_.reset();
-    if (initialized_) CoUninitialize();
+    ComDatabaseTest::TearDown();
   }
 
   // One borrower: borrow, run a statement, give back; after a failure,
@@ -102,7 +99,6 @@ class ConnectionPoolRestartTest : public morvale::testing::DatabaseTest {
   morvale::testing::ScopedRegistryDirectory registry_;
   std::unique_ptr<ConnectionPool> pool_;
   std::string restart_;
-  bool initialized_ = false;
 };
 
 TEST_F(ConnectionPoolRestartTest, BorrowersSurviveAServerRestart) {
