@@ -450,6 +450,11 @@ void ConnectionPool::SetLastComError(const _com_error& error, const wchar_t* tex
   SetLastError(error.Error(), text);
 }
 
+std::string ConnectionPool::GetConnectionString() {
+  ScopedLock stats(&statisticsLock_);
+  return connectionString_;
+}
+
 ConnectionPool::Statistics ConnectionPool::GetStatistics() {
   Statistics s;
   ScopedLock stats(&statisticsLock_);

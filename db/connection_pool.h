@@ -122,7 +122,8 @@ class ConnectionPool {
   };
   Statistics GetStatistics();
   bool IsUp() const { return up_.load(); }
-  const std::string& GetConnectionString() const { return connectionString_; }
+  // The stored connection string (after a failover swap, the swapped one).
+  std::string GetConnectionString();
 
  private:
   void ReadSettings();
