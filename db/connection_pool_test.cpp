@@ -10,6 +10,7 @@
 #include "db/test_support_for_tests.h"
 #include "foundation/string_conversion.h"
 #include "platform/ado/idle_cache.h"
+#include "platform/ado/scripted_backend.h"
 #include "platform/win32/codepage.h"
 #include "platform/win32/sync.h"
 #include "platform/win32/time.h"
@@ -33,6 +34,50 @@ TEST(ConnectionPoolGetUserId, TextAfterUidUpToTheNextSemicolon) {
   EXPECT_EQ(ConnectionPool::GetUserId("Server=a;uid=sa"), "sa");
   EXPECT_EQ(ConnectionPool::GetUserId("Server=a;UID=sa"), "");
   EXPECT_EQ(ConnectionPool::GetUserId(""), "");
+}
+
+// The desktop edition of SQL Server limits the pool when the caller gives a
+// limit below the pool size; the scripted driver plays the server.
+TEST(ConnectionPoolDesktopEngine, LimitsThePoolSizeOnlyForThatServer) {
+  struct Case {
+    const wchar_t* dbms;
+    const char* version;  // null: the version query must not run
+    unsigned limit;
+    unsigned expected;
+  };
+  const Case cases[] = {
+      {L"Microsoft SQL Server", "Microsoft SQL Server  2000 - 8.00.2039 Desktop Engine", 8, 8},
+      {L"Microsoft SQL Server", "Microsoft SQL Server 2019 (RTM) Standard Edition", 8, 100},
+      {L"PostgreSQL", nullptr, 8, 100},
+      {L"Microsoft SQL Server", nullptr, 0, 100},
+      {L"Microsoft SQL Server", nullptr, 100, 100},
+  };
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.limit << " " << (c.version != nullptr ? c.version : "-"));
+    ado::ScriptedDriver driver;
+    ado::ScopedDriver scoped(&driver);
+    driver.SetDbmsName(c.dbms);
+    if (c.version != nullptr) {
+      std::vector<ado::backend::ColumnInfo> columns(1);
+      columns[0].kind = ado::backend::ValueKind::Text;
+      columns[0].sqlType = -9;
+      auto rows = std::make_shared<ado::backend::RowSet>(columns);
+      rows->BeginRow();
+      rows->PutText(c.version);
+      driver.PushRows(rows);
+    }
+    ConnectionPool pool;
+    ASSERT_TRUE(pool.InitializePool(100, "Driver={Scripted};Server=x", c.limit, false, true));
+    EXPECT_EQ(pool.GetStatistics().poolSize, c.expected);
+    const std::vector<std::wstring> executed = driver.Executed();
+    EXPECT_EQ(executed.size(), c.version != nullptr ? 1u : 0u);
+    if (!executed.empty()) {
+      EXPECT_EQ(executed[0], L"select @@version");
+    }
+    pool.ReleasePool(true);
+  }
+  CoUninitialize();
 }
 
 class ConnectionPoolTest : public ComDatabaseTest {
