@@ -202,8 +202,11 @@ std::string ConnectionItem::SuppressPassword(const std::string& connectionString
         }
         ++q;
       }
-      // An unterminated quote runs to the end of the string.
-      const std::size_t after = q < n ? connectionString.find(';', q) : std::string::npos;
+      // An unterminated quote: a password runs to the end of the string;
+      // any other value is read unquoted, so the pairs after it are still
+      // looked at.
+      const std::size_t from = q < n ? q : (secret ? n : v);
+      const std::size_t after = from < n ? connectionString.find(';', from) : std::string::npos;
       end = after == std::string::npos ? n : after;
     } else {
       const std::size_t after = connectionString.find(';', v);

@@ -26,6 +26,7 @@ TEST(SuppressPassword, MasksEveryPasswordValueAndKeepsTheRest) {
       {"Server=db;pwd=\"se;cr\"\"et\";Database=x", "Server=db;pwd=;Database=x"},
       {"Server=db;pwd='a;b';Database=x", "Server=db;pwd=;Database=x"},
       {"Server=db;pwd=\"never closed;Database=x", "Server=db;pwd="},
+      {"Server=db;app='never closed;pwd=secret;Database=x", "Server=db;app='never closed;pwd=;Database=x"},
       // Every occurrence.
       {"pwd=one;Server=db;Password=two;PWD=three", "pwd=;Server=db;Password=;PWD="},
       // Not a password keyword.
