@@ -42,13 +42,7 @@ TEST(SuppressPassword, MasksEveryPasswordValueAndKeepsTheRest) {
 }
 
 
-class ConnectionItemTest : public ComDatabaseTest {
- protected:
-  static std::string AdoString() {
-    const std::wstring& ado = database().ado_connection_string();
-    return std::string(ado.begin(), ado.end());
-  }
-};
+using ConnectionItemTest = ComDatabaseTest;
 
 TEST_F(ConnectionItemTest, ConnectsValidatesAndDisconnects) {
   ConnectionItem item(AdoString(), "ignored");
@@ -100,12 +94,7 @@ TEST_F(ConnectionItemTest, FailedConnectLogsTheStringWithoutItsPassword) {
 TEST_F(ConnectionItemTest, ValidationFailsOnceTheServerEndsTheSession) {
   ConnectionItem item(AdoString(), "");
   ASSERT_TRUE(item.ConnectToDB(5, nullptr));
-  std::string error;
-  ASSERT_TRUE(database().Execute(
-      "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-      "WHERE datname = current_database() AND pid <> pg_backend_pid()",
-      &error))
-      << error;
+  TerminateSessions();
 
   LoggedLines log;
   std::int64_t lastLogged = 0;

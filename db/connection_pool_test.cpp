@@ -105,10 +105,6 @@ class ConnectionPoolTest : public ComDatabaseTest {
                                     values);
     pool_ = std::make_unique<ConnectionPool>();
   }
-  static std::string AdoString() {
-    const std::wstring& ado = database().ado_connection_string();
-    return std::string(ado.begin(), ado.end());
-  }
   // No captured line holds the server's password.
   static void ExpectNoPassword(const std::vector<CapturedLine>& lines) {
     const std::wstring& ado = database().ado_connection_string();
@@ -120,14 +116,6 @@ class ConnectionPoolTest : public ComDatabaseTest {
   static int ServerPort() {
     const std::string ado = AdoString();
     return std::stoi(ado.substr(ado.find("127.0.0.1,") + 10));
-  }
-  static void TerminateSessions() {
-    std::string error;
-    ASSERT_TRUE(database().Execute(
-        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-        "WHERE datname = current_database() AND pid <> pg_backend_pid()",
-        &error))
-        << error;
   }
   // Borrows until the pool gives nothing (at most `limit`), gives all back
   // and returns how many it got.
