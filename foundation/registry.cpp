@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <type_traits>
 
 #include "foundation/secure_wipe.h"
 #include "foundation/string_conversion.h"
@@ -49,6 +50,13 @@ void CopyText(const std::basic_string<C>& text, C* out, std::size_t size) {
 }
 
 std::string Narrow(const wchar_t* text) { return text == nullptr ? std::string() : ToNarrowString(text, -1); }
+
+// The result of a read; on failure the default is stored.
+template <typename T>
+bool OrDefault(bool ok, T* out, T deflt) {
+  if (!ok && out != nullptr) *out = deflt;
+  return ok;
+}
 
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -216,59 +224,46 @@ bool Registry::ReadDWORD(const C* name, DWORD* out) {
   return true;
 }
 
+template <typename C, typename T>
+bool Registry::ReadDWORDAs(const C* name, T* out) {
+  DWORD value = 0;
+  if (out == nullptr || !ReadDWORD(name, &value)) return false;
+  if constexpr (std::is_same_v<T, bool>) {
+    *out = value != 0;
+  } else {
+    *out = static_cast<T>(value);
+  }
+  return true;
+}
+
 bool Registry::GetDWORD(const char* name, DWORD* out) { return ReadDWORD(name, out); }
 
 bool Registry::GetDWORDW(const wchar_t* name, DWORD* out) { return ReadDWORD(name, out); }
 
 bool Registry::GetDWORDDefault(const char* name, DWORD* out, DWORD deflt) {
-  const bool ok = GetDWORD(name, out);
-  if (!ok && out != nullptr) *out = deflt;
-  return ok;
+  return OrDefault(GetDWORD(name, out), out, deflt);
 }
 
 bool Registry::GetDWORDDefaultW(const wchar_t* name, DWORD* out, DWORD deflt) {
-  const bool ok = GetDWORDW(name, out);
-  if (!ok && out != nullptr) *out = deflt;
-  return ok;
+  return OrDefault(GetDWORDW(name, out), out, deflt);
 }
 
-bool Registry::GetInt(const char* name, int* out) {
-  DWORD value = 0;
-  if (out == nullptr || !GetDWORD(name, &value)) return false;
-  *out = static_cast<int>(value);
-  return true;
-}
+bool Registry::GetInt(const char* name, int* out) { return ReadDWORDAs(name, out); }
 
 bool Registry::GetIntDefault(const char* name, int* out, int deflt) {
-  const bool ok = GetInt(name, out);
-  if (!ok && out != nullptr) *out = deflt;
-  return ok;
+  return OrDefault(GetInt(name, out), out, deflt);
 }
 
-bool Registry::GetIntW(const wchar_t* name, int* out) {
-  DWORD value = 0;
-  if (out == nullptr || !GetDWORDW(name, &value)) return false;
-  *out = static_cast<int>(value);
-  return true;
-}
+bool Registry::GetIntW(const wchar_t* name, int* out) { return ReadDWORDAs(name, out); }
 
 bool Registry::GetIntDefaultW(const wchar_t* name, int* out, int deflt) {
-  const bool ok = GetIntW(name, out);
-  if (!ok && out != nullptr) *out = deflt;
-  return ok;
+  return OrDefault(GetIntW(name, out), out, deflt);
 }
 
-bool Registry::GetBoolW(const wchar_t* name, bool* out) {
-  DWORD value = 0;
-  if (out == nullptr || !GetDWORDW(name, &value)) return false;
-  *out = value != 0;
-  return true;
-}
+bool Registry::GetBoolW(const wchar_t* name, bool* out) { return ReadDWORDAs(name, out); }
 
 bool Registry::GetBoolDefaultW(const wchar_t* name, bool* out, bool deflt) {
-  const bool ok = GetBoolW(name, out);
-  if (!ok && out != nullptr) *out = deflt;
-  return ok;
+  return OrDefault(GetBoolW(name, out), out, deflt);
 }
 
 bool Registry::SetStringW(const wchar_t* name, const wchar_t* value) {

@@ -134,6 +134,9 @@ class Registry {
   bool ReadString(const C* name, C* out, unsigned size);
   template <typename C>
   bool ReadDWORD(const C* name, DWORD* out);
+  // A DWORD read stored as an int (its bits) or a bool (non-zero).
+  template <typename C, typename T>
+  bool ReadDWORDAs(const C* name, T* out);
   template <typename C>
   bool EnumSubKeyInto(DWORD index, C* fullPath, unsigned fullPathSize, C* name, int nameSize);
 

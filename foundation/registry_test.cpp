@@ -292,7 +292,8 @@ TEST_F(RegistryClassTest, EnumeratesSubKeysWithTheirFullPaths) {
     EXPECT_FALSE(reg.EnumSubKey(0, nullptr, 64, nullptr, 0));
 
     Registry sub(false);
-    ASSERT_TRUE(sub.OpenSubKey(0, sub) == false);  // not open yet: no sub-keys to give
+    Registry closed(path, false, false);
+    EXPECT_FALSE(closed.OpenSubKey(0, sub));
     ASSERT_TRUE(reg.OpenSubKey(0, sub));
     EXPECT_STREQ(sub.GetKeyName(), "Alpha");
     int inner = 0;

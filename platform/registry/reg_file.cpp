@@ -1,6 +1,5 @@
 #include "platform/registry/reg_file.h"
 
-#include <clocale>
 #include <cstdio>
 #include <cwctype>
 #include <locale.h>

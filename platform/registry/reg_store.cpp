@@ -31,27 +31,12 @@ class Fd {
   int fd_;
 };
 
-// What identifies one version of a file: it is only ever replaced, never
-// written in place, so a new version has a new inode and times.
-struct FileVersion {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  timespec mtime{};
-  timespec ctime{};
-
-  static FileVersion Of(const struct stat& st) {
-    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-  }
-  bool operator==(const FileVersion& o) const {
-    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
-           ctime.tv_nsec == o.ctime.tv_nsec;
-  }
-};
-
+// The last parse of a file, kept with the text it was parsed from: a file
+// whose text is unchanged is not parsed again. (Comparing the text rather
+// than times or inode numbers also catches a file rewritten in place within
+// one tick of the file-system clock.)
 struct CachedTree {
-  FileVersion version;
+  std::string text;
   std::shared_ptr<const Key> tree;
 };
 
@@ -127,9 +112,7 @@ LONG OpenFile(const std::string& path, int* fd) {
   return ErrnoToError(errno, ERROR_CANTREAD);
 }
 
-LONG ParseFile(int fd, Root root, Key* tree) {
-  std::string text;
-  if (!ReadAll(fd, &text)) return ERROR_CANTREAD;
+LONG ParseText(const std::string& text, Root root, Key* tree) {
   std::string error;
   return ParseRegFile(text, root, tree, &error) ? ERROR_SUCCESS : static_cast<LONG>(ERROR_BADDB);
 }
@@ -172,23 +155,22 @@ LONG ReadRoot(Root root, std::shared_ptr<const Key>* tree) {
     *tree = std::make_shared<const Key>();
     return ERROR_SUCCESS;
   }
-  struct stat st;
-  if (fstat(fd.get(), &st) != 0) return ERROR_CANTREAD;
-  const FileVersion version = FileVersion::Of(st);
+  std::string text;
+  if (!ReadAll(fd.get(), &text)) return ERROR_CANTREAD;
   Cache& cache = TheCache();
   {
     std::lock_guard lock(cache.mutex);
     const auto it = cache.files.find(path);
-    if (it != cache.files.end() && it->second.version == version) {
+    if (it != cache.files.end() && it->second.text == text) {
       *tree = it->second.tree;
       return ERROR_SUCCESS;
     }
   }
   auto parsed = std::make_shared<Key>();
-  if (LONG rc = ParseFile(fd.get(), root, parsed.get()); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = ParseText(text, root, parsed.get()); rc != ERROR_SUCCESS) return rc;
   *tree = parsed;
   std::lock_guard lock(cache.mutex);
-  cache.files[path] = CachedTree{version, parsed};
+  cache.files[path] = CachedTree{std::move(text), parsed};
   return ERROR_SUCCESS;
 }
 
@@ -214,7 +196,9 @@ LONG UpdateRoot(Root root, const std::function<LONG(Key& tree, bool* changed)>& 
     struct stat st;
     if (fstat(current.get(), &st) != 0) return ERROR_CANTREAD;
     mode = st.st_mode & 07777;
-    if (LONG rc = ParseFile(current.get(), root, &tree); rc != ERROR_SUCCESS) return rc;
+    std::string text;
+    if (!ReadAll(current.get(), &text)) return ERROR_CANTREAD;
+    if (LONG rc = ParseText(text, root, &tree); rc != ERROR_SUCCESS) return rc;
   }
 
   bool changed = false;

@@ -1,6 +1,9 @@
 #include "platform/registry/registry.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -179,7 +182,7 @@ void ClearClass(C* className, DWORD* classSize) {
 }
 
 void ClearTime(FILETIME* time) {
-  (void)time;  // PENDING-FILETIME
+  if (time != nullptr) *time = FILETIME{};
 }
 
 LONG OpenKey(HKEY key, const std::wstring& subKey, REGSAM access, PHKEY result) {
@@ -324,6 +327,17 @@ LONG EnumKeyInto(HKEY key, DWORD index, C* name, DWORD* size) {
 }
 
 template <typename C>
+LONG EnumKeyExInto(HKEY key, DWORD index, C* name, DWORD* size, C* className, DWORD* classSize,
+                   FILETIME* lastWriteTime) {
+  const LONG rc = EnumKeyInto(key, index, name, size);
+  if (rc == ERROR_SUCCESS) {
+    ClearClass(className, classSize);
+    ClearTime(lastWriteTime);
+  }
+  return rc;
+}
+
+template <typename C>
 LONG EnumValueInto(HKEY key, DWORD index, C* name, DWORD* nameSize, DWORD* type, BYTE* data,
                    DWORD* dataSize) {
   if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
@@ -440,6 +454,10 @@ LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD, DWORD type, const BYTE
     if (size % sizeof(wchar_t) != 0) return ERROR_INVALID_PARAMETER;
     value.text.resize(size / sizeof(wchar_t));
     if (size > 0) std::memcpy(value.text.data(), data, size);
+    // The file keeps text as UTF-16: nothing beyond U+10FFFF fits it.
+    for (wchar_t c : value.text) {
+      if (static_cast<std::uint32_t>(c) > 0x10FFFF) return ERROR_INVALID_PARAMETER;
+    }
   } else {
     value.bytes.assign(data, data + size);
   }
@@ -470,22 +488,12 @@ LONG RegEnumKeyW(HKEY key, DWORD index, wchar_t* name, DWORD size) {
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* size, DWORD*, char* className,
                    DWORD* classSize, FILETIME* lastWriteTime) {
-  const LONG rc = EnumKeyInto(key, index, name, size);
-  if (rc == ERROR_SUCCESS) {
-    ClearClass(className, classSize);
-    ClearTime(lastWriteTime);
-  }
-  return rc;
+  return EnumKeyExInto(key, index, name, size, className, classSize, lastWriteTime);
 }
 
 LONG RegEnumKeyExW(HKEY key, DWORD index, wchar_t* name, DWORD* size, DWORD*, wchar_t* className,
                    DWORD* classSize, FILETIME* lastWriteTime) {
-  const LONG rc = EnumKeyInto(key, index, name, size);
-  if (rc == ERROR_SUCCESS) {
-    ClearClass(className, classSize);
-    ClearTime(lastWriteTime);
-  }
-  return rc;
+  return EnumKeyExInto(key, index, name, size, className, classSize, lastWriteTime);
 }
 
 LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*, DWORD* type,

@@ -14,7 +14,7 @@
 // and is never overwritten.
 //
 // Consistency. A key handle holds a path, not a copy: every call reads the
-// root's current file (parsed again only when the file changed since the last
+// root's current file (parsed again only when its text changed since the last
 // read), so a change made by another process is seen by the next call. A
 // call on a handle whose key has been deleted fails with ERROR_KEY_DELETED.
 // Every write takes an exclusive lock (flock on "<file>.lock" beside the
@@ -43,15 +43,15 @@
 // returned empty or zero.
 //
 // Thread safety: every call may be made from any thread and from several
-// processes at once. One handle may be used by several threads; closing it
-// while another thread uses it is the caller's error (caught as
-// ERROR_INVALID_HANDLE when the close came first).
+// processes at once. One handle may be used by several threads; a call that
+// races with the handle's close either completes or fails with
+// ERROR_INVALID_HANDLE, as does any call on a closed or unknown handle.
 #pragma once
 
 #include "platform/win32/error.h"
+#include "platform/win32/time.h"
 #include "platform/win32/types.h"
 
-struct FILETIME;
 struct HKEY__;
 using HKEY = HKEY__*;
 using PHKEY = HKEY*;
@@ -116,7 +116,8 @@ LONG RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* reserved, DWORD* typ
 
 // Stores a value of any type; `size` bytes of `data` are kept as given (the
 // caller includes the terminator of a text). A wide text value whose size is
-// not a whole number of characters fails with ERROR_INVALID_PARAMETER.
+// not a whole number of characters, or that holds a character beyond
+// U+10FFFF, fails with ERROR_INVALID_PARAMETER.
 LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD size);
 LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD reserved, DWORD type, const BYTE* data,

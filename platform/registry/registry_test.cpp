@@ -159,6 +159,11 @@ TEST_F(RegistryTest, QueriesGiveSizesAndRefuseSmallBuffers) {
   // Names are found whatever their case.
   EXPECT_EQ(QueryText(key.get(), L"TEXT"), L"hello");
   EXPECT_EQ(RegSetValueExW(key.get(), L"Odd", 0, REG_SZ, Bytes(L"ab"), 5), ERROR_INVALID_PARAMETER);
+  const wchar_t beyond[] = {L'a', static_cast<wchar_t>(0x110000), L'\0'};
+  EXPECT_EQ(RegSetValueExW(key.get(), L"Beyond", 0, REG_SZ, Bytes(beyond), sizeof beyond),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegSetValueExW(key.get(), L"Bad\nName", 0, REG_SZ, Bytes(L"x"), WideSize(L"x")),
+            ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(RegistryTest, NarrowCallsConvertTextToTheAnsiCodePage) {
@@ -228,8 +233,15 @@ TEST_F(RegistryTest, EnumeratesSubKeysAndValuesToTheEnd) {
   EXPECT_EQ(names, (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma-Long-Name"}));
   EXPECT_EQ(RegEnumKeyW(key.get(), 2, name, 15), ERROR_MORE_DATA);
   DWORD size = 16;
-  ASSERT_EQ(RegEnumKeyExW(key.get(), 2, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  wchar_t className[4] = L"cls";
+  DWORD classSize = 4;
+  FILETIME written{7, 7};
+  ASSERT_EQ(RegEnumKeyExW(key.get(), 2, name, &size, nullptr, className, &classSize, &written), ERROR_SUCCESS);
   EXPECT_EQ(size, 15u);
+  EXPECT_EQ(std::wstring(name), L"Gamma-Long-Name");
+  EXPECT_EQ(className[0], L'\0');
+  EXPECT_EQ(classSize, 0u);
+  EXPECT_EQ(written.dwLowDateTime | written.dwHighDateTime, 0u);
   size = 15;
   EXPECT_EQ(RegEnumKeyExW(key.get(), 2, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
 
@@ -340,6 +352,9 @@ TEST_F(RegistryTest, AnOpenKeySeesTheFileAsEditedBehindItsBack) {
   EXPECT_EQ(QueryText(key, L"Name"), L"before");
   registry_.WriteRoot("HKCU", "[HKEY_CURRENT_USER\\Software\\Vendor]\n\"Name\"=\"after, longer\"\n");
   EXPECT_EQ(QueryText(key, L"Name"), L"after, longer");
+  // Rewritten in place at once with text of the same size.
+  registry_.WriteRoot("HKCU", "[HKEY_CURRENT_USER\\Software\\Vendor]\n\"Name\"=\"AFTER, LONGER\"\n");
+  EXPECT_EQ(QueryText(key, L"Name"), L"AFTER, LONGER");
   registry_.WriteRoot("HKCU", "[HKEY_CURRENT_USER\\Software]\n");
   EXPECT_EQ(RegQueryValueExW(key, L"Name", nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
   RegCloseKey(key);
@@ -360,7 +375,8 @@ TEST_F(RegistryTest, ADamagedFileIsReportedAndNeverOverwritten) {
 
 TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
   morvale::testing::ScopedRegistryDirectory scoped;
-  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  const char* home = std::getenv("HOME");
+  const std::string previousHome = home != nullptr ? home : "";
   unsetenv("MORVALE_REGISTRY_DIR");
   unsetenv("HOME");
   HKEY key = nullptr;
@@ -371,7 +387,11 @@ TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
   RegCloseKey(key);
   EXPECT_NE(scoped.ReadFile(".morvale/registry/HKLM.reg").find("[HKEY_LOCAL_MACHINE\\Software]"),
             std::string::npos);
-  if (!home.empty()) setenv("HOME", home.c_str(), 1);
+  if (home != nullptr) {
+    setenv("HOME", previousHome.c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
 }
 
 // Two processes, each with two threads, write values into one key at once:
