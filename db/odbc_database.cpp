@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "db/db_config.h"
 #include "db/odbc_record.h"
 #include "diagnostics/debug_logger.h"
 #include "diagnostics/log.h"
@@ -22,6 +23,9 @@ constexpr char kDatabaseKey[] = "Software\\Quillon\\Quorrel Dazadevari Server\\D
 constexpr int kLineChars = 1024;
 
 }  // namespace
+
+ODBCDatabase::ODBCDatabase(RecordConnections* connections)
+    : ODBCDatabase(DbConfig::Instance()->IsDB2() ? kDB2 : 0, connections) {}
 
 ODBCDatabase::ODBCDatabase(int databaseKind, RecordConnections* connections)
     : databaseKind_(databaseKind), connections_(connections) {

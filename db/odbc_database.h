@@ -64,9 +64,11 @@ class ODBCDatabase {
   // The database kind that selects the DB2 statement forms.
   static constexpr int kDB2 = 2;
 
-  // Reads the registry settings. `databaseKind` is kDB2 for a DB2
-  // installation, anything else for SQL Server; `connections` (not owned;
-  // must outlive the object) lends the records their connections.
+  // Reads the registry settings; the database kind is DbConfig's (kDB2 for
+  // a DB2 installation). `connections` (not owned; must outlive the object)
+  // lends the records their connections.
+  explicit ODBCDatabase(RecordConnections* connections);
+  // As above with a given kind: kDB2, or anything else for SQL Server.
   ODBCDatabase(int databaseKind, RecordConnections* connections);
   virtual ~ODBCDatabase();
 

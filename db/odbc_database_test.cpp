@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "db/db_config.h"
 #include "db/odbc_record.h"
 #include "testing/registry_fixture.h"
 
@@ -42,6 +43,13 @@ TEST_F(ODBCDatabaseTest, SettingsDefaultWhenAbsentAndReadWhenPresent) {
     EXPECT_EQ(database.GetCommandRetryCount(), 1);
     EXPECT_TRUE(database.IsDB2());
   }
+}
+
+TEST_F(ODBCDatabaseTest, KindFollowsTheDatabaseSettings) {
+  registry_.WriteRoot("HKLM", std::string(kKey) + "\"DBMS\"=\"DB2\"\n");
+  ODBCDatabase database(nullptr);
+  EXPECT_TRUE(DbConfig::Instance()->IsDB2());
+  EXPECT_TRUE(database.IsDB2());
 }
 
 TEST_F(ODBCDatabaseTest, ConsoleLineWhenTheLoggerIsInactive) {
