@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "db/connection_pool.h"
 #include "db/db_config.h"
 #include "db/odbc_record.h"
 #include "diagnostics/debug_logger.h"
@@ -22,13 +23,41 @@ constexpr char kDatabaseKey[] = "Software\\Quillon\\Quorrel Dazadevari Server\\D
 // Characters of a log text or console line, terminator included.
 constexpr int kLineChars = 1024;
 
+// The process-wide pool's connections.
+class PooledConnections : public RecordConnections {
+ public:
+  bool Borrow(Lent* out) override {
+    ConnectionItem* item = GetConnectionPool().GetConnection();
+    if (item == nullptr) return false;
+    out->item = item;
+    const ado::_ConnectionPtr connection = item->GetConnection();
+    out->connection = connection;
+    return true;
+  }
+  void GiveBack(Lent& lent) override {
+    lent.connection = nullptr;
+    GetConnectionPool().ReleaseConnection(static_cast<ConnectionItem*>(lent.item));
+    lent.item = nullptr;
+  }
+  void UpdateStatistics(DWORD startTick, bool failed, HRESULT code) override {
+    GetConnectionPool().UpdateStatistics(startTick, failed, code);
+  }
+  bool Validate() override { return GetConnectionPool().ValidatePool(); }
+  bool ReInitialize() override { return GetConnectionPool().ReInitializePool(); }
+};
+
+RecordConnections* PoolConnections() {
+  static PooledConnections connections;
+  return &connections;
+}
+
 }  // namespace
 
 ODBCDatabase::ODBCDatabase(RecordConnections* connections)
     : ODBCDatabase(DbConfig::Instance()->IsDB2() ? kDB2 : 0, connections) {}
 
 ODBCDatabase::ODBCDatabase(int databaseKind, RecordConnections* connections)
-    : databaseKind_(databaseKind), connections_(connections) {
+    : databaseKind_(databaseKind), connections_(connections != nullptr ? connections : PoolConnections()) {
   ReadSettings();
 }
 
@@ -87,10 +116,8 @@ void ODBCDatabase::Log(std::int64_t* lastTime, ODBCRecord* record, int level, co
 }
 
 bool ODBCDatabase::CheckConnection() {
-  if (connections_ != nullptr) {
-    if (connections_->Validate()) return true;
-    if (connections_->ReInitialize()) return true;
-  }
+  if (connections_->Validate()) return true;
+  if (connections_->ReInitialize()) return true;
   Log(&lastReconnectFailureLog_, nullptr, 2, L"[%s] ReInitializePool failed", L"ODBCDatabase::CheckConnection");
   return false;
 }

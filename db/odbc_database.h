@@ -18,8 +18,9 @@
 // of at most 1023 characters; a longer one is cut and ends in "'" at its
 // last position.
 //
-// Connections come from a RecordConnections, normally the process-wide
-// connection pool.
+// Connections come from a RecordConnections: by default the process-wide
+// connection pool (db/connection_pool.h), whose items are lent for one
+// operation or transaction and given back with ReleaseConnection.
 //
 // Thread safety: after construction the object is read-only apart from the
 // throttle time, which only ThrottleLogLevel touches (atomically). Log and
@@ -66,9 +67,10 @@ class ODBCDatabase {
 
   // Reads the registry settings; the database kind is DbConfig's (kDB2 for
   // a DB2 installation). `connections` (not owned; must outlive the object)
-  // lends the records their connections.
-  explicit ODBCDatabase(RecordConnections* connections);
+  // lends the records their connections; null: the process-wide pool.
+  explicit ODBCDatabase(RecordConnections* connections = nullptr);
   // As above with a given kind: kDB2, or anything else for SQL Server.
+  // (Also null `connections` means the process-wide pool.)
   ODBCDatabase(int databaseKind, RecordConnections* connections);
   virtual ~ODBCDatabase();
 

@@ -224,7 +224,7 @@ class ODBCRecord {
   bool Borrow(const wchar_t* location, const std::wstring& sql);
   // Gives the connection back unless a transaction holds it.
   void GiveBackIfAuto();
-  ado::_CommandPtr PrepareCommand(const std::wstring& text, ado::CommandTypeEnum type) const;
+  void PrepareCommand(ado::_Command* command, const std::wstring& text, ado::CommandTypeEnum type) const;
   void BindValue(ado::_Command* command, const Value& value);
   // Values (when asked), then the WHERE terms, then the page keys (when asked).
   void BindParameters(ado::_Command* command, bool values, bool pageKeys);
@@ -235,6 +235,8 @@ class ODBCRecord {
   ado::_RecordsetPtr OpenRecordset(const wchar_t* location, ado::_Command* command, const std::wstring& sql);
   // Runs `command`; the rows it affected, -1 when unknown.
   std::int32_t Execute(const wchar_t* location, ado::_Command* command, const std::wstring& sql);
+  // The level-2 SQL line (with "%" doubled).
+  void LogSql(const wchar_t* location, const std::wstring& sql);
   // Log lines: the SQL text (with "%" doubled when `doubled`) and the DATA text.
   void LogSqlAndData(int level, const wchar_t* location, const std::wstring& sql, bool doubled);
   // Level-6 lines, built only when the debug logger would keep them.
@@ -242,11 +244,9 @@ class ODBCRecord {
   void Trace(const wchar_t* fmt, const wchar_t* location, std::int32_t number);
   // "[location] message" with the SQL and DATA lines.
   void FailureReport(const wchar_t* location, const wchar_t* message, const std::wstring& sql);
-  // A COM error: the connection's Errors entries, the error itself, the SQL
-  // and DATA lines.
-  void ComErrorReport(const wchar_t* location, const _com_error& error, const std::wstring& sql);
-  // ComErrorReport, then gives the connection back (unless a transaction
-  // holds it) and checks the database's connections.
+  // A COM error with a connection at hand: the connection's Errors entries,
+  // the error itself, the SQL and DATA lines; then gives the connection back
+  // (unless a transaction holds it) and checks the database's connections.
   void SqlErrorReport(const wchar_t* location, const _com_error& error, const std::wstring& sql);
 
   std::wstring table_;

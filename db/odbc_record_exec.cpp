@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "db/ado_error.h"
 #include "db/odbc_record.h"
 #include "diagnostics/debug_logger.h"
 #include "platform/ado/ado.h"
@@ -11,6 +12,9 @@
 #include "platform/win32/time.h"
 
 namespace {
+
+// Event code of the record layer's unexpected exceptions (message 20660).
+constexpr unsigned kEventRecordException = 0xAFFF50B4u;
 
 // Native errors that the provider raises for itself and that say nothing
 // about the statement; the SQL error report leaves them out.
@@ -52,6 +56,10 @@ std::wstring ODBCRecord::DoublePercent(const std::wstring& text) {
   return out;
 }
 
+void ODBCRecord::LogSql(const wchar_t* location, const std::wstring& sql) {
+  database_->Log(nullptr, this, 2, L"[%s] SQL = \"%s\".", location, DoublePercent(sql).c_str());
+}
+
 void ODBCRecord::LogSqlAndData(int level, const wchar_t* location, const std::wstring& sql, bool doubled) {
   const std::wstring shown = doubled ? DoublePercent(sql) : sql;
   database_->Log(nullptr, this, level, L"[%s] SQL = \"%s\".", location, shown.c_str());
@@ -71,7 +79,7 @@ void ODBCRecord::FailureReport(const wchar_t* location, const wchar_t* message, 
   LogSqlAndData(2, location, sql, true);
 }
 
-void ODBCRecord::ComErrorReport(const wchar_t* location, const _com_error& error, const std::wstring& sql) {
+void ODBCRecord::SqlErrorReport(const wchar_t* location, const _com_error& error, const std::wstring& sql) {
   if (!holdsConnection_ || !lent_.connection) {
     database_->Log(nullptr, this, 2,
                    L"[%s] SQL error encountered but the connection became invalid before we could print the details",
@@ -99,10 +107,6 @@ void ODBCRecord::ComErrorReport(const wchar_t* location, const _com_error& error
                  error.Error(), error.ErrorMessage(), static_cast<const wchar_t*>(error.Source()),
                  static_cast<const wchar_t*>(error.Description()));
   LogSqlAndData(2, location, sql, false);
-}
-
-void ODBCRecord::SqlErrorReport(const wchar_t* location, const _com_error& error, const std::wstring& sql) {
-  ComErrorReport(location, error, sql);
   GiveBackIfAuto();
   database_->CheckConnection();
 }
@@ -233,12 +237,10 @@ std::int32_t ODBCRecord::Execute(const wchar_t* location, ado::_Command* command
   return static_cast<INT>(affected);
 }
 
-ado::_CommandPtr ODBCRecord::PrepareCommand(const std::wstring& text, ado::CommandTypeEnum type) const {
-  ado::_CommandPtr command = ado::MakeCommand();
+void ODBCRecord::PrepareCommand(ado::_Command* command, const std::wstring& text, ado::CommandTypeEnum type) const {
   command->PutCommandText(_bstr_t(text.c_str()));
   command->PutCommandType(type);
   command->PutCommandTimeout(database_->GetCommandTimeOut());
-  return command;
 }
 
 bool ODBCRecord::GetFirstValue(bool* found, const wchar_t* statement) {
@@ -264,6 +266,7 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
   std::wstring sql;
   std::wstring shown;
   OnExit giveBack([this] { GiveBackIfAuto(); });
+  ado::_CommandPtr command = ado::MakeCommand();
   try {
     rows_.Clear();
     currentRow_ = 0;
@@ -279,8 +282,7 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
       sql = BuildSelect();
       shown = sql;
     }
-    ado::_CommandPtr command = PrepareCommand(sql, procedure != nullptr && statement == nullptr ? ado::adCmdStoredProc
-                                                                                                : ado::adCmdText);
+    PrepareCommand(command, sql, procedure != nullptr && statement == nullptr ? ado::adCmdStoredProc : ado::adCmdText);
     BindParameters(command, false, true);
     TraceSqlAndData(location, shown);
     if (!Borrow(location, shown)) return false;
@@ -309,10 +311,11 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
     GiveBackIfAuto();
     return *found ? FetchData(location, shown) : true;
   } catch (const _com_error& error) {
-    ComErrorReport(location, error, shown);
+    wLogRecordsetComError(2, kEventDbComError, error, location, nullptr, command);
+    LogSql(location, shown);
   } catch (...) {
-    database_->Log(nullptr, this, 2, L"[%s] Unhandled Exception caught", location);
-    LogSqlAndData(2, location, shown, true);
+    wLogDBError(2, kEventRecordException, 0, location, nullptr);
+    LogSql(location, shown);
   }
   return false;
 }
@@ -403,7 +406,7 @@ bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring& query) {
     }
     return true;
   } catch (const _com_error& error) {
-    ComErrorReport(location, error, query);
+    wLogRecordsetComError(2, kEventDbComError, error, location, query.c_str(), nullptr);
   } catch (...) {
     database_->Log(nullptr, this, 2, L"[%s] Unhandled Exception caught", location);
   }
@@ -417,8 +420,9 @@ bool ODBCRecord::DoCreateRecord(std::int32_t* rowCount) {
   identifierValue_ = L"";
   const std::wstring sql = BuildInsert();
   OnExit giveBack([this] { GiveBackIfAuto(); });
+  ado::_CommandPtr command = ado::MakeCommand();
   try {
-    ado::_CommandPtr command = PrepareCommand(sql, ado::adCmdText);
+    PrepareCommand(command, sql, ado::adCmdText);
     if (!Borrow(location, sql)) return false;
     BindParameters(command, true, false);
     TraceSqlAndData(location, sql);
@@ -459,7 +463,7 @@ bool ODBCRecord::DoCreateRecord(std::int32_t* rowCount) {
   } catch (const _com_error& error) {
     if (reportSqlErrors_) SqlErrorReport(location, error, sql);
   } catch (...) {
-    database_->Log(nullptr, this, 2, L"[%s] Unhandled Exception caught", location);
+    wLogDBError(2, kEventRecordException, 0, location, nullptr);
     LogSqlAndData(2, location, sql, true);
   }
   return false;
@@ -477,8 +481,9 @@ bool ODBCRecord::DoSetValue(bool createIfMissing, std::int32_t* rowCount, const 
   }
   const std::wstring sql = statement != nullptr ? std::wstring(statement) : BuildUpdate();
   OnExit giveBack([this] { GiveBackIfAuto(); });
+  ado::_CommandPtr command = ado::MakeCommand();
   try {
-    ado::_CommandPtr command = PrepareCommand(sql, ado::adCmdText);
+    PrepareCommand(command, sql, ado::adCmdText);
     if (!Borrow(location, sql)) return false;
     BindParameters(command, true, true);
     TraceSqlAndData(location, sql);
@@ -514,9 +519,10 @@ bool ODBCRecord::DoSetValue(bool createIfMissing, std::int32_t* rowCount, const 
     }
     return false;
   } catch (const _com_error& error) {
-    ComErrorReport(location, error, sql);
+    wLogRecordsetComError(2, kEventDbComError, error, location, sql.c_str(), command);
+    LogSqlAndData(2, location, sql, true);
   } catch (...) {
-    database_->Log(nullptr, this, 2, L"[%s] Unhandled Exception caught", location);
+    wLogDBError(2, kEventRecordException, 0, location, nullptr);
     LogSqlAndData(2, location, sql, true);
   }
   return false;
@@ -531,8 +537,9 @@ bool ODBCRecord::DeleteRecord(bool deleteAll, std::int32_t* rowCount) {
     return false;
   }
   OnExit giveBack([this] { GiveBackIfAuto(); });
+  ado::_CommandPtr command = ado::MakeCommand();
   try {
-    ado::_CommandPtr command = PrepareCommand(sql, ado::adCmdText);
+    PrepareCommand(command, sql, ado::adCmdText);
     if (!Borrow(location, sql)) return false;
     BindParameters(command, false, false);
     TraceSqlAndData(location, sql);
@@ -580,7 +587,7 @@ bool ODBCRecord::BeginTransaction() {
     // The connection goes back: no transaction holds it.
     SqlErrorReport(location, error, L"begin transaction");
   } catch (...) {
-    database_->Log(nullptr, this, 2, L"[%s] Unhandled Exception caught", location);
+    wLogDBError(2, kEventRecordException, 0, location, nullptr);
     GiveBackIfAuto();
   }
   return false;

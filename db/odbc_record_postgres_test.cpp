@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "db/connection_pool.h"
 #include "db/odbc_record.h"
 #include "db/record_connections_for_tests.h"
 #include "platform/ado/idle_cache.h"
@@ -332,10 +333,8 @@ TEST_F(RecordPostgres, ServerErrorsAreReportedAndTheConnectionGivenBack) {
   ::testing::internal::CaptureStdout();
   EXPECT_FALSE(record.GetFirstValue(&found));
   const std::string out = ::testing::internal::GetCapturedStdout();
-  for (const char* line : {"[ODBCRecord::DoGetFirstValue] SQL error: [0x80040E37", "SQL State: [42P01]",
-                           "[ODBCRecord::DoGetFirstValue] SQL = \"SELECT x FROM NoSuchTable\"."}) {
-    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
-  }
+  EXPECT_NE(out.find("[ODBCRecord::DoGetFirstValue] SQL = \"SELECT x FROM NoSuchTable\"."), std::string::npos)
+      << out;
   record.AddValueInt(L"x", 1);
   EXPECT_FALSE(record.DoCreateRecord());
   EXPECT_FALSE(record.DoSetValue(false, nullptr, L"UPDATE NoSuchTable SET x = ?"));
@@ -347,6 +346,34 @@ TEST_F(RecordPostgres, ServerErrorsAreReportedAndTheConnectionGivenBack) {
   EXPECT_FALSE(unbounded.DoSetValue());
   EXPECT_FALSE(unbounded.DeleteRecord());
   EXPECT_EQ(connections_->statements, connections_->failures);
+}
+
+TEST_F(RecordPostgres, ByDefaultRecordsBorrowFromTheProcessWidePool) {
+  ConnectionPool& pool = GetConnectionPool();
+  const std::wstring& ado = database().ado_connection_string();
+  ASSERT_TRUE(pool.InitializePool(2, std::string(ado.begin(), ado.end()), 0, false, true));
+  {
+    ODBCDatabase pooled(0, nullptr);
+    ODBCRecord record(&pooled);
+    record.SetTableName(L"RecordTest");
+    record.AddValueString(L"Name", L"pooled");
+    ASSERT_TRUE(record.BeginTransaction());
+    ASSERT_TRUE(record.DoCreateRecord());
+    ASSERT_TRUE(record.Commit());
+    std::int32_t count = 0;
+    ODBCRecord read(&pooled);
+    read.SetTableName(L"RecordTest");
+    read.AddOutputInt(L"*", &count, L"COUNT");
+    read.AddWhereString(L"Name", L"pooled", ODBCRecord::kAnd, ODBCRecord::kEqual);
+    // More operations than the pool has slots: each gives its slot back.
+    for (int i = 0; i < 4; ++i) {
+      bool found = false;
+      ASSERT_TRUE(read.GetFirstValue(&found));
+      EXPECT_EQ(count, 1);
+    }
+    EXPECT_GE(pool.GetStatistics().commandCount, 5u);
+  }
+  pool.ReleasePool(true);
 }
 
 }  // namespace
