@@ -23,6 +23,9 @@ struct Probe {
     entered.Create(false, false);
     release.Create(true, false);
   }
+  // Waits until a run is inside Run.
+  bool Entered() { return entered.Wait(5000) == 1; }
+
   SyncEvent entered;   // set by each run once it is inside Run
   SyncEvent release;   // a hanging body waits for this instead of the stop event
   bool hang = false;
@@ -75,10 +78,22 @@ class BareWorker : public Thread {
   Probe* probe_;
 };
 
-std::string Hex(uint64_t value) {
+std::string Hex(uint64_t value, bool upper = true) {
   std::ostringstream text;
-  text << std::uppercase << std::hex << value;
+  if (upper) text << std::uppercase;
+  text << std::hex << value;
   return text.str();
+}
+
+// Polls `done` for up to five seconds.
+template <typename Condition>
+bool WaitUntil(Condition done) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
 }
 
 bool NameIsRegistered(DWORD id, const std::string& expected) {
@@ -97,7 +112,7 @@ TEST(Thread, StartRunsTheBodyOnceAndStopEndsIt) {
   Worker worker("worker", &probe);
   EXPECT_EQ(worker.GetThreadHandle(), nullptr);
   ASSERT_TRUE(worker.Start());
-  ASSERT_EQ(probe.entered.Wait(5000), 1);
+  ASSERT_TRUE(probe.Entered());
   EXPECT_NE(probe.id.load(), GetCurrentThreadId());
   EXPECT_FALSE(worker.Start());  // the first thread still runs
   EXPECT_EQ(probe.entered.Wait(100), 0);
@@ -111,13 +126,9 @@ TEST(Thread, SignalStopFromAnotherThreadEndsTheBody) {
   Probe probe;
   Worker worker("worker", &probe);
   ASSERT_TRUE(worker.Start());
-  ASSERT_EQ(probe.entered.Wait(5000), 1);
+  ASSERT_TRUE(probe.Entered());
   std::thread([&worker] { worker.SignalStop(); }).join();
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (probe.runs == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(1ms);
-  }
-  EXPECT_EQ(probe.runs, 1);
+  EXPECT_TRUE(WaitUntil([&] { return probe.runs == 1; }));
 }
 
 TEST(Thread, TimedStopOfABlockedThreadLogsItHungAndKeepsItJoinable) {
@@ -126,7 +137,7 @@ TEST(Thread, TimedStopOfABlockedThreadLogsItHungAndKeepsItJoinable) {
   probe.hang = true;
   Worker worker("hung", &probe);
   ASSERT_TRUE(worker.Start());
-  ASSERT_EQ(probe.entered.Wait(5000), 1);
+  ASSERT_TRUE(probe.Entered());
   HANDLE handle = worker.GetThreadHandle();
 
   worker.Stop(0);
@@ -137,11 +148,7 @@ TEST(Thread, TimedStopOfABlockedThreadLogsItHungAndKeepsItJoinable) {
     logged = true;
     EXPECT_EQ(line.level, 1);
     EXPECT_EQ(line.text, "Thread::Stop() - hung thread Id=0x" + Hex(probe.id) + ", Handle=0x" +
-                             [&] {
-                               std::string h = Hex(reinterpret_cast<std::uintptr_t>(handle));
-                               for (char& c : h) c = static_cast<char>(std::tolower(c));
-                               return h;
-                             }() +
+                             Hex(reinterpret_cast<std::uintptr_t>(handle), false) +
                              ", timeout=0 ms");
   }
   EXPECT_TRUE(logged);
@@ -156,7 +163,7 @@ TEST(Thread, TimedStopOfABlockedThreadLogsItHungAndKeepsItJoinable) {
   // Once the thread has really ended the object starts afresh.
   probe.hang = false;
   ASSERT_TRUE(worker.Start());
-  ASSERT_EQ(probe.entered.Wait(5000), 1);
+  ASSERT_TRUE(probe.Entered());
   worker.Stop(5000);
   EXPECT_EQ(worker.GetThreadHandle(), nullptr);
   EXPECT_EQ(probe.runs, 2);
@@ -167,19 +174,12 @@ TEST(Thread, StartAfterAHungThreadEndedReplacesIt) {
   probe.hang = true;
   Worker worker("hung", &probe);
   ASSERT_TRUE(worker.Start());
-  ASSERT_EQ(probe.entered.Wait(5000), 1);
+  ASSERT_TRUE(probe.Entered());
   worker.Stop(0);
   probe.release.Set();
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (probe.runs == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(1ms);
-  }
-  // Allow the ended thread to finish its exit before it is replaced.
-  while (!worker.Start()) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    std::this_thread::sleep_for(1ms);
-  }
-  ASSERT_EQ(probe.entered.Wait(5000), 1);
+  // Refused until the ended thread has finished its exit.
+  ASSERT_TRUE(WaitUntil([&] { return worker.Start(); }));
+  ASSERT_TRUE(probe.Entered());
   probe.release.Set();
   worker.Stop();
   EXPECT_EQ(probe.runs, 2);
@@ -189,7 +189,7 @@ TEST(Thread, DestructorAfterATimedOutStopWaitsForTheThread) {
   Probe probe;
   auto* worker = new BareWorker(&probe);
   ASSERT_TRUE(worker->Start());
-  ASSERT_EQ(probe.entered.Wait(5000), 1);
+  ASSERT_TRUE(probe.Entered());
   worker->Stop(0);
   std::thread releaser([&probe] {
     std::this_thread::sleep_for(100ms);
@@ -237,7 +237,7 @@ TEST(Thread, NamesAreRegisteredForTheThreadsLifeAndLogged) {
     Probe probe;
     Worker worker(c.name, &probe);
     ASSERT_TRUE(worker.Start());
-    ASSERT_EQ(probe.entered.Wait(5000), 1);
+    ASSERT_TRUE(probe.Entered());
     EXPECT_TRUE(NameIsRegistered(probe.id, c.registered));
     worker.Stop();
     EXPECT_FALSE(NameIsRegistered(probe.id, c.registered));
@@ -264,7 +264,7 @@ TEST(Thread, ABodyThatThrowsStillUnregistersItsThread) {
   probe.fail = true;
   Worker worker("thrower", &probe);
   ASSERT_TRUE(worker.Start());
-  ASSERT_EQ(probe.entered.Wait(5000), 1);
+  ASSERT_TRUE(probe.Entered());
   worker.Stop();
   EXPECT_FALSE(NameIsRegistered(probe.id, "thrower"));
   EXPECT_EQ(probe.runs, 0);

@@ -131,6 +131,8 @@ class RowSet {
   bool PutText(std::string_view utf8);
   bool PutBytes(std::span<const std::uint8_t> bytes);
   void Put(const Value& value);
+  // Makes room for `rows` rows (a hint: more may follow).
+  void Reserve(std::size_t rows);
   // Gives back the spare capacity of the stores once the last row is in.
   void Seal();
   // Drops the columns whose index is listed (ascending), keeping the rows.
@@ -225,8 +227,11 @@ class Driver {
                                            Diagnostics* diagnostics) = 0;
 };
 
-// UTF-8 to wide and back (the row sets keep UTF-8).
+// UTF-8 to wide and back (the row sets keep UTF-8). Broken input and
+// surrogates become U+FFFD.
 std::wstring WideFromUtf8(std::string_view text);
 std::string Utf8FromWide(std::wstring_view text);
+// Appends the UTF-8 bytes of one code point.
+void AppendUtf8(std::uint32_t codePoint, std::string& out);
 
 }  // namespace ado::backend
