@@ -32,8 +32,9 @@
 //
 // Lifetime: string values and every output destination are held by
 // pointer; they must stay alive and unchanged until the statement has run
-// or the row has been read. Only BeginTransaction, Commit and Rollback
-// throw, and only when misused (a std::runtime_error naming the misuse).
+// or the row has been read. Only the constructor (given no database) and
+// BeginTransaction, Commit and Rollback (when misused) throw, a
+// std::runtime_error naming the misuse.
 //
 // Thread safety: a record is used by one thread at a time; records on
 // different threads share nothing but their ODBCDatabase.

@@ -179,9 +179,9 @@ void ODBCRecord::RunWithRetry(const wchar_t* location, const std::wstring& sql, 
       try {
         ado::ErrorsPtr errors = lent_.connection->GetErrors();
         for (LONG i = 0; i < errors->GetCount(); ++i) {
-          const std::wstring state = static_cast<const wchar_t*>(errors->GetItem(_variant_t(i))->GetSQLState()) != nullptr
-                                         ? static_cast<const wchar_t*>(errors->GetItem(_variant_t(i))->GetSQLState())
-                                         : L"";
+          const _bstr_t sqlState = errors->GetItem(_variant_t(i))->GetSQLState();
+          const wchar_t* text = sqlState;
+          const std::wstring state = text != nullptr ? text : L"";
           if (state.empty()) continue;
           if (state == L"HYT00") {
             retryable = true;
@@ -541,7 +541,8 @@ bool ODBCRecord::DeleteRecord(bool deleteAll, std::int32_t* rowCount) {
   try {
     PrepareCommand(command, sql, ado::adCmdText);
     if (!Borrow(location, sql)) return false;
-    BindParameters(command, false, false);
+    // The page keys are part of the WHERE clause when there is one.
+    BindParameters(command, false, !terms_.empty());
     TraceSqlAndData(location, sql);
     command->PutRefActiveConnection(lent_.connection);
     const std::int32_t deleted = Execute(location, command, sql);

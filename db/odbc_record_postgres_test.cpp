@@ -299,6 +299,24 @@ TEST_F(RecordPostgres, EveryClauseKindRunsOnTheServer) {
   }
 }
 
+TEST_F(RecordPostgres, UpdateAndDeleteBindThePageKeysOfTheirWhereClause) {
+  Run("INSERT INTO RecordTest (Name, Count, Flags) VALUES ('p', 1, 0), ('p', 2, 0), ('p', 3, 0)");
+  ODBCRecord update(sqlServer_.get());
+  update.SetTableName(L"RecordTest");
+  update.AddValueInt(L"Flags", 1);
+  update.AddWhereString(L"Name", L"p", ODBCRecord::kAnd, ODBCRecord::kEqual);
+  update.AddPageKeyInt(L"Count", true, 2);
+  std::int32_t rows = 0;
+  ASSERT_TRUE(update.DoSetValue(false, &rows));
+  EXPECT_EQ(rows, 1);
+  ODBCRecord remove(sqlServer_.get());
+  remove.SetTableName(L"RecordTest");
+  remove.AddWhereString(L"Name", L"p", ODBCRecord::kAnd, ODBCRecord::kEqual);
+  remove.AddPageKeyInt(L"Count", true, 1);
+  ASSERT_TRUE(remove.DeleteRecord(false, &rows));
+  EXPECT_EQ(rows, 2);
+}
+
 TEST_F(RecordPostgres, StoredProcedureFillsTheOutputs) {
   Run("INSERT INTO ConfigHistory (ChangeType) VALUES (1), (2)");
   ODBCRecord record(sqlServer_.get());
