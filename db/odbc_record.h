@@ -225,7 +225,12 @@ class ODBCRecord {
   bool Borrow(const wchar_t* location, const std::wstring& sql);
   // Gives the connection back unless a transaction holds it.
   void GiveBackIfAuto();
-  void PrepareCommand(ado::_Command* command, const std::wstring& text, ado::CommandTypeEnum type) const;
+  // Sets `command` up for `text` with its parameters (the values when
+  // asked, the WHERE terms, the page keys when asked), traces it as
+  // `shown`, borrows a connection unless the record holds one and makes it
+  // the command's. False when no connection could be had (reported).
+  bool PrepareStatement(const wchar_t* location, ado::_Command* command, const std::wstring& text,
+                        ado::CommandTypeEnum type, const std::wstring& shown, bool values, bool pageKeys);
   void BindValue(ado::_Command* command, const Value& value);
   // Values (when asked), then the WHERE terms, then the page keys (when asked).
   void BindParameters(ado::_Command* command, bool values, bool pageKeys);

@@ -237,10 +237,16 @@ std::int32_t ODBCRecord::Execute(const wchar_t* location, ado::_Command* command
   return static_cast<INT>(affected);
 }
 
-void ODBCRecord::PrepareCommand(ado::_Command* command, const std::wstring& text, ado::CommandTypeEnum type) const {
+bool ODBCRecord::PrepareStatement(const wchar_t* location, ado::_Command* command, const std::wstring& text,
+                                  ado::CommandTypeEnum type, const std::wstring& shown, bool values, bool pageKeys) {
   command->PutCommandText(_bstr_t(text.c_str()));
   command->PutCommandType(type);
   command->PutCommandTimeout(database_->GetCommandTimeOut());
+  BindParameters(command, values, pageKeys);
+  TraceSqlAndData(location, shown);
+  if (!Borrow(location, shown)) return false;
+  command->PutRefActiveConnection(lent_.connection);
+  return true;
 }
 
 bool ODBCRecord::GetFirstValue(bool* found, const wchar_t* statement) {
@@ -282,11 +288,9 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
       sql = BuildSelect();
       shown = sql;
     }
-    PrepareCommand(command, sql, procedure != nullptr && statement == nullptr ? ado::adCmdStoredProc : ado::adCmdText);
-    BindParameters(command, false, true);
-    TraceSqlAndData(location, shown);
-    if (!Borrow(location, shown)) return false;
-    command->PutRefActiveConnection(lent_.connection);
+    const ado::CommandTypeEnum type =
+        procedure != nullptr && statement == nullptr ? ado::adCmdStoredProc : ado::adCmdText;
+    if (!PrepareStatement(location, command, sql, type, shown, false, true)) return false;
 
     ado::_RecordsetPtr recordset = OpenRecordset(location, command, shown);
     if (recordset && recordset->GetState() == ado::adStateOpen) {
@@ -422,11 +426,7 @@ bool ODBCRecord::DoCreateRecord(std::int32_t* rowCount) {
   OnExit giveBack([this] { GiveBackIfAuto(); });
   ado::_CommandPtr command = ado::MakeCommand();
   try {
-    PrepareCommand(command, sql, ado::adCmdText);
-    if (!Borrow(location, sql)) return false;
-    BindParameters(command, true, false);
-    TraceSqlAndData(location, sql);
-    command->PutRefActiveConnection(lent_.connection);
+    if (!PrepareStatement(location, command, sql, ado::adCmdText, sql, true, false)) return false;
 
     std::int32_t inserted = -1;
     if (!database_->IsDB2()) {
@@ -483,11 +483,7 @@ bool ODBCRecord::DoSetValue(bool createIfMissing, std::int32_t* rowCount, const 
   OnExit giveBack([this] { GiveBackIfAuto(); });
   ado::_CommandPtr command = ado::MakeCommand();
   try {
-    PrepareCommand(command, sql, ado::adCmdText);
-    if (!Borrow(location, sql)) return false;
-    BindParameters(command, true, true);
-    TraceSqlAndData(location, sql);
-    command->PutRefActiveConnection(lent_.connection);
+    if (!PrepareStatement(location, command, sql, ado::adCmdText, sql, true, true)) return false;
     const std::int32_t updated = Execute(location, command, sql);
     Trace(L"[%s] Number of rows updated = %d", location, updated);
     if (rowCount != nullptr) *rowCount = updated;
@@ -539,12 +535,8 @@ bool ODBCRecord::DeleteRecord(bool deleteAll, std::int32_t* rowCount) {
   OnExit giveBack([this] { GiveBackIfAuto(); });
   ado::_CommandPtr command = ado::MakeCommand();
   try {
-    PrepareCommand(command, sql, ado::adCmdText);
-    if (!Borrow(location, sql)) return false;
     // The page keys are part of the WHERE clause when there is one.
-    BindParameters(command, false, !terms_.empty());
-    TraceSqlAndData(location, sql);
-    command->PutRefActiveConnection(lent_.connection);
+    if (!PrepareStatement(location, command, sql, ado::adCmdText, sql, false, !terms_.empty())) return false;
     const std::int32_t deleted = Execute(location, command, sql);
     if (deleted < 0) {
       if (TraceEnabled()) {
