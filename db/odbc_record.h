@@ -263,8 +263,6 @@ class ODBCRecord {
   std::vector<Order> order_;
   std::vector<PageKey> pageKeys_;
   std::vector<Term> terms_;
-  bool logWhenNoRows_ = true;
-  bool reportSqlErrors_ = true;
   ODBCDatabase* database_;
   bool autoConnection_ = true;
   RecordConnections::Lent lent_;

@@ -461,7 +461,7 @@ bool ODBCRecord::DoCreateRecord(std::int32_t* rowCount) {
     status_ = kStatusOk;
     return true;
   } catch (const _com_error& error) {
-    if (reportSqlErrors_) SqlErrorReport(location, error, sql);
+    SqlErrorReport(location, error, sql);
   } catch (...) {
     wLogDBError(2, kEventRecordException, 0, location, nullptr);
     LogSqlAndData(2, location, sql, true);
@@ -508,11 +508,9 @@ bool ODBCRecord::DoSetValue(bool createIfMissing, std::int32_t* rowCount, const 
       return DoCreateRecord(rowCount);
     }
     status_ = kStatusNoRows;
-    if (logWhenNoRows_) {
-      const std::wstring shown = DoublePercent(sql);
-      database_->Log(nullptr, this, 2, L"[%s] No rows found to update.  SQL = \"%s\".", location, shown.c_str());
-      database_->Log(nullptr, this, 2, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
-    }
+    const std::wstring shown = DoublePercent(sql);
+    database_->Log(nullptr, this, 2, L"[%s] No rows found to update.  SQL = \"%s\".", location, shown.c_str());
+    database_->Log(nullptr, this, 2, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
     return false;
   } catch (const _com_error& error) {
     wLogRecordsetComError(2, kEventDbComError, error, location, sql.c_str(), command);
@@ -552,11 +550,9 @@ bool ODBCRecord::DeleteRecord(bool deleteAll, std::int32_t* rowCount) {
       return true;
     }
     status_ = kStatusNoRows;
-    if (logWhenNoRows_) {
-      const std::wstring shown = DoublePercent(sql);
-      database_->Log(nullptr, this, 2, L"[%s] No rows found to delete.  SQL = \"%s\".", location, shown.c_str());
-      database_->Log(nullptr, this, 2, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
-    }
+    const std::wstring shown = DoublePercent(sql);
+    database_->Log(nullptr, this, 2, L"[%s] No rows found to delete.  SQL = \"%s\".", location, shown.c_str());
+    database_->Log(nullptr, this, 2, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
     return false;
   } catch (const _com_error& error) {
     SqlErrorReport(location, error, sql);
