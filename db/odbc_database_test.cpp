@@ -1,5 +1,6 @@
 #include "db/odbc_database.h"
 
+#include <cstdlib>
 #include <regex>
 #include <string>
 
@@ -46,10 +47,15 @@ TEST_F(ODBCDatabaseTest, SettingsDefaultWhenAbsentAndReadWhenPresent) {
 }
 
 TEST_F(ODBCDatabaseTest, KindFollowsTheDatabaseSettings) {
+  // DbConfig is read once per process: look at it from a fresh one.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   registry_.WriteRoot("HKLM", std::string(kKey) + "\"DBMS\"=\"DB2\"\n");
-  ODBCDatabase database(nullptr);
-  EXPECT_TRUE(DbConfig::Instance()->IsDB2());
-  EXPECT_TRUE(database.IsDB2());
+  EXPECT_EXIT(
+      {
+        ODBCDatabase database(nullptr);
+        std::exit(database.IsDB2() && DbConfig::Instance()->IsDB2() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ODBCDatabaseTest, ConsoleLineWhenTheLoggerIsInactive) {
