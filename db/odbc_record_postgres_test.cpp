@@ -147,6 +147,23 @@ TEST_F(RecordPostgres, SetValueCreatesAMissingRowOnceAndThenUpdatesIt) {
   EXPECT_EQ(CountNamed(L"beta"), 1);
 }
 
+TEST_F(RecordPostgres, AMissingTextIsWrittenAsNull) {
+  ODBCRecord insert(sqlServer_.get());
+  insert.SetTableName(L"RecordTest");
+  insert.AddValueString(L"Name", nullptr);
+  insert.AddValueInt(L"Count", 11);
+  ASSERT_TRUE(insert.DoCreateRecord());
+  ODBCRecord read(sqlServer_.get());
+  std::int32_t count = 0;
+  read.SetTableName(L"RecordTest");
+  read.AddOutputInt(L"Count", &count);
+  read.AddWhereIsNull(L"Name", ODBCRecord::kAnd);
+  bool found = false;
+  ASSERT_TRUE(read.GetFirstValue(&found));
+  ASSERT_TRUE(found);
+  EXPECT_EQ(count, 11);
+}
+
 TEST_F(RecordPostgres, TransactionsAreSeenFromASecondConnectionOnlyOnceCommitted) {
   ODBCRecord record(sqlServer_.get());
   record.SetTableName(L"RecordTest");
