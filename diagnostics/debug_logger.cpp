@@ -1,0 +1,270 @@
+#include "diagnostics/debug_logger.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "foundation/registry.h"
+#include "platform/win32/thread.h"
+
+namespace {
+
+constexpr int kSlotOpenOrder[] = {static_cast<int>(LogSlot::kSyslog),
+                                  static_cast<int>(LogSlot::kEventLog),
+                                  static_cast<int>(LogSlot::kConsole),
+                                  static_cast<int>(LogSlot::kDebugFile)};
+constexpr int kDebugFile = static_cast<int>(LogSlot::kDebugFile);
+
+constexpr wchar_t kQueueExceeded[] =
+    L"[DIAG] EVENT=DebugLog_Max_Event_Queue_Exceeded, EVENTMSG=\"Dropping messages except for "
+    L"log file\"";
+constexpr wchar_t kQueueWarning[] =
+    L"[DIAG] EVENT=DebugLog_Max_Event_Queue_Threshold_Warning, EVENTMSG=\"Event queue has "
+    L"exceeded 75%\"";
+constexpr wchar_t kQueueEnabled[] =
+    L"[DIAG] EVENT=DebugLog_Max_Event_Queue_Threshold_Enabled, EVENTMSG=\"Event queue has "
+    L"dropped below 50%, re-enabling all logging.\"";
+constexpr wchar_t kThreadException[] =
+    L"[DIAG] EVENT=DebugLog_Exception, EVENTMSG=\"DebugLog thread exception handled.\"";
+
+// The wait between two passes of the logger loop.
+constexpr int kPassWaitMs = 200;
+
+const wchar_t* TextOrEmpty(const wchar_t* text) { return text != nullptr ? text : L""; }
+
+}  // namespace
+
+DebugLogger::DebugLogger() : Thread("DebugLogger") { PublishLevels(); }
+
+DebugLogger::~DebugLogger() {
+  Stop();
+  ScopedLock hold(&queueLock_);
+  for (DebugLogRecord* record : queue_) delete record;
+  queue_.clear();
+  queueLength_.store(0, std::memory_order_relaxed);
+}
+
+bool DebugLogger::Configure(const DebugLogSettings& settings, DebugLogOutputs outputs) {
+  if (GetThreadHandle() != nullptr) return false;
+  settings_ = settings;
+  outputs_ = std::move(outputs);
+  queueWarned_ = false;
+  queueFull_ = false;
+  PublishLevels();
+  return true;
+}
+
+void DebugLogger::PublishLevels() {
+  debugLogLevel_.store(settings_.DebugLogLevel, std::memory_order_relaxed);
+  eventLogLevel_.store(settings_.EventLogLevel, std::memory_order_relaxed);
+  sysLogLevel_.store(settings_.SysLogLevel, std::memory_order_relaxed);
+  consoleLogLevel_.store(settings_.ConsoleLogLevel, std::memory_order_relaxed);
+  overallLevel_.store(std::max({settings_.DebugLogLevel, settings_.EventLogLevel,
+                                settings_.SysLogLevel, settings_.ConsoleLogLevel}),
+                      std::memory_order_relaxed);
+  eventLogTimeThreshold_.store(settings_.EventLogTimeThreshold, std::memory_order_relaxed);
+}
+
+bool DebugLogger::IsLevelEnabled(int level) const {
+  return level == 5 || level <= overallLevel_.load(std::memory_order_relaxed);
+}
+
+int DebugLogger::Log(int level, unsigned eventCode, int threadId, const wchar_t* text,
+                     const wchar_t* user) {
+  if (text == nullptr) return 0;
+  if (level > overallLevel_.load(std::memory_order_relaxed) && level != 5) return 0;
+  try {
+    auto record = std::make_unique<DebugLogRecord>();
+    record->eventCode = eventCode;
+    record->threadId = threadId > 0 ? static_cast<DWORD>(threadId) : GetCurrentThreadId();
+    record->level = level;
+    record->user = user;
+    record->text = text;
+    record->text.Trim(zev::ZEVString::kTrimTrailing);
+    GetLocalTime(&record->time);
+    ScopedLock hold(&queueLock_);
+    queue_.push_back(record.get());
+    record.release();
+    queueLength_.fetch_add(1, std::memory_order_relaxed);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+DebugLogRecord* DebugLogger::PopRecord() {
+  ScopedLock hold(&queueLock_);
+  if (queue_.empty()) return nullptr;
+  DebugLogRecord* record = queue_.front();
+  queue_.pop_front();
+  queueLength_.fetch_sub(1, std::memory_order_relaxed);
+  return record;
+}
+
+bool DebugLogger::SlotEnabled(int slot) const {
+  switch (static_cast<LogSlot>(slot)) {
+    case LogSlot::kEventLog: return settings_.EventLogEnabled;
+    case LogSlot::kConsole: return settings_.ConsoleLogEnabled;
+    case LogSlot::kSyslog: return settings_.SysLogEnabled;
+    case LogSlot::kDebugFile: return settings_.DebugLogEnabled;
+  }
+  return false;
+}
+
+int DebugLogger::SlotLevel(int slot) const {
+  switch (static_cast<LogSlot>(slot)) {
+    case LogSlot::kEventLog: return eventLogLevel_.load(std::memory_order_relaxed);
+    case LogSlot::kConsole: return consoleLogLevel_.load(std::memory_order_relaxed);
+    case LogSlot::kSyslog: return sysLogLevel_.load(std::memory_order_relaxed);
+    case LogSlot::kDebugFile: return debugLogLevel_.load(std::memory_order_relaxed);
+  }
+  return -1;
+}
+
+void DebugLogger::OpenSlot(int slot) {
+  if (outputs_[slot] != nullptr) outputs_[slot]->Open(settings_);
+}
+
+void DebugLogger::CloseSlot(int slot) {
+  if (outputs_[slot] != nullptr) outputs_[slot]->Close();
+}
+
+void DebugLogger::WriteToSlots(const LogLine& line, bool debugFileOnly) {
+  for (int slot = 0; slot < kLogSlotCount; ++slot) {
+    if (debugFileOnly && slot != kDebugFile) continue;
+    if (outputs_[slot] == nullptr || !SlotEnabled(slot)) continue;
+    if (line.level > SlotLevel(slot) && line.level != 5) continue;
+    outputs_[slot]->Write(line);
+  }
+}
+
+void DebugLogger::WriteRecord(DebugLogRecord& record) {
+  LogLine line{record.time, record.threadId, record.level, record.eventCode,
+               TextOrEmpty(record.text.GetWide()), TextOrEmpty(record.user.GetWide())};
+  if (queueFull_) line.user = L"";
+  WriteToSlots(line, queueFull_);
+}
+
+void DebugLogger::ApplyQueueRules(int left, const SYSTEMTIME& time) {
+  const int limit = settings_.maxQueueLength;
+  const wchar_t* text = nullptr;
+  int level = 1;
+  if (left > limit && !queueFull_) {
+    text = kQueueExceeded;
+    level = 0;
+    queueFull_ = true;
+  } else if (left > limit * 3 / 4 && !queueWarned_) {
+    text = kQueueWarning;
+    queueWarned_ = true;
+  } else if (left < limit / 2) {
+    if (queueFull_) text = kQueueEnabled;
+    queueFull_ = false;
+    queueWarned_ = false;
+  }
+  if (text == nullptr) return;
+  // The Exceeded line still reaches every output: it is written before the
+  // full state takes effect.
+  WriteToSlots(LogLine{time, GetCurrentThreadId(), level, 0, text, L""}, false);
+}
+
+void DebugLogger::ReadSettings() {
+  Registry key(settings_.settingsKeyPath.c_str(), settings_.settingsInCurrentUser, false);
+  if (!key.Open(false)) return;
+
+  const bool wasEnabled[kLogSlotCount] = {SlotEnabled(0), SlotEnabled(1), SlotEnabled(2),
+                                          SlotEnabled(3)};
+  DebugLogSettings& s = settings_;
+  auto level = [&key](const wchar_t* name, int fallback, bool* valid) {
+    DWORD value = 0;
+    *valid = key.GetDWORDW(name, &value) && value <= 15;
+    return *valid ? static_cast<int>(value) : fallback;
+  };
+  auto number = [&key](const wchar_t* name, int fallback) {
+    DWORD value = 0;
+    return key.GetDWORDW(name, &value) ? static_cast<int>(value) : fallback;
+  };
+  auto flag = [&key](const wchar_t* name, bool fallback) {
+    bool value = false;
+    return key.GetBoolW(name, &value) ? value : fallback;
+  };
+
+  bool valid = false;
+  s.DebugLogLevel = level(L"DebugLogLevel", s.defaultDebugLogLevel, &valid);
+  s.EventLogLevel = level(L"EventLogLevel", 2, &valid);
+  s.SysLogLevel = level(L"SysLogLevel", 2, &valid);
+  s.ConsoleLogLevel = level(L"ConsoleLogLevel", 3, &valid);
+  s.ConsoleLogEnabled = valid;
+  s.ConsoleLogEnabled = flag(L"ConsoleLogEnabled", s.ConsoleLogEnabled);
+  s.DebugLogMaxDailyFileAge = number(L"DebugLogMaxDailyFileAge", 0);
+  s.DebugLogEncoding = number(L"DebugLogEncoding", 0);
+  s.BlockingSyslog = flag(L"BlockingSyslog", true);
+  s.AddSyslogHeader = flag(L"AddSyslogHeader", true);
+  s.SysLogEnabled = flag(L"SysLogEnabled", !s.syslogServers.empty());
+  s.DebugLogEnabled = flag(L"DebugLogEnabled", !s.debugFilePath.empty());
+  s.EventLogEnabled = flag(L"EventLogEnabled", true);
+  s.EventLogTimeThreshold = number(L"EventLogTimeThreshold", 60);
+  key.Close();
+  PublishLevels();
+
+  for (int slot : kSlotOpenOrder) {
+    bool now = SlotEnabled(slot);
+    if (now && !wasEnabled[slot]) OpenSlot(slot);
+    if (!now && wasEnabled[slot]) CloseSlot(slot);
+  }
+  for (auto& output : outputs_) {
+    if (output != nullptr) output->ApplySettings(settings_);
+  }
+}
+
+void DebugLogger::Run() {
+  for (int slot : kSlotOpenOrder) {
+    if (SlotEnabled(slot)) OpenSlot(slot);
+  }
+  active_.store(true, std::memory_order_release);
+  ULONGLONG lastSettingsRead = GetTickCount64();
+  bool stopping = false;
+
+  while (!stopping) {
+    for (int slot = 0; slot < kLogSlotCount; ++slot) {
+      if (outputs_[slot] != nullptr && SlotEnabled(slot)) outputs_[slot]->Poll();
+    }
+    // A failed wait counts as a stop: the loop must not spin without it.
+    if (GetStopEvent().Wait(kPassWaitMs) != 0) stopping = true;
+
+    for (;;) {
+      if (stopping) active_.store(false, std::memory_order_release);
+      if (settings_.DebugLogEnabled && outputs_[kDebugFile] != nullptr) {
+        outputs_[kDebugFile]->BeforeRecord();
+      }
+      DebugLogRecord* record = PopRecord();
+      if (record == nullptr) break;
+      std::unique_ptr<DebugLogRecord> owned(record);
+      try {
+        if (settings_.maxQueueLength > 0) ApplyQueueRules(QueueLength(), record->time);
+        WriteRecord(*record);
+      } catch (...) {
+        try {
+          WriteToSlots(LogLine{record->time, GetCurrentThreadId(), 1, 0, kThreadException, L""},
+                       false);
+        } catch (...) {
+          // An output that fails again is skipped for this record.
+        }
+      }
+    }
+
+    if (!stopping && settings_.rereadSettings && !settings_.settingsKeyPath.empty() &&
+        GetTickCount64() - lastSettingsRead > settingsIntervalMs_) {
+      ReadSettings();
+      lastSettingsRead = GetTickCount64();
+    }
+  }
+
+  for (int slot : {kDebugFile, static_cast<int>(LogSlot::kEventLog),
+                   static_cast<int>(LogSlot::kSyslog), static_cast<int>(LogSlot::kConsole)}) {
+    if (SlotEnabled(slot)) CloseSlot(slot);
+  }
+}
+
+DebugLogger& GetDebugLogger() {
+  static DebugLogger logger;
+  return logger;
+}

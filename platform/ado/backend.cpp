@@ -1,0 +1,329 @@
+#include "platform/ado/backend.h"
+
+#include <cstring>
+#include <limits>
+
+namespace ado::backend {
+namespace {
+
+std::size_t WidthOf(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::Bool: return 1;
+    case ValueKind::Int16: return 2;
+    case ValueKind::Int32: return 4;
+    case ValueKind::Int64: return 8;
+    case ValueKind::Single: return 4;
+    case ValueKind::Double: return 8;
+    case ValueKind::Decimal: return sizeof(Decimal);
+    case ValueKind::Timestamp: return sizeof(Timestamp);
+    default: return 0;  // Text, Bytes: variable
+  }
+}
+
+// Multiplies the 96-bit magnitude by 10 and adds a digit; false on overflow.
+bool MulAdd10(Decimal& d, unsigned digit) {
+  unsigned __int128 low = static_cast<unsigned __int128>(d.lo) * 10 + digit;
+  unsigned __int128 high = static_cast<unsigned __int128>(d.hi) * 10 + static_cast<std::uint64_t>(low >> 64);
+  if (high > std::numeric_limits<std::uint32_t>::max()) return false;
+  d.lo = static_cast<std::uint64_t>(low);
+  d.hi = static_cast<std::uint32_t>(high);
+  return true;
+}
+
+}  // namespace
+
+bool ParseDecimal(std::string_view text, Decimal* out) {
+  Decimal d;
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) d.negative = text[i++] == '-';
+  bool digits = false;
+  bool point = false;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (c < '0' || c > '9') break;
+    digits = true;
+    if (point) {
+      if (d.scale == 28) continue;  // finer digits than a decimal keeps are dropped
+      ++d.scale;
+    }
+    if (!MulAdd10(d, static_cast<unsigned>(c - '0'))) return false;
+  }
+  while (i < text.size() && text[i] == ' ') ++i;
+  if (!digits || i != text.size()) return false;
+  if (d.lo == 0 && d.hi == 0) d.negative = false;
+  *out = d;
+  return true;
+}
+
+std::string FormatDecimal(const Decimal& value) {
+  unsigned __int128 n = (static_cast<unsigned __int128>(value.hi) << 64) | value.lo;
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(n % 10)));
+    n /= 10;
+  } while (n != 0);
+  if (value.scale > 0) {
+    if (digits.size() <= value.scale) digits.insert(0, value.scale - digits.size() + 1, '0');
+    digits.insert(digits.size() - value.scale, 1, '.');
+  }
+  if (value.negative) digits.insert(digits.begin(), '-');
+  return digits;
+}
+
+std::wstring WideFromUtf8(std::string_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    std::uint32_t cp;
+    std::size_t n;
+    if (c < 0x80) {
+      cp = c;
+      n = 1;
+    } else if ((c & 0xE0) == 0xC0) {
+      cp = c & 0x1F;
+      n = 2;
+    } else if ((c & 0xF0) == 0xE0) {
+      cp = c & 0x0F;
+      n = 3;
+    } else if ((c & 0xF8) == 0xF0) {
+      cp = c & 0x07;
+      n = 4;
+    } else {
+      out.push_back(L'\xFFFD');
+      ++i;
+      continue;
+    }
+    if (i + n > text.size()) {
+      out.push_back(L'\xFFFD');
+      break;
+    }
+    bool ok = true;
+    for (std::size_t k = 1; k < n; ++k) {
+      unsigned char t = static_cast<unsigned char>(text[i + k]);
+      if ((t & 0xC0) != 0x80) ok = false;
+      cp = (cp << 6) | (t & 0x3F);
+    }
+    out.push_back(ok ? static_cast<wchar_t>(cp) : L'\xFFFD');
+    i += ok ? n : 1;
+  }
+  return out;
+}
+
+std::string Utf8FromWide(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t wc : text) {
+    std::uint32_t cp = static_cast<std::uint32_t>(wc);
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+RowSet::RowSet(std::vector<ColumnInfo> columns) : columns_(std::move(columns)), stores_(columns_.size()) {
+  for (std::size_t i = 0; i < columns_.size(); ++i) stores_[i].width = WidthOf(columns_[i].kind);
+}
+
+bool RowSet::IsNull(std::size_t column, std::size_t row) const {
+  return (stores_[column].nulls[row / 8] >> (row % 8)) & 1;
+}
+
+template <typename T>
+T RowSet::Fixed(std::size_t column, std::size_t row) const {
+  T value{};
+  const Store& s = stores_[column];
+  std::memcpy(&value, s.fixed.data() + row * s.width, sizeof(T));
+  return value;
+}
+
+std::int64_t RowSet::Integer(std::size_t column, std::size_t row) const {
+  switch (columns_[column].kind) {
+    case ValueKind::Bool: return Fixed<std::uint8_t>(column, row);
+    case ValueKind::Int16: return Fixed<std::int16_t>(column, row);
+    case ValueKind::Int32: return Fixed<std::int32_t>(column, row);
+    case ValueKind::Int64: return Fixed<std::int64_t>(column, row);
+    default: return 0;
+  }
+}
+
+double RowSet::Real(std::size_t column, std::size_t row) const {
+  if (columns_[column].kind == ValueKind::Single) return Fixed<float>(column, row);
+  return Fixed<double>(column, row);
+}
+
+Decimal RowSet::DecimalAt(std::size_t column, std::size_t row) const { return Fixed<Decimal>(column, row); }
+
+Timestamp RowSet::TimeAt(std::size_t column, std::size_t row) const { return Fixed<Timestamp>(column, row); }
+
+std::string_view RowSet::TextAt(std::size_t column, std::size_t row) const {
+  const Store& s = stores_[column];
+  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
+  return {reinterpret_cast<const char*>(s.heap.data()) + begin, s.ends[row] - begin};
+}
+
+std::span<const std::uint8_t> RowSet::BytesAt(std::size_t column, std::size_t row) const {
+  const Store& s = stores_[column];
+  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
+  return {s.heap.data() + begin, s.ends[row] - begin};
+}
+
+std::size_t RowSet::SizeAt(std::size_t column, std::size_t row) const {
+  if (IsNull(column, row)) return 0;
+  const Store& s = stores_[column];
+  if (s.width != 0) return s.width;
+  return TextAt(column, row).size();
+}
+
+Value RowSet::At(std::size_t column, std::size_t row) const {
+  Value v;
+  if (IsNull(column, row)) return v;
+  v.kind = columns_[column].kind;
+  switch (v.kind) {
+    case ValueKind::Bool:
+    case ValueKind::Int16:
+    case ValueKind::Int32:
+    case ValueKind::Int64: v.integer = Integer(column, row); break;
+    case ValueKind::Single:
+    case ValueKind::Double: v.real = Real(column, row); break;
+    case ValueKind::Decimal: v.decimal = DecimalAt(column, row); break;
+    case ValueKind::Timestamp: v.time = TimeAt(column, row); break;
+    case ValueKind::Text: v.text = WideFromUtf8(TextAt(column, row)); break;
+    case ValueKind::Bytes: {
+      auto b = BytesAt(column, row);
+      v.bytes.assign(b.begin(), b.end());
+      break;
+    }
+    case ValueKind::Null: break;
+  }
+  return v;
+}
+
+void RowSet::BeginRow() {
+  ++rows_;
+  next_ = 0;
+}
+
+void RowSet::MarkNull(Store& store, bool null) {
+  std::size_t row = rows_ - 1;
+  if (store.nulls.size() * 8 < rows_) store.nulls.push_back(0);
+  if (null) store.nulls[row / 8] |= static_cast<std::uint8_t>(1u << (row % 8));
+}
+
+void RowSet::PutNull() {
+  Store& s = stores_[next_++];
+  MarkNull(s, true);
+  if (s.width != 0) {
+    s.fixed.resize(s.fixed.size() + s.width);
+  } else {
+    s.ends.push_back(s.ends.empty() ? 0 : s.ends.back());
+  }
+}
+
+template <typename T>
+void RowSet::PutFixed(const T& value) {
+  Store& s = stores_[next_++];
+  MarkNull(s, false);
+  std::size_t at = s.fixed.size();
+  s.fixed.resize(at + s.width);
+  std::memcpy(s.fixed.data() + at, &value, sizeof(T) < s.width ? sizeof(T) : s.width);
+}
+
+void RowSet::PutInteger(std::int64_t value) {
+  switch (columns_[next_].kind) {
+    case ValueKind::Bool: PutFixed(static_cast<std::uint8_t>(value != 0)); break;
+    case ValueKind::Int16: PutFixed(static_cast<std::int16_t>(value)); break;
+    case ValueKind::Int32: PutFixed(static_cast<std::int32_t>(value)); break;
+    default: PutFixed(value); break;
+  }
+}
+
+void RowSet::PutReal(double value) {
+  if (columns_[next_].kind == ValueKind::Single) {
+    PutFixed(static_cast<float>(value));
+  } else {
+    PutFixed(value);
+  }
+}
+
+void RowSet::PutDecimal(const Decimal& value) { PutFixed(value); }
+
+void RowSet::PutTime(const Timestamp& value) { PutFixed(value); }
+
+bool RowSet::PutVariable(const std::uint8_t* data, std::size_t size) {
+  Store& s = stores_[next_];
+  std::size_t end = s.heap.size() + size;
+  if (end > std::numeric_limits<std::uint32_t>::max()) return false;
+  ++next_;
+  MarkNull(s, false);
+  s.heap.insert(s.heap.end(), data, data + size);
+  s.ends.push_back(static_cast<std::uint32_t>(end));
+  return true;
+}
+
+bool RowSet::PutText(std::string_view utf8) {
+  return PutVariable(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size());
+}
+
+bool RowSet::PutBytes(std::span<const std::uint8_t> bytes) { return PutVariable(bytes.data(), bytes.size()); }
+
+void RowSet::Put(const Value& value) {
+  switch (value.kind) {
+    case ValueKind::Null: PutNull(); break;
+    case ValueKind::Bool:
+    case ValueKind::Int16:
+    case ValueKind::Int32:
+    case ValueKind::Int64: PutInteger(value.integer); break;
+    case ValueKind::Single:
+    case ValueKind::Double: PutReal(value.real); break;
+    case ValueKind::Decimal: PutDecimal(value.decimal); break;
+    case ValueKind::Timestamp: PutTime(value.time); break;
+    case ValueKind::Text: PutText(Utf8FromWide(value.text)); break;
+    case ValueKind::Bytes: PutBytes(value.bytes); break;
+  }
+}
+
+void RowSet::Seal() {
+  for (Store& s : stores_) {
+    s.nulls.shrink_to_fit();
+    s.fixed.shrink_to_fit();
+    s.ends.shrink_to_fit();
+    s.heap.shrink_to_fit();
+  }
+}
+
+void RowSet::RemoveColumns(const std::vector<std::size_t>& columns) {
+  for (auto it = columns.rbegin(); it != columns.rend(); ++it) {
+    columns_.erase(columns_.begin() + static_cast<std::ptrdiff_t>(*it));
+    stores_.erase(stores_.begin() + static_cast<std::ptrdiff_t>(*it));
+  }
+}
+
+std::size_t RowSet::MemoryBytes() const {
+  std::size_t total = sizeof(*this) + columns_.capacity() * sizeof(ColumnInfo) + stores_.capacity() * sizeof(Store);
+  for (const Store& s : stores_) {
+    total += s.nulls.capacity() + s.fixed.capacity() + s.ends.capacity() * sizeof(std::uint32_t) + s.heap.capacity();
+  }
+  return total;
+}
+
+}  // namespace ado::backend

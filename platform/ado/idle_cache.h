@@ -1,0 +1,63 @@
+// The idle-connection cache behind Connection::Open and Close, reusing
+// physical connections the way OLE DB resource pooling does.
+//
+// Close puts a healthy physical connection here under its key (the driver
+// and the translated ODBC connection string); Open takes the most recently
+// idle one for the same key, after its cheap liveness check
+// (Session::IsAlive), and otherwise connects anew. A connection idle longer
+// than the idle limit is closed instead of reused. The cache holds at most
+// `capacity` connections over all keys: putting one more closes the one
+// idle longest. A connection that failed with a connection-class error is
+// never put here (the caller closes it).
+//
+// Thread-safe: any thread may Take and Put at once. Connections are closed
+// outside the lock.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/ado/backend.h"
+
+namespace ado {
+
+class IdleCache {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  IdleCache(std::size_t capacity, Clock::duration idleLimit);
+  ~IdleCache();
+  IdleCache(const IdleCache&) = delete;
+  IdleCache& operator=(const IdleCache&) = delete;
+
+  // A live idle connection for `key`, or null.
+  std::unique_ptr<backend::Session> Take(const std::wstring& key);
+  void Put(const std::wstring& key, std::unique_ptr<backend::Session> session);
+  // Closes every idle connection.
+  void Clear();
+  std::size_t Size() const;
+
+  // The process-wide cache of Connection objects: 32 connections, idle for
+  // at most 60 seconds.
+  static IdleCache& Shared();
+
+ private:
+  struct Entry {
+    std::wstring key;
+    std::unique_ptr<backend::Session> session;
+    Clock::time_point since;
+  };
+  // Moves the entries idle past the limit into `expired`.
+  void Expire(std::list<Entry>& expired);
+
+  const std::size_t capacity_;
+  const Clock::duration idleLimit_;
+  mutable std::mutex mutex_;
+  std::list<Entry> entries_;  // most recently put first
+};
+
+}  // namespace ado

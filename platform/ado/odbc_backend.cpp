@@ -1,0 +1,713 @@
+// unixODBC's headers define DWORD, ULONG and BOOL of their own: this file
+// must not include platform/win32/types.h (directly or through another
+// header); it speaks to the rest of the system through backend.h only.
+#include "platform/ado/odbc_backend.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+namespace ado::backend {
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == 2, "unixODBC's SQLWCHAR must be UTF-16");
+
+// An idle connection is pinged with a round trip before it is reused.
+constexpr auto kPingAfterIdle = std::chrono::seconds(2);
+
+std::u16string Utf16FromWide(std::wstring_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (wchar_t wc : text) {
+    auto cp = static_cast<std::uint32_t>(wc);
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+// Decodes UTF-16 units and hands each code point to `emit`.
+template <typename Emit>
+void DecodeUtf16(const SQLWCHAR* text, std::size_t units, Emit emit) {
+  for (std::size_t i = 0; i < units; ++i) {
+    std::uint32_t u = text[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      u = 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      u = 0xFFFD;
+    }
+    emit(u);
+  }
+}
+
+std::wstring WideFromUtf16(const SQLWCHAR* text, std::size_t units) {
+  std::wstring out;
+  out.reserve(units);
+  DecodeUtf16(text, units, [&](std::uint32_t cp) { out.push_back(static_cast<wchar_t>(cp)); });
+  return out;
+}
+
+void AppendUtf8FromUtf16(const SQLWCHAR* text, std::size_t units, std::string& out) {
+  DecodeUtf16(text, units, [&](std::uint32_t cp) {
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  });
+}
+
+SQLWCHAR* Units(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
+
+void ReadDiagnostics(SQLSMALLINT type, SQLHANDLE handle, Diagnostics* out) {
+  if (out == nullptr || handle == SQL_NULL_HANDLE) return;
+  for (SQLSMALLINT i = 1;; ++i) {
+    SQLWCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLWCHAR message[1024];
+    SQLSMALLINT length = 0;
+    SQLRETURN rc = SQLGetDiagRecW(type, handle, i, state, &native, message,
+                                  static_cast<SQLSMALLINT>(std::size(message)), &length);
+    if (!SQL_SUCCEEDED(rc)) break;
+    Diagnostic d;
+    for (SQLWCHAR c : state) {
+      if (c == 0) break;
+      d.sqlState.push_back(static_cast<char>(c));
+    }
+    d.nativeError = native;
+    std::size_t units = static_cast<std::size_t>(length);
+    if (units >= std::size(message)) units = std::size(message) - 1;
+    d.message = WideFromUtf16(message, units);
+    out->push_back(std::move(d));
+  }
+}
+
+void AddDiagnostic(Diagnostics* out, const char* state, std::wstring message) {
+  if (out != nullptr) out->push_back(Diagnostic{state, 0, std::move(message)});
+}
+
+class Environment {
+ public:
+  Environment() {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_))) {
+      env_ = SQL_NULL_HENV;
+      return;
+    }
+    SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  }
+  // Kept until exit on purpose: sessions in static caches may outlive any
+  // destructor order we could choose.
+  SQLHENV handle() const { return env_; }
+
+ private:
+  SQLHENV env_ = SQL_NULL_HENV;
+};
+
+SQLHENV Env() {
+  static Environment* environment = new Environment();
+  return environment->handle();
+}
+
+ValueKind KindOfSqlType(SQLSMALLINT type) {
+  switch (type) {
+    case SQL_BIT: return ValueKind::Bool;
+    case SQL_TINYINT:
+    case SQL_SMALLINT: return ValueKind::Int16;
+    case SQL_INTEGER: return ValueKind::Int32;
+    case SQL_BIGINT: return ValueKind::Int64;
+    case SQL_REAL: return ValueKind::Single;
+    case SQL_FLOAT:
+    case SQL_DOUBLE: return ValueKind::Double;
+    case SQL_NUMERIC:
+    case SQL_DECIMAL: return ValueKind::Decimal;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: return ValueKind::Bytes;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_DATETIME: return ValueKind::Timestamp;
+    default: return ValueKind::Text;
+  }
+}
+
+// The storage of one bound parameter, alive until the statement is done.
+struct Bound {
+  std::vector<std::uint8_t> buffer;
+  SQLLEN indicator = 0;
+};
+
+Timestamp FromSqlTimestamp(const SQL_TIMESTAMP_STRUCT& t) {
+  return Timestamp{static_cast<std::int16_t>(t.year), t.month, t.day, t.hour, t.minute, t.second,
+                   static_cast<std::uint32_t>(t.fraction)};
+}
+
+SQL_TIMESTAMP_STRUCT ToSqlTimestamp(const Timestamp& t) {
+  SQL_TIMESTAMP_STRUCT s{};
+  s.year = t.year;
+  s.month = t.month;
+  s.day = t.day;
+  s.hour = t.hour;
+  s.minute = t.minute;
+  s.second = t.second;
+  s.fraction = t.fraction;
+  return s;
+}
+
+template <typename T>
+void Store(Bound& b, const T& value) {
+  b.buffer.resize(sizeof(T));
+  std::memcpy(b.buffer.data(), &value, sizeof(T));
+  b.indicator = sizeof(T);
+}
+
+class Statement {
+ public:
+  explicit Statement(SQLHDBC dbc) {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_))) stmt_ = SQL_NULL_HSTMT;
+  }
+  ~Statement() {
+    if (stmt_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+  }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  SQLHSTMT get() const { return stmt_; }
+
+ private:
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+};
+
+class OdbcSession final : public Session {
+ public:
+  explicit OdbcSession(SQLHDBC dbc) : dbc_(dbc), lastUsed_(Clock::now()) { ReadInfo(); }
+  ~OdbcSession() override {
+    if (inTransaction_) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+    SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  }
+
+  bool Execute(const Request& request, Response* response, Diagnostics* diagnostics) override;
+  bool BeginTransaction(Diagnostics* diagnostics) override;
+  bool EndTransaction(bool commit, Diagnostics* diagnostics) override;
+  bool IsAlive() override;
+  const std::vector<std::pair<std::wstring, std::wstring>>& Info() const override { return info_; }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void ReadInfo();
+  std::wstring InfoText(SQLUSMALLINT type);
+  bool Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bound>& bound, Diagnostics* diagnostics);
+  bool ReadRows(SQLHSTMT stmt, SQLSMALLINT columns, std::int64_t maxRows, Result* result, Diagnostics* diagnostics);
+  void ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bound);
+
+  SQLHDBC dbc_;
+  bool inTransaction_ = false;
+  Clock::time_point lastUsed_;
+  std::wstring pingText_ = L"SELECT 1";
+  std::vector<std::pair<std::wstring, std::wstring>> info_;
+};
+
+std::wstring OdbcSession::InfoText(SQLUSMALLINT type) {
+  SQLWCHAR buffer[512] = {};
+  SQLSMALLINT length = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfoW(dbc_, type, buffer, sizeof buffer, &length))) return {};
+  std::size_t units = static_cast<std::size_t>(length) / sizeof(SQLWCHAR);
+  if (units >= std::size(buffer)) units = std::size(buffer) - 1;
+  return WideFromUtf16(buffer, units);
+}
+
+void OdbcSession::ReadInfo() {
+  const std::pair<const wchar_t*, SQLUSMALLINT> items[] = {
+      {L"DBMS Name", SQL_DBMS_NAME},         {L"DBMS Version", SQL_DBMS_VER},
+      {L"Data Source Name", SQL_SERVER_NAME}, {L"Current Catalog", SQL_DATABASE_NAME},
+      {L"User Name", SQL_USER_NAME},         {L"Driver Name", SQL_DRIVER_NAME},
+      {L"Driver Version", SQL_DRIVER_VER},   {L"Driver ODBC Version", SQL_DRIVER_ODBC_VER},
+  };
+  for (const auto& [name, type] : items) info_.emplace_back(name, InfoText(type));
+  const std::wstring& dbms = info_[0].second;
+  if (dbms.find(L"DB2") != std::wstring::npos) pingText_ = L"VALUES 1";
+}
+
+bool OdbcSession::Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bound>& bound,
+                       Diagnostics* diagnostics) {
+  bound.resize(params.size());
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    Param& p = params[i];
+    Bound& b = bound[i];
+    const bool output = p.direction != ParamDirection::Input;
+    const bool input = p.direction == ParamDirection::Input || p.direction == ParamDirection::InputOutput;
+    const Value& v = p.value;
+    const bool null = !input || v.kind == ValueKind::Null;
+    SQLSMALLINT cType = SQL_C_WCHAR;
+    SQLSMALLINT sqlType = SQL_WVARCHAR;
+    SQLULEN columnSize = 0;
+    SQLSMALLINT digits = 0;
+    switch (p.kind) {
+      case ValueKind::Bool:
+        cType = SQL_C_BIT;
+        sqlType = SQL_BIT;
+        Store(b, static_cast<unsigned char>(v.integer != 0));
+        break;
+      case ValueKind::Int16:
+        cType = SQL_C_SSHORT;
+        sqlType = SQL_SMALLINT;
+        Store(b, static_cast<SQLSMALLINT>(v.integer));
+        break;
+      case ValueKind::Int32:
+        cType = SQL_C_SLONG;
+        sqlType = SQL_INTEGER;
+        Store(b, static_cast<SQLINTEGER>(v.integer));
+        break;
+      case ValueKind::Int64:
+        cType = SQL_C_SBIGINT;
+        sqlType = SQL_BIGINT;
+        Store(b, static_cast<SQLBIGINT>(v.integer));
+        break;
+      case ValueKind::Single:
+      case ValueKind::Double:
+        cType = SQL_C_DOUBLE;
+        sqlType = p.kind == ValueKind::Single ? SQL_REAL : SQL_DOUBLE;
+        Store(b, static_cast<SQLDOUBLE>(v.real));
+        break;
+      case ValueKind::Timestamp:
+        cType = SQL_C_TYPE_TIMESTAMP;
+        sqlType = SQL_TYPE_TIMESTAMP;
+        columnSize = 27;
+        digits = 6;
+        Store(b, ToSqlTimestamp(v.time));
+        break;
+      case ValueKind::Decimal: {
+        cType = SQL_C_CHAR;
+        sqlType = SQL_NUMERIC;
+        std::string text = FormatDecimal(v.decimal);
+        columnSize = p.precision != 0 ? p.precision : 38;
+        digits = static_cast<SQLSMALLINT>(p.precision != 0 ? p.scale : v.decimal.scale);
+        b.buffer.assign(text.begin(), text.end());
+        b.buffer.resize(output ? 64 : b.buffer.size() + 1);
+        b.indicator = static_cast<SQLLEN>(text.size());
+        break;
+      }
+      case ValueKind::Bytes: {
+        cType = SQL_C_BINARY;
+        sqlType = p.longData ? SQL_LONGVARBINARY : SQL_VARBINARY;
+        std::uint64_t capacity = p.size != 0 ? p.size : 8000;
+        if (input) b.buffer = v.bytes;
+        if (output && b.buffer.size() < capacity) b.buffer.resize(capacity);
+        b.indicator = static_cast<SQLLEN>(input ? v.bytes.size() : 0);
+        columnSize = std::max<SQLULEN>(1, std::max<SQLULEN>(p.size, v.bytes.size()));
+        break;
+      }
+      case ValueKind::Null:
+      case ValueKind::Text: {
+        cType = SQL_C_WCHAR;
+        sqlType = p.wide ? (p.longData ? SQL_WLONGVARCHAR : SQL_WVARCHAR)
+                         : (p.longData ? SQL_LONGVARCHAR : SQL_VARCHAR);
+        std::u16string units = input ? Utf16FromWide(v.text) : std::u16string();
+        std::uint64_t capacity = (p.size != 0 ? p.size : 4000) + 1;
+        std::size_t bytes = (std::max<std::size_t>(units.size() + 1, output ? capacity : 0)) * sizeof(char16_t);
+        b.buffer.assign(bytes, 0);
+        std::memcpy(b.buffer.data(), units.data(), units.size() * sizeof(char16_t));
+        b.indicator = static_cast<SQLLEN>(units.size() * sizeof(char16_t));
+        columnSize = std::max<SQLULEN>(1, std::max<SQLULEN>(p.size, units.size()));
+        break;
+      }
+    }
+    if (null) b.indicator = SQL_NULL_DATA;
+    SQLSMALLINT io = p.direction == ParamDirection::Input         ? SQL_PARAM_INPUT
+                     : p.direction == ParamDirection::InputOutput ? SQL_PARAM_INPUT_OUTPUT
+                                                                  : SQL_PARAM_OUTPUT;
+    if (b.buffer.empty()) b.buffer.resize(1);
+    SQLRETURN rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), io, cType, sqlType, columnSize, digits,
+                                    b.buffer.data(), static_cast<SQLLEN>(b.buffer.size()), &b.indicator);
+    if (!SQL_SUCCEEDED(rc)) {
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      return false;
+    }
+  }
+  return true;
+}
+
+void OdbcSession::ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bound) {
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    Param& p = params[i];
+    if (p.direction == ParamDirection::Input) continue;
+    Bound& b = bound[i];
+    Value v;
+    if (b.indicator == SQL_NULL_DATA) {
+      p.value = v;
+      continue;
+    }
+    v.kind = p.kind;
+    switch (p.kind) {
+      case ValueKind::Bool: v.integer = b.buffer[0] != 0; break;
+      case ValueKind::Int16: {
+        SQLSMALLINT x;
+        std::memcpy(&x, b.buffer.data(), sizeof x);
+        v.integer = x;
+        break;
+      }
+      case ValueKind::Int32: {
+        SQLINTEGER x;
+        std::memcpy(&x, b.buffer.data(), sizeof x);
+        v.integer = x;
+        break;
+      }
+      case ValueKind::Int64: {
+        SQLBIGINT x;
+        std::memcpy(&x, b.buffer.data(), sizeof x);
+        v.integer = x;
+        break;
+      }
+      case ValueKind::Single:
+      case ValueKind::Double: std::memcpy(&v.real, b.buffer.data(), sizeof v.real); break;
+      case ValueKind::Timestamp: {
+        SQL_TIMESTAMP_STRUCT t;
+        std::memcpy(&t, b.buffer.data(), sizeof t);
+        v.time = FromSqlTimestamp(t);
+        break;
+      }
+      case ValueKind::Decimal: {
+        std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLLEN>(b.indicator, 0)),
+                                              b.buffer.size());
+        if (!ParseDecimal(std::string_view(reinterpret_cast<const char*>(b.buffer.data()), n), &v.decimal)) {
+          v.kind = ValueKind::Null;
+        }
+        break;
+      }
+      case ValueKind::Bytes: {
+        std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLLEN>(b.indicator, 0)),
+                                              b.buffer.size());
+        v.bytes.assign(b.buffer.begin(), b.buffer.begin() + static_cast<std::ptrdiff_t>(n));
+        break;
+      }
+      case ValueKind::Null:
+      case ValueKind::Text: {
+        v.kind = ValueKind::Text;
+        std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLLEN>(b.indicator, 0)),
+                                              b.buffer.size() - sizeof(SQLWCHAR)) /
+                        sizeof(SQLWCHAR);
+        v.text = WideFromUtf16(reinterpret_cast<const SQLWCHAR*>(b.buffer.data()), n);
+        break;
+      }
+    }
+    p.value = std::move(v);
+  }
+}
+
+bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRows, Result* result,
+                           Diagnostics* diagnostics) {
+  std::vector<ColumnInfo> columns(static_cast<std::size_t>(count));
+  std::vector<SQLSMALLINT> cTypes(columns.size());
+  for (SQLSMALLINT c = 0; c < count; ++c) {
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT nameLength = 0;
+    SQLSMALLINT type = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
+    SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
+    if (!SQL_SUCCEEDED(SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(c + 1), name,
+                                       static_cast<SQLSMALLINT>(std::size(name)), &nameLength, &type, &size,
+                                       &digits, &nullable))) {
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      return false;
+    }
+    ColumnInfo& info = columns[static_cast<std::size_t>(c)];
+    std::size_t units = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)),
+                                              std::size(name) - 1);
+    info.name = WideFromUtf16(name, units);
+    info.sqlType = type;
+    info.columnSize = size;
+    info.decimalDigits = digits;
+    info.nullable = nullable != SQL_NO_NULLS;
+    info.kind = KindOfSqlType(type);
+  }
+  auto rows = std::make_shared<RowSet>(columns);
+  std::vector<SQLWCHAR> chunk(4096);
+  std::string text;
+  std::vector<std::uint8_t> bytes;
+  for (std::int64_t n = 0; maxRows <= 0 || n < maxRows; ++n) {
+    SQLRETURN rc = SQLFetch(stmt);
+    if (rc == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(rc)) {
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      result->rows = std::move(rows);
+      return false;
+    }
+    rows->BeginRow();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const auto column = static_cast<SQLUSMALLINT>(c + 1);
+      SQLLEN indicator = 0;
+      rc = SQL_SUCCESS;
+      switch (columns[c].kind) {
+        case ValueKind::Bool:
+        case ValueKind::Int16:
+        case ValueKind::Int32:
+        case ValueKind::Int64: {
+          SQLBIGINT x = 0;
+          rc = SQLGetData(stmt, column, SQL_C_SBIGINT, &x, sizeof x, &indicator);
+          if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows->PutNull() : rows->PutInteger(x);
+          break;
+        }
+        case ValueKind::Single:
+        case ValueKind::Double: {
+          SQLDOUBLE x = 0;
+          rc = SQLGetData(stmt, column, SQL_C_DOUBLE, &x, sizeof x, &indicator);
+          if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows->PutNull() : rows->PutReal(x);
+          break;
+        }
+        case ValueKind::Timestamp: {
+          SQL_TIMESTAMP_STRUCT t{};
+          rc = SQLGetData(stmt, column, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &indicator);
+          if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows->PutNull() : rows->PutTime(FromSqlTimestamp(t));
+          break;
+        }
+        case ValueKind::Decimal: {
+          char digits[80] = {};
+          rc = SQLGetData(stmt, column, SQL_C_CHAR, digits, sizeof digits, &indicator);
+          if (!SQL_SUCCEEDED(rc)) break;
+          Decimal d;
+          if (indicator == SQL_NULL_DATA) {
+            rows->PutNull();
+          } else if (ParseDecimal(digits, &d)) {
+            rows->PutDecimal(d);
+          } else {
+            // Beyond what a decimal holds (or NaN): not a silent zero.
+            AddDiagnostic(diagnostics, "22003", L"Numeric value out of range: " + WideFromUtf8(digits));
+            result->rows = std::move(rows);
+            return false;
+          }
+          break;
+        }
+        case ValueKind::Text:
+        case ValueKind::Null: {
+          text.clear();
+          for (;;) {
+            rc = SQLGetData(stmt, column, SQL_C_WCHAR, chunk.data(),
+                            static_cast<SQLLEN>(chunk.size() * sizeof(SQLWCHAR)), &indicator);
+            if (rc == SQL_NO_DATA) {
+              rc = SQL_SUCCESS;
+              break;
+            }
+            if (!SQL_SUCCEEDED(rc) || indicator == SQL_NULL_DATA) break;
+            std::size_t room = chunk.size() - 1;
+            std::size_t got = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / 2 > room
+                                  ? room
+                                  : static_cast<std::size_t>(indicator) / 2;
+            AppendUtf8FromUtf16(chunk.data(), got, text);
+            if (rc == SQL_SUCCESS) break;
+          }
+          if (!SQL_SUCCEEDED(rc)) break;
+          if (indicator == SQL_NULL_DATA) {
+            rows->PutNull();
+          } else if (!rows->PutText(text)) {
+            AddDiagnostic(diagnostics, "HY001", L"The result is too large to be held in memory");
+            return false;
+          }
+          break;
+        }
+        case ValueKind::Bytes: {
+          bytes.clear();
+          std::uint8_t part[8192];
+          for (;;) {
+            rc = SQLGetData(stmt, column, SQL_C_BINARY, part, sizeof part, &indicator);
+            if (rc == SQL_NO_DATA) {
+              rc = SQL_SUCCESS;
+              break;
+            }
+            if (!SQL_SUCCEEDED(rc) || indicator == SQL_NULL_DATA) break;
+            std::size_t got = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) > sizeof part
+                                  ? sizeof part
+                                  : static_cast<std::size_t>(indicator);
+            bytes.insert(bytes.end(), part, part + got);
+            if (rc == SQL_SUCCESS) break;
+          }
+          if (!SQL_SUCCEEDED(rc)) break;
+          if (indicator == SQL_NULL_DATA) {
+            rows->PutNull();
+          } else if (!rows->PutBytes(bytes)) {
+            AddDiagnostic(diagnostics, "HY001", L"The result is too large to be held in memory");
+            return false;
+          }
+          break;
+        }
+      }
+      if (!SQL_SUCCEEDED(rc)) {
+        ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+        return false;
+      }
+    }
+  }
+  rows->Seal();
+  result->rows = std::move(rows);
+  return true;
+}
+
+bool OdbcSession::Execute(const Request& request, Response* response, Diagnostics* diagnostics) {
+  lastUsed_ = Clock::now();
+  Statement statement(dbc_);
+  SQLHSTMT stmt = statement.get();
+  if (stmt == SQL_NULL_HSTMT) {
+    ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
+    return false;
+  }
+  if (request.timeoutSeconds > 0) {
+    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(request.timeoutSeconds)),
+                   0);
+  }
+  if (request.maxRows > 0) {
+    SQLSetStmtAttr(stmt, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(request.maxRows)), 0);
+  }
+  std::vector<Param> none;
+  std::vector<Param>& params = request.params != nullptr ? *request.params : none;
+  std::wstring text = request.text;
+  if (request.procedure) {
+    // The ODBC call escape; a return value, when asked for, is the first marker.
+    bool returns = !params.empty() && params.front().direction == ParamDirection::ReturnValue;
+    text = returns ? L"{? = call " : L"{call ";
+    text += request.text;
+    std::size_t markers = params.size() - (returns ? 1 : 0);
+    if (markers > 0) {
+      text += L'(';
+      for (std::size_t i = 0; i < markers; ++i) text += i == 0 ? L"?" : L",?";
+      text += L')';
+    }
+    text += L'}';
+  }
+  std::vector<Bound> bound;
+  if (!Bind(stmt, params, bound, diagnostics)) return false;
+
+  std::u16string units = Utf16FromWide(text);
+  SQLRETURN rc = SQLExecDirectW(stmt, Units(units), static_cast<SQLINTEGER>(units.size()));
+  if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+    ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+    return false;
+  }
+  for (;;) {
+    Result result;
+    SQLSMALLINT columns = 0;
+    if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns))) {
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      return false;
+    }
+    if (columns > 0) {
+      bool ok = ReadRows(stmt, columns, request.maxRows, &result, diagnostics);
+      if (result.rows) response->results.push_back(result);
+      if (!ok) return false;
+    } else {
+      SQLLEN count = -1;
+      if (!SQL_SUCCEEDED(SQLRowCount(stmt, &count))) count = -1;
+      result.rowsAffected = count;
+      response->results.push_back(result);
+    }
+    rc = SQLMoreResults(stmt);
+    if (rc == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(rc)) {
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      return false;
+    }
+  }
+  ReadOutputs(params, bound);
+  lastUsed_ = Clock::now();
+  return true;
+}
+
+bool OdbcSession::BeginTransaction(Diagnostics* diagnostics) {
+  lastUsed_ = Clock::now();
+  if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
+                                       SQL_IS_UINTEGER))) {
+    ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
+    return false;
+  }
+  inTransaction_ = true;
+  return true;
+}
+
+bool OdbcSession::EndTransaction(bool commit, Diagnostics* diagnostics) {
+  lastUsed_ = Clock::now();
+  bool ok = SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_, commit ? SQL_COMMIT : SQL_ROLLBACK));
+  if (!ok) ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
+  if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                                       SQL_IS_UINTEGER))) {
+    if (ok) ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
+    ok = false;
+  }
+  inTransaction_ = false;
+  return ok;
+}
+
+bool OdbcSession::IsAlive() {
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  if (SQL_SUCCEEDED(SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, SQL_IS_UINTEGER, nullptr)) &&
+      dead == SQL_CD_TRUE) {
+    return false;
+  }
+  if (Clock::now() - lastUsed_ < kPingAfterIdle) return true;
+  Request ping;
+  ping.text = pingText_;
+  Response response;
+  Diagnostics ignored;
+  return Execute(ping, &response, &ignored);
+}
+
+class OdbcDriverImpl final : public Driver {
+ public:
+  std::unique_ptr<Session> Connect(const std::wstring& odbcString, int loginTimeoutSeconds,
+                                   Diagnostics* diagnostics) override {
+    SQLHENV env = Env();
+    if (env == SQL_NULL_HENV) {
+      AddDiagnostic(diagnostics, "HY001", L"The ODBC environment could not be created");
+      return nullptr;
+    }
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
+      ReadDiagnostics(SQL_HANDLE_ENV, env, diagnostics);
+      return nullptr;
+    }
+    if (loginTimeoutSeconds > 0) {
+      SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeoutSeconds)), SQL_IS_UINTEGER);
+    }
+    std::u16string units = Utf16FromWide(odbcString);
+    SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, Units(units), static_cast<SQLSMALLINT>(units.size()), nullptr, 0,
+                                     nullptr, SQL_DRIVER_NOPROMPT);
+    // The connection string (with its password) is never echoed back: the
+    // out-connection string is not asked for.
+    std::fill(units.begin(), units.end(), u'\0');
+    if (!SQL_SUCCEEDED(rc)) {
+      ReadDiagnostics(SQL_HANDLE_DBC, dbc, diagnostics);
+      SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+      return nullptr;
+    }
+    return std::make_unique<OdbcSession>(dbc);
+  }
+};
+
+}  // namespace
+
+Driver& OdbcDriver() {
+  static OdbcDriverImpl* driver = new OdbcDriverImpl();
+  return *driver;
+}
+
+}  // namespace ado::backend

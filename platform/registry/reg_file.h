@@ -1,0 +1,94 @@
+// The in-memory tree of one registry root and its text file form.
+//
+// Each root (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT) is kept
+// in one file in the registry export format. The file is UTF-8 text (a
+// UTF-16LE file that starts with its byte-order mark is read as well; a UTF-8
+// byte-order mark is skipped), lines end in LF (CR LF is read as well):
+//
+//   Windows Registry Editor Version 5.00          first non-blank line
+//   ; comment                                     anywhere between entries
+//   [HKEY_LOCAL_MACHINE\Software\Vendor]          a key; all text up to the
+//                                                 line's last ']' is its path
+//   @="text"                                      the key's default value
+//   "Name"="text with \\ and \""                  REG_SZ (one terminator)
+//   "Count"=dword:0000002a                        REG_DWORD (1-8 hex digits)
+//   "Blob"=hex:01,02,ff                           REG_BINARY
+//   "Path"=hex(2):25,00,41,00,25,00,00,00         REG_EXPAND_SZ, UTF-16LE
+//   "List"=hex(7):61,00,00,00,00,00               REG_MULTI_SZ, UTF-16LE
+//   "Big"=hex(b):01,00,00,00,00,00,00,00          REG_QWORD, little-endian
+//   "Odd"=hex(N):...                              any other type N (hex)
+//
+// A hex list may go on over several lines: a line that ends in a backslash
+// continues on the next one. Every key of the root gets its own section, so
+// empty keys survive. Text values whose form "..." cannot hold them exactly
+// (no single terminator, embedded NULs, control characters, characters that
+// UTF-8 cannot encode) are written as hex(1), hex(2) or hex(7) lists. Sub-keys
+// are kept sorted by their case-folded names, values in the order they were
+// first set; names compare without regard to case and keep the case they were
+// written with.
+//
+// The parser is strict: anything else (a section of another root, a value
+// before the first section, an unknown escape, bytes that are not UTF-8)
+// rejects the whole file, so that a damaged file is reported instead of being
+// silently rewritten without the lines it could not read.
+//
+// Plain data and functions; a tree is used by one thread at a time.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win32/types.h"
+
+namespace morvale::registry {
+
+enum class Root { kClassesRoot, kCurrentUser, kLocalMachine };
+
+// "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER" or "HKEY_LOCAL_MACHINE".
+const char* RootName(Root root);
+
+// True for REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ: values kept as characters.
+bool IsTextType(DWORD type);
+
+// A name folded for case-insensitive comparison (simple Unicode upper case,
+// independent of the process's locale).
+std::wstring FoldName(std::wstring_view name);
+
+// True when `name` can be stored as a key or value name: no control
+// characters and only Unicode scalar values.
+bool IsStorableName(std::wstring_view name);
+
+struct Value {
+  std::wstring name;  // as first written; empty for the default value
+  DWORD type = 0;
+  std::wstring text;        // text types: the characters, terminators included
+  std::vector<BYTE> bytes;  // every other type
+};
+
+struct Key {
+  std::wstring name;  // as first written; empty for the root
+  std::vector<Value> values;
+  std::map<std::wstring, std::unique_ptr<Key>> subkeys;  // by FoldName
+
+  Value* FindValue(std::wstring_view name);
+  const Value* FindValue(std::wstring_view name) const;
+  Key* FindSubKey(std::wstring_view name);
+  const Key* FindSubKey(std::wstring_view name) const;
+  // The sub-key of that name, created when missing.
+  Key& AddSubKey(std::wstring_view name);
+  // Replaces the value of that name, or appends it; keeps the stored name.
+  void SetValue(Value value);
+  bool DeleteValue(std::wstring_view name);
+};
+
+// Reads the file text of `root` into `tree` (which must be empty). On failure
+// returns false and tells the line and what is wrong in *error.
+bool ParseRegFile(std::string_view bytes, Root root, Key* tree, std::string* error);
+
+// The file text of `tree`, readable by ParseRegFile.
+std::string SerializeRegFile(const Key& tree, Root root);
+
+}  // namespace morvale::registry

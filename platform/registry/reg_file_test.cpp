@@ -1,0 +1,188 @@
+#include "platform/registry/reg_file.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/registry/registry.h"
+
+namespace morvale::registry {
+namespace {
+
+constexpr const char* kHeader = "Windows Registry Editor Version 5.00\n\n";
+
+Value Text(std::wstring name, DWORD type, std::wstring text) {
+  return Value{std::move(name), type, std::move(text), {}};
+}
+
+Value Bytes(std::wstring name, DWORD type, std::vector<BYTE> bytes) {
+  return Value{std::move(name), type, {}, std::move(bytes)};
+}
+
+bool SameValue(const Value& a, const Value& b) {
+  return a.name == b.name && a.type == b.type && a.text == b.text && a.bytes == b.bytes;
+}
+
+Key Parse(const std::string& text, Root root = Root::kLocalMachine) {
+  Key tree;
+  std::string error;
+  EXPECT_TRUE(ParseRegFile(text, root, &tree, &error)) << error << "\n" << text;
+  return tree;
+}
+
+TEST(RegFile, EveryValueSurvivesARoundTripAndIsWrittenInItsUsualForm) {
+  std::vector<BYTE> long_binary;
+  for (int i = 0; i < 60; ++i) long_binary.push_back(static_cast<BYTE>(i * 7));
+  const struct {
+    Value value;
+    std::string form;  // what the value's line holds after the name and '='
+  } cases[] = {
+      {Text(L"Plain", REG_SZ, std::wstring(L"text", 5)), "\"text\""},
+      {Text(L"Escaped", REG_SZ, std::wstring(L"C:\\dir \"q\"", 11)), "\"C:\\\\dir \\\"q\\\"\""},
+      {Text(L"Unicode", REG_SZ, std::wstring(L"\u00e9\u4e2d\U0001F600", 4)),
+       "\"\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\""},
+      {Text(L"Empty", REG_SZ, std::wstring(1, L'\0')), "\"\""},
+      {Text(L"Tab", REG_SZ, std::wstring(L"a\tb", 4)), "\"a\tb\""},
+      {Text(L"NoTerminator", REG_SZ, L"ab"), "hex(1):61,00,62,00"},
+      {Text(L"Newline", REG_SZ, std::wstring(L"a\nb", 4)), "hex(1):61,00,0a,00,62,00,00,00"},
+      {Text(L"Expand", REG_EXPAND_SZ, std::wstring(L"%A%", 4)), "hex(2):25,00,41,00,25,00,00,00"},
+      {Text(L"Multi", REG_MULTI_SZ, std::wstring(L"a\0\U0001F600\0\0", 5)),
+       "hex(7):61,00,00,00,3d,d8,00,de,00,00,00,00"},
+      {Bytes(L"NoBytes", REG_BINARY, {}), "hex:"},
+      {Bytes(L"Binary", REG_BINARY, {0x00, 0xff, 0x10}), "hex:00,ff,10"},
+      {Bytes(L"Long", REG_BINARY, long_binary), ""},
+      {Bytes(L"Dword", REG_DWORD, {0x2a, 0, 0, 0}), "dword:0000002a"},
+      {Bytes(L"DwordMax", REG_DWORD, {0xff, 0xff, 0xff, 0xff}), "dword:ffffffff"},
+      {Bytes(L"ShortDword", REG_DWORD, {1, 2, 3}), "hex(4):01,02,03"},
+      {Bytes(L"Qword", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0x80}), "hex(b):01,00,00,00,00,00,00,80"},
+      {Bytes(L"None", REG_NONE, {}), "hex(0):"},
+      {Bytes(L"Odd", 0x12345, {9}), "hex(12345):09"},
+      {Text(L"", REG_SZ, std::wstring(L"default", 8)), "\"default\""},
+      {Text(L"n\"a\\m\u00e9", REG_SZ, std::wstring(1, L'\0')), "\"\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.value.name.begin(), c.value.name.end()));
+    Key tree;
+    tree.AddSubKey(L"Software").AddSubKey(L"Vendor").SetValue(c.value);
+    const std::string text = SerializeRegFile(tree, Root::kCurrentUser);
+    if (!c.form.empty()) {
+      EXPECT_NE(text.find("=" + c.form + "\n"), std::string::npos) << text;
+    }
+    if (c.value.name.empty()) {
+      EXPECT_NE(text.find("\n@="), std::string::npos) << text;
+    }
+
+    const Key back = Parse(text, Root::kCurrentUser);
+    const Key* vendor = back.FindSubKey(L"software")->FindSubKey(L"VENDOR");
+    ASSERT_NE(vendor, nullptr);
+    ASSERT_EQ(vendor->values.size(), 1u);
+    EXPECT_TRUE(SameValue(vendor->values[0], c.value));
+    EXPECT_EQ(SerializeRegFile(back, Root::kCurrentUser), text);
+  }
+}
+
+TEST(RegFile, ReadsHandWrittenFilesWithCommentsContinuationsAndRepeatedSections) {
+  const Key tree = Parse(
+      std::string("\xEF\xBB\xBF") +  // UTF-8 byte-order mark
+      "; exported by hand\r\n"
+      "Windows Registry Editor Version 5.00\r\n"
+      "\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Vendor]\r\n"
+      "\"Count\"=dword:5\r\n"
+      "  ; a comment between values\r\n"
+      "\"Blob\"=hex:01,02,\\\r\n"
+      "  03 , 04\r\n"
+      "\"Name\"=\"first\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Empty]\r\n"
+      "[hkey_local_machine\\SOFTWARE\\vendor]\r\n"
+      "\"NAME\"=\"second\"\r\n"
+      "@=\"default\"\r\n");
+  const Key* vendor = tree.FindSubKey(L"Software")->FindSubKey(L"Vendor");
+  ASSERT_NE(vendor, nullptr);
+  EXPECT_EQ(tree.FindSubKey(L"SOFTWARE")->name, L"Software");
+  EXPECT_EQ(vendor->name, L"Vendor");
+  ASSERT_NE(vendor->FindSubKey(L"empty"), nullptr);
+  ASSERT_EQ(vendor->values.size(), 4u);
+  EXPECT_TRUE(SameValue(vendor->values[0], Bytes(L"Count", REG_DWORD, {5, 0, 0, 0})));
+  EXPECT_TRUE(SameValue(vendor->values[1], Bytes(L"Blob", REG_BINARY, {1, 2, 3, 4})));
+  // A later line replaces the value and keeps the name as first written.
+  EXPECT_TRUE(SameValue(vendor->values[2], Text(L"Name", REG_SZ, std::wstring(L"second", 7))));
+  EXPECT_TRUE(SameValue(vendor->values[3], Text(L"", REG_SZ, std::wstring(L"default", 8))));
+}
+
+TEST(RegFile, ReadsUtf16LittleEndianFilesWithByteOrderMark) {
+  const std::wstring text =
+      L"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CLASSES_ROOT\\Caf\u00e9]\r\n"
+      L"\"\U0001F600\"=\"x\"\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (wchar_t c : text) {
+    auto push = [&bytes](unsigned u) {
+      bytes.push_back(static_cast<char>(u & 0xFF));
+      bytes.push_back(static_cast<char>(u >> 8));
+    };
+    if (c > 0xFFFF) {
+      push(0xD800 + ((c - 0x10000) >> 10));
+      push(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      push(static_cast<unsigned>(c));
+    }
+  }
+  const Key tree = Parse(bytes, Root::kClassesRoot);
+  const Key* key = tree.FindSubKey(L"CAF\u00c9");
+  ASSERT_NE(key, nullptr);
+  EXPECT_NE(key->FindValue(L"\U0001F600"), nullptr);
+
+  Key ignored;
+  std::string error;
+  EXPECT_FALSE(ParseRegFile(bytes.substr(0, bytes.size() - 1), Root::kClassesRoot, &ignored, &error));
+}
+
+TEST(RegFile, RefusesWhatItCannotReadExactly) {
+  const struct {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"no header", "[HKEY_LOCAL_MACHINE\\A]\n"},
+      {"other format", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n"},
+      {"other root", std::string(kHeader) + "[HKEY_CURRENT_USER\\A]\n"},
+      {"value before section", std::string(kHeader) + "\"a\"=\"b\"\n"},
+      {"unknown escape", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"b\\n\"\n"},
+      {"open quote", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"b\n"},
+      {"text after value", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"b\" x\n"},
+      {"long dword", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"a\"=dword:123456789\n"},
+      {"bad dword", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"a\"=dword:12g4\n"},
+      {"bad hex byte", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"a\"=hex:123\n"},
+      {"empty hex byte", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"a\"=hex:01,,02\n"},
+      {"odd text bytes", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"a\"=hex(2):41\n"},
+      {"deletion", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"a\"=-\n"},
+      {"key deletion", std::string(kHeader) + "[-HKEY_LOCAL_MACHINE\\A]\n"},
+      {"empty key name", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A\\\\B]\n"},
+      {"unclosed section", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A\n"},
+      {"not UTF-8", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\Caf\xE9]\n"},
+      {"control in name", std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"a\x01\"=\"b\"\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Key tree;
+    std::string error;
+    EXPECT_FALSE(ParseRegFile(c.text, Root::kLocalMachine, &tree, &error));
+    EXPECT_EQ(error.rfind("line ", 0), 0u) << error;
+  }
+}
+
+TEST(RegFile, KeepsEmptyKeysAndSortsSubKeysByFoldedName) {
+  Key tree;
+  tree.AddSubKey(L"b");
+  tree.AddSubKey(L"C").AddSubKey(L"Leaf");
+  tree.AddSubKey(L"A");
+  EXPECT_EQ(&tree.AddSubKey(L"c"), tree.FindSubKey(L"C"));
+  const std::string text = SerializeRegFile(tree, Root::kLocalMachine);
+  EXPECT_EQ(text, std::string(kHeader) +
+                      "[HKEY_LOCAL_MACHINE]\n\n"
+                      "[HKEY_LOCAL_MACHINE\\A]\n\n"
+                      "[HKEY_LOCAL_MACHINE\\b]\n\n"
+                      "[HKEY_LOCAL_MACHINE\\C]\n\n"
+                      "[HKEY_LOCAL_MACHINE\\C\\Leaf]\n\n");
+  EXPECT_EQ(SerializeRegFile(Parse(text), Root::kLocalMachine), text);
+}
+
+}  // namespace
+}  // namespace morvale::registry

@@ -1,0 +1,444 @@
+#include "platform/registry/registry.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/codepage.h"
+#include "testing/registry_fixture.h"
+
+namespace {
+
+using morvale::testing::RegistryTest;
+
+const BYTE* Bytes(const wchar_t* text) { return reinterpret_cast<const BYTE*>(text); }
+DWORD WideSize(const wchar_t* text) { return static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)); }
+
+// Opens (creating) a key below HKEY_LOCAL_MACHINE; closes it at the end.
+class Key {
+ public:
+  explicit Key(const wchar_t* path, REGSAM access = KEY_ALL_ACCESS) {
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                              nullptr, &key_, nullptr),
+              ERROR_SUCCESS);
+  }
+  ~Key() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+std::wstring QueryText(HKEY key, const wchar_t* name) {
+  wchar_t buf[256] = {};
+  DWORD size = sizeof buf;
+  DWORD type = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS) {
+    return L"<missing>";
+  }
+  return std::wstring(buf);
+}
+
+TEST_F(RegistryTest, CreatesOpensAndClosesKeysWhateverTheCaseOfTheirNames) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Vendor\\Product", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\vendor\\PRODUCT", 0, nullptr, 0,
+                            KEY_READ, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+  const struct {
+    const wchar_t* path;
+    LONG expected;
+  } opens[] = {
+      {L"software\\VENDOR\\product", ERROR_SUCCESS},
+      {L"Software\\Vendor\\", ERROR_SUCCESS},
+      {L"", ERROR_SUCCESS},
+      {nullptr, ERROR_SUCCESS},
+      {L"Software\\Other", ERROR_FILE_NOT_FOUND},
+      {L"\\Software", ERROR_BAD_PATHNAME},
+      {L"Software\\\\Vendor", ERROR_BAD_PATHNAME},
+  };
+  for (const auto& c : opens) {
+    SCOPED_TRACE(c.path == nullptr ? "null" : std::string(c.path, c.path + wcslen(c.path)));
+    HKEY opened = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, c.path, 0, KEY_READ, &opened), c.expected);
+    if (opened != nullptr) {
+      EXPECT_EQ(RegCloseKey(opened), ERROR_SUCCESS);
+    }
+  }
+
+  // The names keep the case they were created with.
+  EXPECT_NE(registry_.ReadFile("HKLM.reg").find("[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Product]"),
+            std::string::npos);
+  EXPECT_EQ(registry_.ReadFile("HKCU.reg"), "");
+}
+
+TEST_F(RegistryTest, StaleAndForeignHandlesAreRefused) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(key, L"x", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(nullptr), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000003u))), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"x", 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(RegistryTest, QueriesGiveSizesAndRefuseSmallBuffers) {
+  Key key(L"Software\\Values");
+  const DWORD dword = 42;
+  const ULONGLONG qword = 0x0123456789abcdefULL;
+  const BYTE binary[] = {1, 2, 3, 4, 5};
+  const wchar_t multi[] = L"one\0two\0";  // and the array's own terminator
+  const struct {
+    const wchar_t* name;
+    DWORD type;
+    const BYTE* data;
+    DWORD size;
+  } cases[] = {
+      {L"Text", REG_SZ, Bytes(L"hello"), WideSize(L"hello")},
+      {L"Empty", REG_SZ, Bytes(L""), WideSize(L"")},
+      {L"Expand", REG_EXPAND_SZ, Bytes(L"%HOME%\\x"), WideSize(L"%HOME%\\x")},
+      {L"Multi", REG_MULTI_SZ, Bytes(multi), sizeof multi},
+      {L"Dword", REG_DWORD, reinterpret_cast<const BYTE*>(&dword), 4},
+      {L"Qword", REG_QWORD, reinterpret_cast<const BYTE*>(&qword), 8},
+      {L"Binary", REG_BINARY, binary, sizeof binary},
+      {L"NoBytes", REG_BINARY, nullptr, 0},
+      {nullptr, REG_SZ, Bytes(L"default"), WideSize(L"default")},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(RegSetValueExW(key.get(), c.name, 0, c.type, c.data, c.size), ERROR_SUCCESS);
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name == nullptr ? "default" : std::string(c.name, c.name + wcslen(c.name)));
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(RegQueryValueExW(key.get(), c.name, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(size, c.size);
+
+    std::vector<BYTE> buf(c.size + 8, 0xAA);
+    size = c.size;
+    ASSERT_EQ(RegQueryValueExW(key.get(), c.name, nullptr, &type, buf.data(), &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, c.size);
+    if (c.size > 0) {
+      EXPECT_EQ(std::memcmp(buf.data(), c.data, c.size), 0);
+    }
+    EXPECT_EQ(buf[c.size], 0xAA);
+
+    if (c.size > 0) {
+      std::fill(buf.begin(), buf.end(), 0xAA);
+      size = c.size - 1;
+      EXPECT_EQ(RegQueryValueExW(key.get(), c.name, nullptr, &type, buf.data(), &size), ERROR_MORE_DATA);
+      EXPECT_EQ(size, c.size);
+      EXPECT_EQ(buf[0], 0xAA);
+    }
+  }
+  DWORD size = 4;
+  BYTE out[4];
+  EXPECT_EQ(RegQueryValueExW(key.get(), L"Missing", nullptr, nullptr, out, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegQueryValueExW(key.get(), L"Text", nullptr, nullptr, out, nullptr), ERROR_INVALID_PARAMETER);
+  // Names are found whatever their case.
+  EXPECT_EQ(QueryText(key.get(), L"TEXT"), L"hello");
+  EXPECT_EQ(RegSetValueExW(key.get(), L"Odd", 0, REG_SZ, Bytes(L"ab"), 5), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(RegistryTest, NarrowCallsConvertTextToTheAnsiCodePage) {
+  SetAnsiCodePageForTesting(1252);
+  Key key(L"Software\\Narrow");
+  const char cafe[] = "Caf\xE9";
+  ASSERT_EQ(RegSetValueExA(key.get(), "Na\xEFve", 0, REG_SZ, reinterpret_cast<const BYTE*>(cafe),
+                           sizeof cafe),
+            ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(key.get(), L"NA\u00cfVE"), L"Caf\u00e9");
+
+  char buf[16] = {};
+  DWORD size = 0, type = 0;
+  ASSERT_EQ(RegQueryValueExA(key.get(), "na\xEFve", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 5u);
+  size = 4;
+  EXPECT_EQ(RegQueryValueExA(key.get(), "na\xEFve", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(size, 5u);
+  size = sizeof buf;
+  ASSERT_EQ(RegQueryValueExA(key.get(), "na\xEFve", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(buf, cafe);
+  EXPECT_EQ(type, REG_SZ);
+
+  char name[8] = {};
+  DWORD nameSize = sizeof name;
+  size = sizeof buf;
+  ASSERT_EQ(RegEnumValueA(key.get(), 0, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(name, "Na\xEFve");
+  EXPECT_EQ(nameSize, 5u);
+
+  ASSERT_EQ(RegCreateKeyExA(key.get(), "\xC9t\xE9", 0, nullptr, 0, KEY_READ, nullptr, nullptr, nullptr),
+            ERROR_INVALID_PARAMETER);
+  HKEY sub = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(key.get(), "\xC9t\xE9", 0, nullptr, 0, KEY_READ, nullptr, &sub, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(sub);
+  ASSERT_EQ(RegEnumKeyA(key.get(), 0, name, sizeof name), ERROR_SUCCESS);
+  EXPECT_STREQ(name, "\xC9t\xE9");
+  EXPECT_EQ(RegDeleteKeyA(key.get(), "\xE9T\xC9"), ERROR_SUCCESS);
+  SetAnsiCodePageForTesting(0);
+}
+
+TEST_F(RegistryTest, EnumeratesSubKeysAndValuesToTheEnd) {
+  Key key(L"Software\\Enum");
+  for (const wchar_t* name : {L"beta", L"Alpha", L"Gamma-Long-Name"}) {
+    HKEY sub = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(key.get(), name, 0, nullptr, 0, KEY_READ, nullptr, &sub, nullptr), ERROR_SUCCESS);
+    RegCloseKey(sub);
+  }
+  ASSERT_EQ(RegSetValueExW(key.get(), L"Zed", 0, REG_SZ, Bytes(L"last"), WideSize(L"last")), ERROR_SUCCESS);
+  const DWORD one = 1;
+  ASSERT_EQ(RegSetValueExW(key.get(), L"A", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_SUCCESS);
+
+  // Sub-keys in the order of their names, whatever the case.
+  std::vector<std::wstring> names;
+  wchar_t name[32];
+  DWORD index = 0;
+  LONG rc;
+  while ((rc = RegEnumKeyW(key.get(), index, name, 32)) == ERROR_SUCCESS) {
+    names.push_back(name);
+    ++index;
+  }
+  EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma-Long-Name"}));
+  EXPECT_EQ(RegEnumKeyW(key.get(), 2, name, 15), ERROR_MORE_DATA);
+  DWORD size = 16;
+  wchar_t className[4] = L"cls";
+  DWORD classSize = 4;
+  FILETIME written{7, 7};
+  ASSERT_EQ(RegEnumKeyExW(key.get(), 2, name, &size, nullptr, className, &classSize, &written), ERROR_SUCCESS);
+  EXPECT_EQ(size, 15u);
+  EXPECT_EQ(std::wstring(name), L"Gamma-Long-Name");
+  EXPECT_EQ(className[0], L'\0');
+  EXPECT_EQ(classSize, 0u);
+  EXPECT_EQ(written.dwLowDateTime | written.dwHighDateTime, 0u);
+  size = 15;
+  EXPECT_EQ(RegEnumKeyExW(key.get(), 2, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+
+  // Values in the order they were set.
+  DWORD nameSize = 32, type = 0, dataSize = 0;
+  ASSERT_EQ(RegEnumValueW(key.get(), 0, name, &nameSize, nullptr, &type, nullptr, &dataSize), ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(name), L"Zed");
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(dataSize, WideSize(L"last"));
+  BYTE small[4];
+  nameSize = 32;
+  dataSize = sizeof small;
+  EXPECT_EQ(RegEnumValueW(key.get(), 0, name, &nameSize, nullptr, &type, small, &dataSize), ERROR_MORE_DATA);
+  EXPECT_EQ(dataSize, WideSize(L"last"));
+  nameSize = 3;
+  EXPECT_EQ(RegEnumValueW(key.get(), 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  nameSize = 32;
+  EXPECT_EQ(RegEnumValueW(key.get(), 2, name, &nameSize, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+
+  DWORD subKeys = 0, maxSubKey = 0, values = 0, maxValueName = 0, maxValue = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr, &values,
+                             &maxValueName, &maxValue, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(subKeys, 3u);
+  EXPECT_EQ(maxSubKey, 15u);
+  EXPECT_EQ(values, 2u);
+  EXPECT_EQ(maxValueName, 3u);
+  EXPECT_EQ(maxValue, WideSize(L"last"));
+  ASSERT_EQ(RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, &maxValue, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(maxValue, 5u);
+}
+
+TEST_F(RegistryTest, HandlesHaveOnlyTheRightsTheyWereOpenedWith) {
+  { Key make(L"Software\\Rights\\Existing"); }
+  HKEY readOnly = nullptr, writeOnly = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Rights", 0, KEY_READ | KEY_WOW64_64KEY, &readOnly),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Rights", 0, KEY_WRITE, &writeOnly), ERROR_SUCCESS);
+  const DWORD one = 1;
+  const auto* data = reinterpret_cast<const BYTE*>(&one);
+  EXPECT_EQ(RegSetValueExW(readOnly, L"V", 0, REG_DWORD, data, 4), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteValueW(readOnly, L"V"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyW(readOnly, L"Existing"), ERROR_ACCESS_DENIED);
+  HKEY sub = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(readOnly, L"New", 0, nullptr, 0, KEY_READ, nullptr, &sub, nullptr), ERROR_ACCESS_DENIED);
+  // Opening what exists needs no right to create.
+  ASSERT_EQ(RegCreateKeyExW(readOnly, L"Existing", 0, nullptr, 0, KEY_READ, nullptr, &sub, nullptr), ERROR_SUCCESS);
+  RegCloseKey(sub);
+
+  EXPECT_EQ(RegSetValueExW(writeOnly, L"V", 0, REG_DWORD, data, 4), ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(writeOnly, L"V", nullptr, nullptr, nullptr, &size), ERROR_ACCESS_DENIED);
+  wchar_t name[16];
+  EXPECT_EQ(RegEnumKeyW(writeOnly, 0, name, 16), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegQueryValueExW(readOnly, L"V", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  RegCloseKey(readOnly);
+  RegCloseKey(writeOnly);
+}
+
+TEST_F(RegistryTest, DeletesValuesAndLeafKeys) {
+  Key parent(L"Software\\Delete");
+  { Key child(L"Software\\Delete\\Child\\Grandchild"); }
+  ASSERT_EQ(RegSetValueExW(parent.get(), L"V", 0, REG_SZ, Bytes(L"x"), WideSize(L"x")), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueW(parent.get(), L"v"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueW(parent.get(), L"v"), ERROR_FILE_NOT_FOUND);
+
+  EXPECT_EQ(RegDeleteKeyW(parent.get(), L"Child"), ERROR_ACCESS_DENIED);
+  HKEY grandchild = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(parent.get(), L"Child\\Grandchild", 0, KEY_READ, &grandchild), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyW(parent.get(), L"CHILD\\grandchild"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyW(parent.get(), L"Child\\Grandchild"), ERROR_FILE_NOT_FOUND);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(grandchild, L"x", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+  RegCloseKey(grandchild);
+  EXPECT_EQ(RegDeleteKeyW(parent.get(), L"Child"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L""), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(RegistryTest, ReadsEveryTypeOfAHandWrittenFile) {
+  registry_.WriteRoot("HKLM",
+                      "[HKEY_LOCAL_MACHINE\\Software\\Vendor]\n"
+                      "\"Count\"=dword:0000002a\n"
+                      "\"Path\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,00,00\n"
+                      "\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"
+                      "\"Name\"=\"Quoted \\\"name\\\"\"\n");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Vendor", 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD value = 0, size = sizeof value, type = 0;
+  ASSERT_EQ(RegQueryValueExW(key, L"Count", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(value, 42u);
+  EXPECT_EQ(QueryText(key, L"Path"), L"%HOME%");
+  EXPECT_EQ(QueryText(key, L"Name"), L"Quoted \"name\"");
+  wchar_t list[8];
+  size = sizeof list;
+  ASSERT_EQ(RegQueryValueExW(key, L"List", nullptr, &type, reinterpret_cast<BYTE*>(list), &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_MULTI_SZ);
+  EXPECT_EQ(std::wstring(list, size / sizeof(wchar_t)), std::wstring(L"a\0b\0", 5));
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, AnOpenKeySeesTheFileAsEditedBehindItsBack) {
+  registry_.WriteRoot("HKCU", "[HKEY_CURRENT_USER\\Software\\Vendor]\n\"Name\"=\"before\"\n");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vendor", 0, KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(key, L"Name"), L"before");
+  registry_.WriteRoot("HKCU", "[HKEY_CURRENT_USER\\Software\\Vendor]\n\"Name\"=\"after, longer\"\n");
+  EXPECT_EQ(QueryText(key, L"Name"), L"after, longer");
+  // Rewritten in place at once with text of the same size.
+  registry_.WriteRoot("HKCU", "[HKEY_CURRENT_USER\\Software\\Vendor]\n\"Name\"=\"AFTER, LONGER\"\n");
+  EXPECT_EQ(QueryText(key, L"Name"), L"AFTER, LONGER");
+  registry_.WriteRoot("HKCU", "[HKEY_CURRENT_USER\\Software]\n");
+  EXPECT_EQ(RegQueryValueExW(key, L"Name", nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, ADamagedFileIsReportedAndNeverOverwritten) {
+  const std::string damaged = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n";
+  registry_.WriteFile("HKLM.reg", damaged);
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"A", 0, KEY_READ, &key), ERROR_BADDB);
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"B", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_BADDB);
+  const DWORD one = 1;
+  EXPECT_EQ(RegSetValueExW(HKEY_LOCAL_MACHINE, L"V", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+            ERROR_BADDB);
+  EXPECT_EQ(registry_.ReadFile("HKLM.reg"), damaged);
+}
+
+TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
+  morvale::testing::ScopedRegistryDirectory scoped;
+  const char* home = std::getenv("HOME");
+  const std::string previousHome = home != nullptr ? home : "";
+  unsetenv("MORVALE_REGISTRY_DIR");
+  unsetenv("HOME");
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ, &key), ERROR_PATH_NOT_FOUND);
+  setenv("HOME", scoped.path().c_str(), 1);
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_NE(scoped.ReadFile(".morvale/registry/HKLM.reg").find("[HKEY_LOCAL_MACHINE\\Software]"),
+            std::string::npos);
+  if (home != nullptr) {
+    setenv("HOME", previousHome.c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
+}
+
+// Two processes, each with two threads, write values into one key at once:
+// every write re-reads the file under the lock, so none is lost.
+TEST_F(RegistryTest, ConcurrentWritersFromTwoProcessesLoseNothing) {
+  { Key make(L"Software\\Shared"); }
+  constexpr int kPerWriter = 60;
+  const auto write = [](const char* prefix) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Shared", 0, KEY_WRITE, &key) != ERROR_SUCCESS) return false;
+    bool ok = true;
+    for (DWORD i = 0; i < kPerWriter; ++i) {
+      const std::string name = prefix + std::to_string(i);
+      ok = ok && RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&i), 4) ==
+                     ERROR_SUCCESS;
+    }
+    RegCloseKey(key);
+    return ok;
+  };
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    bool second = false;
+    std::thread other([&] { second = write("child-b-"); });
+    const bool first = write("child-a-");
+    other.join();
+    _exit(first && second ? 0 : 1);
+  }
+  bool second = false;
+  std::thread other([&] { second = write("parent-b-"); });
+  const bool first = write("parent-a-");
+  other.join();
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(first && second);
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Shared", 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD values = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                             nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(values, 4u * kPerWriter);
+  for (const char* prefix : {"parent-a-", "parent-b-", "child-a-", "child-b-"}) {
+    const std::string name = std::string(prefix) + std::to_string(kPerWriter - 1);
+    DWORD value = 0, size = 4;
+    EXPECT_EQ(RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, static_cast<DWORD>(kPerWriter - 1));
+  }
+  RegCloseKey(key);
+}
+
+}  // namespace
