@@ -187,6 +187,41 @@ TEST_F(AdoPostgres, EveryParameterTypeRoundTripsWithNullAndNonAsciiText) {
   EXPECT_EQ(fields->GetItem(_variant_t(L"Y"))->GetValue().vt, VT_ARRAY | VT_UI1);
 }
 
+TEST_F(AdoPostgres, LongValuesAmongShortOnesArriveWhole) {
+  // Rows are fetched in blocks into buffers of a few hundred characters;
+  // every seventh row holds values far longer than that.
+  Run("CREATE TABLE Mixed AS SELECT g AS Id, "
+      "CASE WHEN g % 7 = 0 THEN repeat('\u00e9', 5000 + g) WHEN g % 5 = 0 THEN NULL ELSE 'short ' || g END AS W, "
+      "CASE WHEN g % 7 = 0 THEN decode(repeat('ab', 3000 + g), 'hex') ELSE decode('0102', 'hex') END AS Y "
+      "FROM generate_series(1, 1000) g");
+  _ConnectionPtr connection = Open();
+  _RecordsetPtr rs = connection->Execute(_bstr_t(L"SELECT Id, W, Y FROM Mixed ORDER BY Id"), nullptr);
+  _variant_t all = rs->GetRows();
+  for (LONG row = 0; row < 1000; ++row) {
+    const LONG id = row + 1;
+    SCOPED_TRACE(id);
+    ASSERT_EQ(Cell(all, 0, row).lVal, id);
+    _variant_t w = Cell(all, 1, row);
+    _variant_t y = Cell(all, 2, row);
+    LONG upper = -1;
+    SafeArrayGetUBound(y.parray, 1, &upper);
+    if (id % 7 == 0) {
+      ASSERT_EQ(w.vt, VT_BSTR);
+      EXPECT_EQ(Text(_bstr_t(w)), std::wstring(static_cast<std::size_t>(5000 + id), L'\u00e9'));
+      EXPECT_EQ(upper + 1, 3000 + id);
+      BYTE last = 0;
+      SafeArrayGetElement(y.parray, &upper, &last);
+      EXPECT_EQ(last, 0xAB);
+    } else if (id % 5 == 0) {
+      EXPECT_EQ(w.vt, VT_NULL);
+      EXPECT_EQ(upper, 1);
+    } else {
+      EXPECT_EQ(Text(_bstr_t(w)), L"short " + std::to_wstring(id));
+      EXPECT_EQ(upper, 1);
+    }
+  }
+}
+
 TEST_F(AdoPostgres, GetRowsReadsFieldsByRowAndMovesPastThem) {
   _ConnectionPtr connection = Open();
   _RecordsetPtr rs;

@@ -302,6 +302,17 @@ void RowSet::Put(const Value& value) {
   }
 }
 
+void RowSet::Reserve(std::size_t rows) {
+  for (Store& s : stores_) {
+    s.nulls.reserve((rows + 7) / 8);
+    if (s.width != 0) {
+      s.fixed.reserve(rows * s.width);
+    } else {
+      s.ends.reserve(rows);
+    }
+  }
+}
+
 void RowSet::Seal() {
   for (Store& s : stores_) {
     s.nulls.shrink_to_fit();

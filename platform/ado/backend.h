@@ -131,6 +131,8 @@ class RowSet {
   bool PutText(std::string_view utf8);
   bool PutBytes(std::span<const std::uint8_t> bytes);
   void Put(const Value& value);
+  // Makes room for `rows` rows (a hint: more may follow).
+  void Reserve(std::size_t rows);
   // Gives back the spare capacity of the stores once the last row is in.
   void Seal();
   // Drops the columns whose index is listed (ascending), keeping the rows.

@@ -6,6 +6,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -17,6 +18,15 @@ static_assert(sizeof(SQLWCHAR) == 2, "unixODBC's SQLWCHAR must be UTF-16");
 
 // An idle connection is pinged with a round trip before it is reused.
 constexpr auto kPingAfterIdle = std::chrono::seconds(2);
+// Block fetches: the bytes of one block's buffers, and the widths bound for
+// values of unknown or large size (longer ones are read again one by one).
+constexpr SQLLEN kBlockBytes = 512 * 1024;
+constexpr std::uint64_t kBoundCharacters = 256;
+constexpr std::uint64_t kBoundBytes = 1024;
+// The most rows reserved ahead on a driver's word.
+constexpr std::int64_t kReserveRowsAtMost = 1000000;
+// Room for the text of any decimal a driver sends.
+constexpr std::size_t kDecimalTextSize = 80;
 
 std::u16string Utf16FromWide(std::wstring_view text) {
   std::u16string out;
@@ -104,6 +114,18 @@ void ReadDiagnostics(SQLSMALLINT type, SQLHANDLE handle, Diagnostics* out) {
 
 void AddDiagnostic(Diagnostics* out, const char* state, std::wstring message) {
   if (out != nullptr) out->push_back(Diagnostic{state, 0, std::move(message)});
+}
+
+// Appends a decimal sent as text. Beyond what a decimal holds (or NaN) is an
+// error, not a silent zero.
+bool PutDecimalText(const char* digits, RowSet& rows, Diagnostics* diagnostics) {
+  Decimal d;
+  if (!ParseDecimal(digits, &d)) {
+    AddDiagnostic(diagnostics, "22003", L"Numeric value out of range: " + WideFromUtf8(digits));
+    return false;
+  }
+  rows.PutDecimal(d);
+  return true;
 }
 
 class Environment {
@@ -219,10 +241,20 @@ class OdbcSession final : public Session {
   std::wstring InfoText(SQLUSMALLINT type);
   bool Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bound>& bound, Diagnostics* diagnostics);
   bool ReadRows(SQLHSTMT stmt, SQLSMALLINT columns, std::int64_t maxRows, Result* result, Diagnostics* diagnostics);
+  // Reads the rows cell by cell with SQLGetData.
+  bool ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::vector<SQLWCHAR>& chunk, std::string& text,
+                 std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics);
+  // Reads the rows in blocks into bound column arrays: one call per block
+  // instead of one per cell.
+  bool ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::vector<SQLWCHAR>& chunk, std::string& text,
+                  std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics);
   void ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bound);
 
   SQLHDBC dbc_;
   bool inTransaction_ = false;
+  // The driver can fetch blocks of bound rows and read a truncated cell of
+  // one again (SQLSetPos, SQLGetData on bound columns of a block).
+  bool blockFetch_ = false;
   Clock::time_point lastUsed_;
   std::wstring pingText_ = L"SELECT 1";
   std::vector<std::pair<std::wstring, std::wstring>> info_;
@@ -247,6 +279,12 @@ void OdbcSession::ReadInfo() {
   for (const auto& [name, type] : items) info_.emplace_back(name, InfoText(type));
   const std::wstring& dbms = info_[0].second;
   if (dbms.find(L"DB2") != std::wstring::npos) pingText_ = L"VALUES 1";
+  SQLUINTEGER extensions = 0;
+  SQLUSMALLINT setPos = SQL_FALSE;
+  if (SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr)) &&
+      SQL_SUCCEEDED(SQLGetFunctions(dbc_, SQL_API_SQLSETPOS, &setPos))) {
+    blockFetch_ = setPos == SQL_TRUE && (extensions & (SQL_GD_BLOCK | SQL_GD_BOUND)) == (SQL_GD_BLOCK | SQL_GD_BOUND);
+  }
 }
 
 bool OdbcSession::Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bound>& bound,
@@ -415,10 +453,177 @@ void OdbcSession::ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bo
   }
 }
 
+// Reads one cell with SQLGetData (in chunks for long values) and appends it
+// to the row set; false with diagnostics on failure.
+bool ReadCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, RowSet& rows, std::vector<SQLWCHAR>& chunk,
+              std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
+  SQLLEN indicator = 0;
+  SQLRETURN rc = SQL_SUCCESS;
+  switch (kind) {
+    case ValueKind::Bool:
+    case ValueKind::Int16:
+    case ValueKind::Int32:
+    case ValueKind::Int64: {
+      SQLBIGINT x = 0;
+      rc = SQLGetData(stmt, column, SQL_C_SBIGINT, &x, sizeof x, &indicator);
+      if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows.PutNull() : rows.PutInteger(x);
+      break;
+    }
+    case ValueKind::Single:
+    case ValueKind::Double: {
+      SQLDOUBLE x = 0;
+      rc = SQLGetData(stmt, column, SQL_C_DOUBLE, &x, sizeof x, &indicator);
+      if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows.PutNull() : rows.PutReal(x);
+      break;
+    }
+    case ValueKind::Timestamp: {
+      SQL_TIMESTAMP_STRUCT t{};
+      rc = SQLGetData(stmt, column, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &indicator);
+      if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows.PutNull() : rows.PutTime(FromSqlTimestamp(t));
+      break;
+    }
+    case ValueKind::Decimal: {
+      char digits[kDecimalTextSize] = {};
+      rc = SQLGetData(stmt, column, SQL_C_CHAR, digits, sizeof digits, &indicator);
+      if (!SQL_SUCCEEDED(rc)) break;
+      if (indicator == SQL_NULL_DATA) {
+        rows.PutNull();
+        return true;
+      }
+      return PutDecimalText(digits, rows, diagnostics);
+    }
+    case ValueKind::Text:
+    case ValueKind::Null: {
+      text.clear();
+      for (;;) {
+        rc = SQLGetData(stmt, column, SQL_C_WCHAR, chunk.data(), static_cast<SQLLEN>(chunk.size() * sizeof(SQLWCHAR)),
+                        &indicator);
+        if (rc == SQL_NO_DATA) {
+          rc = SQL_SUCCESS;
+          break;
+        }
+        if (!SQL_SUCCEEDED(rc) || indicator == SQL_NULL_DATA) break;
+        std::size_t room = chunk.size() - 1;
+        std::size_t got = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / 2 > room
+                              ? room
+                              : static_cast<std::size_t>(indicator) / 2;
+        AppendUtf8FromUtf16(chunk.data(), got, text);
+        if (rc == SQL_SUCCESS) break;
+      }
+      if (!SQL_SUCCEEDED(rc)) break;
+      if (indicator == SQL_NULL_DATA) {
+        rows.PutNull();
+      } else if (!rows.PutText(text)) {
+        AddDiagnostic(diagnostics, "HY001", L"The result is too large to be held in memory");
+        return false;
+      }
+      return true;
+    }
+    case ValueKind::Bytes: {
+      bytes.clear();
+      std::uint8_t part[8192];
+      for (;;) {
+        rc = SQLGetData(stmt, column, SQL_C_BINARY, part, sizeof part, &indicator);
+        if (rc == SQL_NO_DATA) {
+          rc = SQL_SUCCESS;
+          break;
+        }
+        if (!SQL_SUCCEEDED(rc) || indicator == SQL_NULL_DATA) break;
+        std::size_t got = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) > sizeof part
+                              ? sizeof part
+                              : static_cast<std::size_t>(indicator);
+        bytes.insert(bytes.end(), part, part + got);
+        if (rc == SQL_SUCCESS) break;
+      }
+      if (!SQL_SUCCEEDED(rc)) break;
+      if (indicator == SQL_NULL_DATA) {
+        rows.PutNull();
+      } else if (!rows.PutBytes(bytes)) {
+        AddDiagnostic(diagnostics, "HY001", L"The result is too large to be held in memory");
+        return false;
+      }
+      return true;
+    }
+  }
+  if (!SQL_SUCCEEDED(rc)) {
+    ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+    return false;
+  }
+  return true;
+}
+
+// One column bound for block fetches: `rows` elements of `width` bytes.
+struct BoundColumn {
+  SQLSMALLINT cType = 0;
+  SQLLEN width = 0;
+  std::vector<std::uint8_t> buffer;
+  std::vector<SQLLEN> indicators;
+};
+
+// Appends the bound cell `row` of column `c`, or reads it again with
+// SQLGetData when the buffer truncated it.
+bool TakeBoundCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, const BoundColumn& bound, std::size_t row,
+                   RowSet& rows, std::vector<SQLWCHAR>& chunk, std::string& text, std::vector<std::uint8_t>& bytes,
+                   Diagnostics* diagnostics) {
+  const SQLLEN indicator = bound.indicators[row];
+  if (indicator == SQL_NULL_DATA) {
+    rows.PutNull();
+    return true;
+  }
+  const std::uint8_t* cell = bound.buffer.data() + row * static_cast<std::size_t>(bound.width);
+  switch (kind) {
+    case ValueKind::Bool:
+    case ValueKind::Int16:
+    case ValueKind::Int32:
+    case ValueKind::Int64: {
+      SQLBIGINT x;
+      std::memcpy(&x, cell, sizeof x);
+      rows.PutInteger(x);
+      return true;
+    }
+    case ValueKind::Single:
+    case ValueKind::Double: {
+      SQLDOUBLE x;
+      std::memcpy(&x, cell, sizeof x);
+      rows.PutReal(x);
+      return true;
+    }
+    case ValueKind::Timestamp: {
+      SQL_TIMESTAMP_STRUCT t;
+      std::memcpy(&t, cell, sizeof t);
+      rows.PutTime(FromSqlTimestamp(t));
+      return true;
+    }
+    case ValueKind::Decimal:
+      return PutDecimalText(reinterpret_cast<const char*>(cell), rows, diagnostics);
+    default: break;
+  }
+  const bool wide = bound.cType == SQL_C_WCHAR;
+  const SQLLEN room = wide ? bound.width - static_cast<SQLLEN>(sizeof(SQLWCHAR)) : bound.width;
+  if (indicator == SQL_NO_TOTAL || indicator > room) {
+    // Longer than the buffer: position on the row and read the value whole.
+    if (!SQL_SUCCEEDED(SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE))) {
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      return false;
+    }
+    return ReadCell(stmt, column, kind, rows, chunk, text, bytes, diagnostics);
+  }
+  bool stored;
+  if (wide) {
+    text.clear();
+    AppendUtf8FromUtf16(reinterpret_cast<const SQLWCHAR*>(cell), static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR),
+                        text);
+    stored = rows.PutText(text);
+  } else {
+    stored = rows.PutBytes(std::span<const std::uint8_t>(cell, static_cast<std::size_t>(indicator)));
+  }
+  if (!stored) AddDiagnostic(diagnostics, "HY001", L"The result is too large to be held in memory");
+  return stored;
+}
+
 bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRows, Result* result,
                            Diagnostics* diagnostics) {
   std::vector<ColumnInfo> columns(static_cast<std::size_t>(count));
-  std::vector<SQLSMALLINT> cTypes(columns.size());
   for (SQLSMALLINT c = 0; c < count; ++c) {
     SQLWCHAR name[256] = {};
     SQLSMALLINT nameLength = 0;
@@ -443,124 +648,124 @@ bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRow
     info.kind = KindOfSqlType(type);
   }
   auto rows = std::make_shared<RowSet>(columns);
+  result->rows = rows;
+  // Drivers that read the result ahead (as PostgreSQL's does) know its size.
+  SQLLEN expected = 0;
+  if (SQL_SUCCEEDED(SQLRowCount(stmt, &expected)) && expected > 0) {
+    const auto hint = std::min<std::int64_t>(static_cast<std::int64_t>(expected), kReserveRowsAtMost);
+    rows->Reserve(static_cast<std::size_t>(maxRows > 0 ? std::min(hint, maxRows) : hint));
+  }
   std::vector<SQLWCHAR> chunk(4096);
   std::string text;
   std::vector<std::uint8_t> bytes;
+  const bool ok = blockFetch_ ? ReadBlocks(stmt, maxRows, *rows, chunk, text, bytes, diagnostics)
+                              : ReadCells(stmt, maxRows, *rows, chunk, text, bytes, diagnostics);
+  rows->Seal();
+  return ok;
+}
+
+bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::vector<SQLWCHAR>& chunk,
+                            std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
+  const std::vector<ColumnInfo>& columns = rows.Columns();
   for (std::int64_t n = 0; maxRows <= 0 || n < maxRows; ++n) {
     SQLRETURN rc = SQLFetch(stmt);
     if (rc == SQL_NO_DATA) break;
     if (!SQL_SUCCEEDED(rc)) {
       ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
-      result->rows = std::move(rows);
       return false;
     }
-    rows->BeginRow();
+    rows.BeginRow();
     for (std::size_t c = 0; c < columns.size(); ++c) {
-      const auto column = static_cast<SQLUSMALLINT>(c + 1);
-      SQLLEN indicator = 0;
-      rc = SQL_SUCCESS;
-      switch (columns[c].kind) {
-        case ValueKind::Bool:
-        case ValueKind::Int16:
-        case ValueKind::Int32:
-        case ValueKind::Int64: {
-          SQLBIGINT x = 0;
-          rc = SQLGetData(stmt, column, SQL_C_SBIGINT, &x, sizeof x, &indicator);
-          if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows->PutNull() : rows->PutInteger(x);
-          break;
-        }
-        case ValueKind::Single:
-        case ValueKind::Double: {
-          SQLDOUBLE x = 0;
-          rc = SQLGetData(stmt, column, SQL_C_DOUBLE, &x, sizeof x, &indicator);
-          if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows->PutNull() : rows->PutReal(x);
-          break;
-        }
-        case ValueKind::Timestamp: {
-          SQL_TIMESTAMP_STRUCT t{};
-          rc = SQLGetData(stmt, column, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &indicator);
-          if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows->PutNull() : rows->PutTime(FromSqlTimestamp(t));
-          break;
-        }
-        case ValueKind::Decimal: {
-          char digits[80] = {};
-          rc = SQLGetData(stmt, column, SQL_C_CHAR, digits, sizeof digits, &indicator);
-          if (!SQL_SUCCEEDED(rc)) break;
-          Decimal d;
-          if (indicator == SQL_NULL_DATA) {
-            rows->PutNull();
-          } else if (ParseDecimal(digits, &d)) {
-            rows->PutDecimal(d);
-          } else {
-            // Beyond what a decimal holds (or NaN): not a silent zero.
-            AddDiagnostic(diagnostics, "22003", L"Numeric value out of range: " + WideFromUtf8(digits));
-            result->rows = std::move(rows);
-            return false;
-          }
-          break;
-        }
-        case ValueKind::Text:
-        case ValueKind::Null: {
-          text.clear();
-          for (;;) {
-            rc = SQLGetData(stmt, column, SQL_C_WCHAR, chunk.data(),
-                            static_cast<SQLLEN>(chunk.size() * sizeof(SQLWCHAR)), &indicator);
-            if (rc == SQL_NO_DATA) {
-              rc = SQL_SUCCESS;
-              break;
-            }
-            if (!SQL_SUCCEEDED(rc) || indicator == SQL_NULL_DATA) break;
-            std::size_t room = chunk.size() - 1;
-            std::size_t got = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / 2 > room
-                                  ? room
-                                  : static_cast<std::size_t>(indicator) / 2;
-            AppendUtf8FromUtf16(chunk.data(), got, text);
-            if (rc == SQL_SUCCESS) break;
-          }
-          if (!SQL_SUCCEEDED(rc)) break;
-          if (indicator == SQL_NULL_DATA) {
-            rows->PutNull();
-          } else if (!rows->PutText(text)) {
-            AddDiagnostic(diagnostics, "HY001", L"The result is too large to be held in memory");
-            return false;
-          }
-          break;
-        }
-        case ValueKind::Bytes: {
-          bytes.clear();
-          std::uint8_t part[8192];
-          for (;;) {
-            rc = SQLGetData(stmt, column, SQL_C_BINARY, part, sizeof part, &indicator);
-            if (rc == SQL_NO_DATA) {
-              rc = SQL_SUCCESS;
-              break;
-            }
-            if (!SQL_SUCCEEDED(rc) || indicator == SQL_NULL_DATA) break;
-            std::size_t got = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) > sizeof part
-                                  ? sizeof part
-                                  : static_cast<std::size_t>(indicator);
-            bytes.insert(bytes.end(), part, part + got);
-            if (rc == SQL_SUCCESS) break;
-          }
-          if (!SQL_SUCCEEDED(rc)) break;
-          if (indicator == SQL_NULL_DATA) {
-            rows->PutNull();
-          } else if (!rows->PutBytes(bytes)) {
-            AddDiagnostic(diagnostics, "HY001", L"The result is too large to be held in memory");
-            return false;
-          }
-          break;
-        }
-      }
-      if (!SQL_SUCCEEDED(rc)) {
-        ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      if (!ReadCell(stmt, static_cast<SQLUSMALLINT>(c + 1), columns[c].kind, rows, chunk, text, bytes, diagnostics)) {
         return false;
       }
     }
   }
-  rows->Seal();
-  result->rows = std::move(rows);
   return true;
+}
+
+bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::vector<SQLWCHAR>& chunk,
+                             std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
+  const std::vector<ColumnInfo>& columns = rows.Columns();
+  std::vector<BoundColumn> bound(columns.size());
+  SQLLEN rowWidth = 0;
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    BoundColumn& b = bound[c];
+    const std::uint64_t size = columns[c].columnSize;
+    switch (columns[c].kind) {
+      case ValueKind::Bool:
+      case ValueKind::Int16:
+      case ValueKind::Int32:
+      case ValueKind::Int64:
+        b.cType = SQL_C_SBIGINT;
+        b.width = sizeof(SQLBIGINT);
+        break;
+      case ValueKind::Single:
+      case ValueKind::Double:
+        b.cType = SQL_C_DOUBLE;
+        b.width = sizeof(SQLDOUBLE);
+        break;
+      case ValueKind::Timestamp:
+        b.cType = SQL_C_TYPE_TIMESTAMP;
+        b.width = sizeof(SQL_TIMESTAMP_STRUCT);
+        break;
+      case ValueKind::Decimal:
+        b.cType = SQL_C_CHAR;
+        b.width = kDecimalTextSize;
+        break;
+      case ValueKind::Bytes:
+        // Longer values are read again one by one.
+        b.cType = SQL_C_BINARY;
+        b.width = static_cast<SQLLEN>(size > 0 && size <= kBoundBytes ? size : kBoundBytes);
+        break;
+      default:
+        b.cType = SQL_C_WCHAR;
+        b.width = static_cast<SQLLEN>(((size > 0 && size <= kBoundCharacters ? size : kBoundCharacters) + 1) *
+                                      sizeof(SQLWCHAR));
+        break;
+    }
+    rowWidth += b.width + static_cast<SQLLEN>(sizeof(SQLLEN));
+  }
+  const SQLULEN block = std::clamp<SQLULEN>(static_cast<SQLULEN>(kBlockBytes / std::max<SQLLEN>(rowWidth, 1)), 1, 1024);
+  SQLULEN fetched = 0;
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block), 0)) ||
+      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0))) {
+    ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+    return false;
+  }
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    BoundColumn& b = bound[c];
+    b.buffer.assign(block * static_cast<std::size_t>(b.width), 0);
+    b.indicators.assign(block, 0);
+    if (!SQL_SUCCEEDED(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(c + 1), b.cType, b.buffer.data(), b.width,
+                                  b.indicators.data()))) {
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      return false;
+    }
+  }
+  bool ok = true;
+  std::int64_t total = 0;
+  while (ok && (maxRows <= 0 || total < maxRows)) {
+    SQLRETURN rc = SQLFetch(stmt);
+    if (rc == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(rc)) {
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      ok = false;
+      break;
+    }
+    for (std::size_t r = 0; ok && r < fetched && (maxRows <= 0 || total < maxRows); ++r, ++total) {
+      rows.BeginRow();
+      for (std::size_t c = 0; ok && c < columns.size(); ++c) {
+        ok = TakeBoundCell(stmt, static_cast<SQLUSMALLINT>(c + 1), columns[c].kind, bound[c], r, rows, chunk, text,
+                           bytes, diagnostics);
+      }
+    }
+  }
+  // The statement may go on to a further result: undo the binding.
+  SQLFreeStmt(stmt, SQL_UNBIND);
+  SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+  SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+  return ok;
 }
 
 bool OdbcSession::Execute(const Request& request, Response* response, Diagnostics* diagnostics) {

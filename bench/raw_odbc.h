@@ -1,0 +1,36 @@
+// The peer of the ADO benchmarks: the same work done with raw ODBC calls on
+// one already open connection. Standard types only, so that the benchmark's
+// ADO side (which includes platform/win32/types.h) may include it; one
+// thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace bench {
+
+class RawOdbc {
+ public:
+  // Connects; null with the reason in *error.
+  static std::unique_ptr<RawOdbc> Connect(const std::string& odbc, std::string* error);
+  ~RawOdbc();
+
+  // Runs a statement without reading results; false on failure.
+  bool Run(const std::string& sql);
+  // Executes `sql` and reads every cell with SQLFetch/SQLGetData into local
+  // buffers; returns the rows read and adds the bytes of the values (fixed
+  // widths, text in UTF-8, binaries) to *dataBytes.
+  std::size_t ReadAll(const std::string& sql, std::size_t* dataBytes);
+  // One statement cycle: allocate, bind one integer, execute, fetch the row
+  // and its two columns, free. False on failure.
+  bool SelectById(const std::string& sql, int id);
+
+ private:
+  RawOdbc() = default;
+  struct Handles;
+  std::unique_ptr<Handles> h_;
+};
+
+}  // namespace bench

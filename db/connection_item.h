@@ -1,0 +1,68 @@
+// One ADO connection to the configuration database, owned by the
+// connection pool (db/connection_pool.h): the pool keeps one as its primary
+// connection and creates a fresh one for every borrower, who runs its own
+// Commands on GetConnection() and gives the item back through the pool,
+// which deletes it.
+//
+// ConnectToDB opens the item (closing it first) with a connect time-out; on
+// DB2 it then points the session's schema and path at the configured schema
+// (DbConfig::GetDB2Schema) unless that is the login's own. ValidateConnection
+// runs "select 0" ("values 0" on DB2). Failures are logged and returned as
+// false; nothing is thrown. Connect failures are logged with the connection
+// string passed through SuppressPassword, so no password reaches a log line.
+//
+// Thread safety: an item belongs to one thread at a time (the pool's mutex
+// guards the primary; a lent item belongs to its borrower). SuppressPassword
+// is a pure function.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/ado/ado.h"
+
+class ConnectionItem {
+ public:
+  // Copies both strings and chooses the validation query; opens nothing.
+  ConnectionItem(const std::string& connectionString, const std::string& userId);
+  // Closes the connection.
+  ~ConnectionItem();
+  ConnectionItem(const ConnectionItem&) = delete;
+  ConnectionItem& operator=(const ConnectionItem&) = delete;
+
+  // Opens the connection with ConnectionTimeout = `timeoutSecs`. The
+  // connect-failure lines are logged at level 2 at most once per interval
+  // of *lastLogged (ThrottleLogLevel), at level 6 otherwise.
+  bool ConnectToDB(LONG timeoutSecs, std::int64_t* lastLogged);
+  // Closes the connection when it is open and drops the Connection object.
+  bool DisconnectFromDB();
+  // Runs the validation query. `lastLogged` may be null (always level 2).
+  bool ValidateConnection(std::int64_t* lastLogged);
+
+  // `connectionString` with the value of every "pwd" and "password" keyword
+  // (any case, blanks around the keyword and '=' allowed, quoted values
+  // included) removed; every other character kept.
+  static std::string SuppressPassword(const std::string& connectionString);
+
+  // The open connection (null before ConnectToDB succeeded) and the item's
+  // command, whose ActiveConnection is that connection.
+  ado::_ConnectionPtr GetConnection() const { return connection_; }
+  ado::_CommandPtr GetCommand() const { return command_; }
+
+  bool IsValid() const { return valid_; }
+  void SetValid(bool valid) { valid_ = valid; }
+
+ private:
+  friend class ConnectionPool;
+  void SetDb2SchemaOwner();
+
+  ado::_CommandPtr command_;
+  ado::_ConnectionPtr connection_;
+  bool valid_ = true;
+  std::string connectionString_;
+  std::string validationQuery_;
+  std::string userId_;
+  // The pool's semaphore this item holds a count of; null for the primary
+  // and for items the pool did not lend.
+  HANDLE lentUnder_ = nullptr;
+};

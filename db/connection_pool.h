@@ -1,0 +1,171 @@
+// ConnectionPool: the process-wide gate to the configuration database.
+//
+// It keeps one long-lived "primary" connection that proves the database is
+// reachable, and lends every database operation a connection of its own (a
+// ConnectionItem opened for that use, closed and deleted when it is given
+// back). A counting semaphore of the pool size bounds how many are out at
+// once; a mutex serialises bringing the pool up, taking it down, validating
+// and re-initialising it.
+//
+//   InitializePool   under the mutex: when the pool is down, connect the
+//                    primary (ConnectionPoolInitializeAttemptCount tries,
+//                    ConnectionPoolInitializeRetryDelaySecs apart, at most
+//                    ConnectionPoolInitializeTimeOutSecs; after a failure
+//                    once more with server and failover partner swapped),
+//                    then PostConnectWork; counts one use when not
+//                    re-initialising.
+//   ReleasePool      gives back one use (force: all); at none the primary
+//                    is deleted and the pool is down.
+//   GetConnection    waits for the semaphore (ConnectionWaitAbandonTime)
+//                    and opens a fresh item; null when the pool is down,
+//                    the wait gives up, or the connect fails (which takes
+//                    the pool down: ReInitializePool brings it back).
+//   ReleaseConnection deletes the item and gives back the semaphore count it
+//                    was lent under.
+//   ValidatePool / ReInitializePool  check the primary / bring the pool
+//                    back with one connect attempt and a refilled semaphore.
+//
+// The semaphore is created by the first successful start and kept for the
+// pool's life: later starts refill it to the pool size (a start with
+// another size replaces it). Only items lent by GetConnection hold a count;
+// giving back the primary or null releases none.
+//
+// Settings are DWORDs of HKEY_LOCAL_MACHINE "Software\Quillon\Quorrel
+// Dazadevari Server\Database", read by the constructor: ConnectionWaitTime-
+// LogThreshold (100 ms), ConnectionTimeOut (30 s), ConnectionReInitialize-
+// TimeOut (45 s), ConnectionWaitAbandonTime (600 s), ConnectionPoolSize
+// (100), ConnectionPoolInitializeAttemptCount (5), ConnectionPoolInitialize-
+// RetryDelaySecs (10 s), ConnectionPoolInitializeTimeOutSecs (60 s).
+//
+// Failures are logged and returned as false or null; nothing is thrown. The
+// last error (code, time, text) and the counters keep the most recent
+// failure for the environment report.
+//
+// Thread safety: every operation may be called from any thread. Initialise,
+// release, validate and re-initialise take the pool mutex (a recursive
+// Win32 mutex); GetConnection reads only atomics and waits on the
+// semaphore. The statistics lock is taken after the mutex where both are
+// held. A lent ConnectionItem belongs to its borrower's thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "db/connection_item.h"
+#include "foundation/critical_section.h"
+#include "platform/com/com_error.h"
+#include "platform/win32/types.h"
+
+class ConnectionPool {
+ public:
+  // Reads the registry settings and creates the mutex; the pool is down.
+  ConnectionPool();
+  // ReleasePool(false), then frees the primary, the semaphore and the mutex.
+  ~ConnectionPool();
+  ConnectionPool(const ConnectionPool&) = delete;
+  ConnectionPool& operator=(const ConnectionPool&) = delete;
+
+  // size 0: ConnectionPoolSize; msdeLimit 0: none.
+  bool InitializePool(unsigned size, const std::string& connectionString, unsigned msdeLimit,
+                      bool reinitialising, bool retry);
+  bool ReleasePool(bool force);
+  bool ValidatePool();
+  bool ReInitializePool();
+  ConnectionItem* GetConnection();
+  // `item` may be null. Always true.
+  bool ReleaseConnection(ConnectionItem* item);
+
+  // Times one command (started at GetTickCount() == start) and counts it.
+  void UpdateStatistics(DWORD start, bool failed, LONG code);
+  // Records a failure: counts it, keeps the code, the time and at most 254
+  // characters of the text.
+  void SetLastError(LONG code, const wchar_t* text);
+  void SetLastComError(const _com_error& error, const wchar_t* text);
+
+  // The text after "uid=" up to the next ';' (case-sensitive; empty when
+  // absent).
+  static std::string GetUserId(const std::string& connectionString);
+  // The item's server is the desktop edition of SQL Server.
+  bool IsMSDE(ConnectionItem* item);
+
+  // Points the stored connection string at its failover partner and the
+  // partner at the server (tsql::SwapToFailoverPartner); false when the
+  // string names no partner that differs from the server.
+  bool SwapToFailoverPartner();
+
+  // The two halves of a start; called by InitializePool under the mutex.
+  bool Connect(bool reinitialising, bool retry);
+  bool PostConnectWork(bool reinitialising, unsigned msdeLimit);
+
+  // What PostConnectWork runs on the primary once the pool is up: the
+  // database environment report installs itself here. Null (the default):
+  // nothing. The hook must stay callable for the process's life.
+  using PostConnectReport = void (*)(ConnectionItem* primary);
+  static void SetPostConnectReport(PostConnectReport report);
+
+  // Read-outs for the environment report and tests.
+  struct Statistics {
+    bool up = false;
+    std::int64_t upTime = 0;
+    unsigned poolSize = 0;
+    std::uint64_t commandMilliseconds = 0;
+    DWORD commandCount = 0;
+    DWORD failureCount = 0;
+    LONG lastErrorCode = 0;
+    std::int64_t lastErrorTime = 0;
+    std::wstring lastErrorText;
+    std::int64_t handedOut = 0;
+    LONG waiting = 0;
+    LONG slowWaits = 0;
+    LONG references = 0;
+  };
+  Statistics GetStatistics();
+  bool IsUp() const { return up_.load(); }
+  const std::string& GetConnectionString() const { return connectionString_; }
+
+ private:
+  void ReadSettings();
+  // Replaces the primary by a new unconnected item; false on allocation
+  // failure.
+  bool NewPrimary();
+  void DeletePrimary();
+  // Creates the semaphore, or refills (or replaces, when the size changed)
+  // the one there is.
+  bool ReadySemaphore();
+
+  std::atomic<bool> up_{false};
+  std::int64_t upTime_ = 0;
+  std::int64_t lastErrorTime_ = 0;
+  std::wstring lastErrorText_;
+  std::uint64_t commandMilliseconds_ = 0;
+  DWORD commandCount_ = 0;
+  DWORD failureCount_ = 0;
+  LONG lastErrorCode_ = 0;
+  std::atomic<HANDLE> semaphore_{nullptr};
+  LONG semaphoreSize_ = 0;
+  std::atomic<unsigned> poolSize_{0};
+  std::string connectionString_;
+  std::atomic<LONG> waiting_{0};
+  std::int64_t handedOut_ = 0;
+  std::atomic<LONG> references_{0};
+  std::atomic<LONG> slowWaits_{0};
+  DWORD waitLogThreshold_ = 100;
+  ConnectionItem* primary_ = nullptr;
+  DWORD connectTimeOut_ = 30;
+  DWORD reInitializeTimeOut_ = 45;
+  std::int64_t uninitializedLogged_ = 0;
+  std::int64_t connectFailureLogged_ = 0;
+  std::int64_t reInitializeLogged_ = 0;
+  std::string userId_;
+  DWORD waitAbandonTime_ = 600;
+  DWORD configuredPoolSize_ = 100;
+  DWORD attemptCount_ = 5;
+  DWORD retryDelaySecs_ = 10;
+  DWORD initializeTimeOutSecs_ = 60;
+  HANDLE mutex_ = nullptr;
+  CriticalSection statisticsLock_;
+};
+
+// The process-wide pool, constructed on first use.
+ConnectionPool& GetConnectionPool();
