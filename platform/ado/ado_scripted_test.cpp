@@ -11,6 +11,7 @@
 #include "platform/ado/connection_string.h"
 #include "platform/ado/idle_cache.h"
 #include "platform/ado/scripted_backend.h"
+#include "platform/com/apartment.h"
 
 namespace ado {
 namespace {
@@ -233,6 +234,27 @@ TEST_F(AdoScripted, RecordsetsWalkResultsAndFindFieldsByName) {
   SafeArrayGetElement(got.parray, index, &cell);
   EXPECT_EQ(cell.lVal, 2);
   EXPECT_TRUE(rs->GetEndOfFile());
+}
+
+TEST(AdoFactory, CreatesTheThreeClassesAndCanBeMadeToFail) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  RegisterAdoClasses();
+  _CommandPtr command;
+  EXPECT_EQ(command.CreateInstance(CLSID_Command), S_OK);
+  {
+    ScopedCreationFailure failure(CLSID_Command, E_OUTOFMEMORY);
+    _CommandPtr refused;
+    EXPECT_EQ(refused.CreateInstance(CLSID_Command), E_OUTOFMEMORY);
+    EXPECT_FALSE(refused);
+    _RecordsetPtr recordset;
+    EXPECT_EQ(recordset.CreateInstance(CLSID_Recordset), S_OK);
+  }
+  _CommandPtr again;
+  EXPECT_EQ(again.CreateInstance(CLSID_Command), S_OK);
+  _ConnectionPtr connection;
+  EXPECT_EQ(connection.CreateInstance(CLSID_Connection), S_OK);
+  EXPECT_EQ(connection->GetState(), adStateClosed);
+  CoUninitialize();
 }
 
 TEST(IdleCache, IsBoundedAndDropsConnectionsIdlePastTheLimit) {

@@ -227,8 +227,11 @@ class Driver {
                                            Diagnostics* diagnostics) = 0;
 };
 
-// UTF-8 to wide and back (the row sets keep UTF-8).
+// UTF-8 to wide and back (the row sets keep UTF-8). Broken input and
+// surrogates become U+FFFD.
 std::wstring WideFromUtf8(std::string_view text);
 std::string Utf8FromWide(std::wstring_view text);
+// Appends the UTF-8 bytes of one code point.
+void AppendUtf8(std::uint32_t codePoint, std::string& out);
 
 }  // namespace ado::backend

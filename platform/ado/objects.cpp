@@ -131,12 +131,18 @@ ParametersPtr MakeParameters() { return ParametersPtr(new ParametersObject()); }
 FieldsPtr MakeFields() { return FieldsPtr(new FieldsObject()); }
 FieldPtr MakeField() { return FieldPtr(new FieldObject()); }
 
+void RegisterAdoClass(REFCLSID clsid) {
+  if (clsid == CLSID_Connection) ComRegisterClass(clsid, &ComCreateObject<ConnectionObject>);
+  if (clsid == CLSID_Command) ComRegisterClass(clsid, &ComCreateObject<CommandObject>);
+  if (clsid == CLSID_Recordset) ComRegisterClass(clsid, &ComCreateObject<RecordsetObject>);
+}
+
 void RegisterAdoClasses() {
   static std::once_flag once;
   std::call_once(once, [] {
-    ComRegisterClass(CLSID_Connection, &ComCreateObject<ConnectionObject>);
-    ComRegisterClass(CLSID_Command, &ComCreateObject<CommandObject>);
-    ComRegisterClass(CLSID_Recordset, &ComCreateObject<RecordsetObject>);
+    RegisterAdoClass(CLSID_Connection);
+    RegisterAdoClass(CLSID_Command);
+    RegisterAdoClass(CLSID_Recordset);
   });
 }
 

@@ -1,9 +1,23 @@
 #include "platform/ado/scripted_backend.h"
 
+#include <atomic>
+
 #include "platform/ado/ado.h"
 #include "platform/ado/idle_cache.h"
+#include "platform/ado/objects.h"
+#include "platform/com/apartment.h"
 
 namespace ado {
+namespace {
+
+std::atomic<HRESULT> creationFailure{E_FAIL};
+
+HRESULT FailCreation(REFIID, void** object) {
+  if (object != nullptr) *object = nullptr;
+  return creationFailure.load();
+}
+
+}  // namespace
 
 class ScriptedDriver::Session final : public backend::Session {
  public:
@@ -128,5 +142,13 @@ ScopedDriver::~ScopedDriver() {
   IdleCache::Shared().Clear();
   SetDriver(previous_);
 }
+
+ScopedCreationFailure::ScopedCreationFailure(REFCLSID clsid, HRESULT hr) : clsid_(clsid) {
+  RegisterAdoClasses();
+  creationFailure.store(hr);
+  ComRegisterClass(clsid_, &FailCreation);
+}
+
+ScopedCreationFailure::~ScopedCreationFailure() { RegisterAdoClass(clsid_); }
 
 }  // namespace ado

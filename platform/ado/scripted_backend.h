@@ -10,6 +10,9 @@
 // objects for its lifetime (ado::SetDriver) and empties the idle cache on
 // both ends, so no connection crosses from one test to another.
 //
+// ScopedCreationFailure makes platform/com's factory fail to create one of
+// the ADO classes (a command that cannot be created) until destruction.
+//
 // A ScriptedDriver may be used from several threads (its state is locked);
 // it must outlive the sessions it made.
 #pragma once
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "platform/ado/backend.h"
+#include "platform/com/unknown.h"
 
 namespace ado {
 
@@ -81,6 +85,19 @@ class ScopedDriver {
 
  private:
   backend::Driver* previous_;
+};
+
+// CoCreateInstance of `clsid` (CLSID_Connection, CLSID_Command or
+// CLSID_Recordset) fails with `hr` while this object lives. One at a time.
+class ScopedCreationFailure {
+ public:
+  ScopedCreationFailure(REFCLSID clsid, HRESULT hr);
+  ~ScopedCreationFailure();
+  ScopedCreationFailure(const ScopedCreationFailure&) = delete;
+  ScopedCreationFailure& operator=(const ScopedCreationFailure&) = delete;
+
+ private:
+  CLSID clsid_;
 };
 
 }  // namespace ado

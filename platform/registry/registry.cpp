@@ -454,6 +454,10 @@ LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD, DWORD type, const BYTE
     if (size % sizeof(wchar_t) != 0) return ERROR_INVALID_PARAMETER;
     value.text.resize(size / sizeof(wchar_t));
     if (size > 0) std::memcpy(value.text.data(), data, size);
+    // The file keeps text as UTF-16: nothing beyond U+10FFFF fits it.
+    for (wchar_t c : value.text) {
+      if (static_cast<std::uint32_t>(c) > 0x10FFFF) return ERROR_INVALID_PARAMETER;
+    }
   } else {
     value.bytes.assign(data, data + size);
   }

@@ -43,9 +43,9 @@
 // returned empty or zero.
 //
 // Thread safety: every call may be made from any thread and from several
-// processes at once. One handle may be used by several threads; closing it
-// while another thread uses it is the caller's error (caught as
-// ERROR_INVALID_HANDLE when the close came first).
+// processes at once. One handle may be used by several threads; a call that
+// races with the handle's close either completes or fails with
+// ERROR_INVALID_HANDLE, as does any call on a closed or unknown handle.
 #pragma once
 
 #include "platform/win32/error.h"
@@ -116,7 +116,8 @@ LONG RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* reserved, DWORD* typ
 
 // Stores a value of any type; `size` bytes of `data` are kept as given (the
 // caller includes the terminator of a text). A wide text value whose size is
-// not a whole number of characters fails with ERROR_INVALID_PARAMETER.
+// not a whole number of characters, or that holds a character beyond
+// U+10FFFF, fails with ERROR_INVALID_PARAMETER.
 LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD size);
 LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD reserved, DWORD type, const BYTE* data,

@@ -159,6 +159,11 @@ TEST_F(RegistryTest, QueriesGiveSizesAndRefuseSmallBuffers) {
   // Names are found whatever their case.
   EXPECT_EQ(QueryText(key.get(), L"TEXT"), L"hello");
   EXPECT_EQ(RegSetValueExW(key.get(), L"Odd", 0, REG_SZ, Bytes(L"ab"), 5), ERROR_INVALID_PARAMETER);
+  const wchar_t beyond[] = {L'a', static_cast<wchar_t>(0x110000), L'\0'};
+  EXPECT_EQ(RegSetValueExW(key.get(), L"Beyond", 0, REG_SZ, Bytes(beyond), sizeof beyond),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegSetValueExW(key.get(), L"Bad\nName", 0, REG_SZ, Bytes(L"x"), WideSize(L"x")),
+            ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(RegistryTest, NarrowCallsConvertTextToTheAnsiCodePage) {

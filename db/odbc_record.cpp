@@ -1,0 +1,297 @@
+// ODBCRecord: the record's data, the operations that fill it and the
+// statement builders. Execution is in odbc_record_exec.cpp.
+#include "db/odbc_record.h"
+
+#include <cwchar>
+#include <stdexcept>
+
+#include "foundation/string_conversion.h"
+#include "platform/crt/printf.h"
+#include "platform/win32/codepage.h"
+
+namespace {
+
+// Operator texts of comparison codes 0 to 9 (kIn is written by the IN list).
+constexpr const wchar_t* kOperators[] = {L" = ",  L" != ", L" > ",    L" < ",        L" >= ",
+                                         L" <= ", L" & ",  L" & ",    L" LIKE ",     L" NOT LIKE "};
+
+// Values longer than this many characters are cut in the DATA text.
+constexpr std::size_t kDataTextChars = 32;
+
+std::wstring Widen(const char* text) {
+  return text == nullptr ? std::wstring() : ConvertToWideString(text, CP_ACP);
+}
+
+}  // namespace
+
+ODBCRecord::ODBCRecord(ODBCDatabase* database) : database_(database) {
+  if (database_ == nullptr) throw std::runtime_error("ODBCRecord::ODBCRecord:  Invalid ODBCDatabase object");
+}
+
+ODBCRecord::~ODBCRecord() {
+  if (holdsConnection_) {
+    database_->GetConnections()->GiveBack(lent_);
+    holdsConnection_ = false;
+  }
+}
+
+void ODBCRecord::SetTableName(const wchar_t* table) { table_ = table != nullptr ? table : L""; }
+
+void ODBCRecord::AddOutput(const wchar_t* column, const wchar_t* function, std::int16_t type, void* destination) {
+  if (!selectList_.empty()) selectList_ += L", ";
+  if (function != nullptr) {
+    selectList_ += function;
+    selectList_ += L"(";
+    selectList_ += column;
+    selectList_ += L")";
+  } else {
+    selectList_ += column;
+  }
+  outputs_.push_back(Output{type, destination});
+}
+
+void ODBCRecord::AddOutputString(const wchar_t* column, std::wstring* destination, const wchar_t* function) {
+  AddOutput(column, function, kTypeWideString, destination);
+}
+
+void ODBCRecord::AddOutputInt(const wchar_t* column, std::int32_t* destination, const wchar_t* function) {
+  AddOutput(column, function, kTypeInt, destination);
+}
+
+void ODBCRecord::AddOutputInt64(const char* column, std::int64_t* destination, const char* function) {
+  const std::wstring wideColumn = Widen(column);
+  const std::wstring wideFunction = Widen(function);
+  AddOutput(wideColumn.c_str(), function != nullptr ? wideFunction.c_str() : nullptr, kTypeInt64, destination);
+}
+
+void ODBCRecord::AddValueString(const wchar_t* column, const wchar_t* value) {
+  valueColumns_.emplace_back(column);
+  values_.push_back(Value{kTypeWideString, 0, value, false});
+}
+
+void ODBCRecord::AddValueInt(const wchar_t* column, std::int32_t value) {
+  valueColumns_.emplace_back(column);
+  values_.push_back(Value{kTypeInt, value, nullptr, false});
+}
+
+void ODBCRecord::AddTerm(Term term) { terms_.push_back(std::move(term)); }
+
+void ODBCRecord::AddWhereIsNull(const wchar_t* column, bool conjunction) {
+  Term term;
+  term.column = column;
+  term.conjunction = conjunction;
+  term.value.type = kTypeIsNull;
+  AddTerm(std::move(term));
+}
+
+void ODBCRecord::AddWhereString(const wchar_t* column, const wchar_t* value, bool conjunction,
+                                std::int32_t comparison, std::int32_t caseCode) {
+  Term term;
+  term.column = column;
+  term.comparison = comparison;
+  term.conjunction = conjunction;
+  term.caseCode = caseCode;
+  term.value = Value{kTypeWideString, 0, value, false};
+  AddTerm(std::move(term));
+}
+
+void ODBCRecord::AddWhereInt(const wchar_t* column, std::int32_t value, bool conjunction, std::int32_t comparison) {
+  Term term;
+  term.column = column;
+  term.comparison = comparison;
+  term.conjunction = conjunction;
+  term.value = Value{kTypeInt, value, nullptr, false};
+  AddTerm(std::move(term));
+}
+
+void ODBCRecord::AddWhereOpenGroup() {
+  Term term;
+  term.group = kOpen;
+  AddTerm(std::move(term));
+}
+
+void ODBCRecord::AddWhereCloseGroup() {
+  Term term;
+  term.group = kClose;
+  AddTerm(std::move(term));
+}
+
+void ODBCRecord::AddOrderBy(const wchar_t* column, bool ascending) { order_.push_back(Order{column, ascending}); }
+
+void ODBCRecord::AddPageKeyInt(const wchar_t* column, bool ascending, std::int32_t value) {
+  pageKeys_.push_back(PageKey{column, ascending, Value{kTypeInt, value, nullptr, false}});
+}
+
+bool ODBCRecord::GetIdentifier(zev::ZEVString& value, zev::ZEVString* name) const {
+  value = identifierValue_;
+  if (name != nullptr) *name = identifierName_;
+  return identifierName_.GetLength() > 0 || identifierValue_.GetLength() > 0;
+}
+
+void ODBCRecord::Reset() {
+  status_ = kStatusOk;
+  outputs_.clear();
+  selectList_.clear();
+  valueColumns_.clear();
+  order_.clear();
+  pageKeys_.clear();
+  values_.clear();
+  terms_.clear();
+  identifierName_ = L"";
+  identifierValue_ = L"";
+  rows_.Clear();
+  currentRow_ = 0;
+  upperRow_ = 0;
+}
+
+std::wstring ODBCRecord::BuildWhereClause() const {
+  std::wstring clause;
+  clause.reserve(2048);
+  std::wstring pending;  // "(" of group terms, written before the next term
+  bool inListOpen = false;
+  const std::wstring* inListColumn = nullptr;
+
+  for (const Term& term : terms_) {
+    const bool continues = inListOpen && term.comparison == kIn && term.value.type != kTypeIsNull &&
+                           term.column == *inListColumn;
+    if (inListOpen && !continues) {
+      clause += L") ";
+      inListOpen = false;
+    }
+    if (term.column.empty()) {
+      if (term.group == kOpen) pending += L"(";
+      if (term.group == kClose) clause += L")";
+      continue;
+    }
+    if (!clause.empty() && !continues) clause += term.conjunction ? L" AND " : L" OR ";
+    clause += pending;
+    pending.clear();
+    if (!continues) {
+      if (term.caseCode == kCaseUpper) {
+        clause += L"UPPER(" + term.column + L")";
+      } else if (term.caseCode == kCaseLower) {
+        clause += L"LOWER(" + term.column + L")";
+      } else {
+        clause += term.column;
+      }
+    }
+    if (term.value.type == kTypeIsNull) {
+      clause += L" IS NULL";
+      continue;
+    }
+    if (term.comparison == kIn) {
+      if (inListOpen) {
+        clause += L", ";
+      } else {
+        clause += L" IN (";
+        inListOpen = true;
+        inListColumn = &term.column;
+      }
+    } else if (term.comparison >= kEqual && term.comparison < kIn) {
+      clause += kOperators[term.comparison];
+    }
+    clause += L"?";
+    if (term.comparison == kBitSet) clause += L" != 0";
+    if (term.comparison == kBitClear) clause += L" = 0";
+  }
+  if (inListOpen) clause += L") ";
+
+  std::wstring page;
+  bool pageInParentheses = false;
+  for (std::size_t i = 0; i < pageKeys_.size(); ++i) {
+    if (!page.empty()) {
+      page += L" OR ";
+    } else if (!terms_.empty()) {
+      page += L" AND (";
+      pageInParentheses = true;
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (j == 0) page += L" (";
+      page += L" ( " + pageKeys_[j].column + L" = ? ) AND";
+    }
+    page += L" ( " + pageKeys_[i].column + (pageKeys_[i].ascending ? L" > ? ) " : L" < ? ) ");
+    if (i > 0) page += L" )";
+  }
+  if (pageInParentheses) page += L")";
+  return clause + page;
+}
+
+std::wstring ODBCRecord::BuildSelect() const {
+  std::wstring sql = L"SELECT " + selectList_ + L" FROM " + table_;
+  if (HasWhere()) sql += L" WHERE " + BuildWhereClause();
+  for (std::size_t i = 0; i < order_.size(); ++i) {
+    sql += i == 0 ? L" ORDER BY " : L", ";
+    sql += order_[i].column;
+    if (!order_[i].ascending) sql += L" DESC";
+  }
+  return sql;
+}
+
+std::wstring ODBCRecord::BuildInsert() const {
+  std::wstring sql = database_->IsDB2() ? L"" : L"SET NOCOUNT ON; ";
+  std::wstring columns;
+  std::wstring marks;
+  auto add = [&](const std::wstring& column) {
+    if (!columns.empty()) {
+      columns += L", ";
+      marks += L", ";
+    }
+    columns += column;
+    marks += L"?";
+  };
+  for (const std::wstring& column : valueColumns_) add(column);
+  for (const Term& term : terms_) {
+    if (!term.column.empty() && term.value.type != kTypeIsNull) add(term.column);
+  }
+  sql += L"INSERT INTO " + table_ + L" (" + columns + L") VALUES (" + marks + L") ";
+  if (!database_->IsDB2()) sql += L"; SELECT SCOPE_IDENTITY(); SET NOCOUNT OFF";
+  return sql;
+}
+
+std::wstring ODBCRecord::BuildUpdate() const {
+  std::wstring sql = L"UPDATE " + table_ + L" SET ";
+  for (std::size_t i = 0; i < valueColumns_.size(); ++i) {
+    if (i > 0) sql += L", ";
+    sql += valueColumns_[i] + L" = ?";
+  }
+  if (HasWhere()) sql += L" WHERE " + BuildWhereClause();
+  return sql;
+}
+
+std::wstring ODBCRecord::BuildDelete() const {
+  std::wstring sql = L"DELETE FROM " + table_;
+  if (!terms_.empty()) sql += L" WHERE " + BuildWhereClause();
+  return sql;
+}
+
+std::wstring ODBCRecord::BuildDataText() const {
+  std::wstring data;
+  auto entry = [&data](const std::wstring& column, const Value& value) {
+    wchar_t buffer[64];
+    if (value.isNull) {
+      data += column + L"[NULL] ";
+    } else if (value.type == kTypeInt) {
+      crt::snwprintf(buffer, 63, L"[%d] ", value.number);
+      buffer[63] = L'\0';
+      data += column + buffer;
+    } else if (value.type == kTypeWideString) {
+      if (value.text == nullptr) {
+        data += column + L"[no value for ptr] ";
+        return;
+      }
+      const std::wstring text = value.text;
+      if (text.size() > kDataTextChars) {
+        crt::snwprintf(buffer, 63, L"(first %d bytes)", static_cast<int>(kDataTextChars));
+        buffer[63] = L'\0';
+        data += column + buffer + L"[" + DoublePercent(text.substr(0, kDataTextChars)) + L"] ";
+      } else {
+        data += column + L"[" + DoublePercent(text) + L"] ";
+      }
+    }
+  };
+  for (std::size_t i = 0; i < values_.size(); ++i) entry(valueColumns_[i], values_[i]);
+  for (const Term& term : terms_) {
+    if (!term.column.empty() && term.value.type != kTypeIsNull) entry(term.column, term.value);
+  }
+  return data;
+}

@@ -1,0 +1,149 @@
+// The record layer over a scripted server: what no real server produces on
+// demand (deadlocks, time-outs, a NULL identity, an unknown row count).
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "db/odbc_record.h"
+#include "db/record_connections_for_tests.h"
+#include "platform/ado/scripted_backend.h"
+#include "platform/win32/time.h"
+#include "testing/registry_fixture.h"
+
+namespace {
+
+constexpr wchar_t kConnectionString[] =
+    L"Provider=SQLOLEDB.1;Server=db,1433;Database=VEXMgmt;uid=sa;pwd=secret";
+
+std::vector<DWORD> g_sleeps;
+void RecordSleep(DWORD milliseconds) { g_sleeps.push_back(milliseconds); }
+
+ado::ScriptedDriver::Step Affected(std::int64_t rows) {
+  ado::ScriptedDriver::Step step;
+  step.response.results.push_back(ado::backend::Result{nullptr, rows});
+  return step;
+}
+
+class RecordScripted : public morvale::testing::RegistryTest {
+ protected:
+  void SetUp() override {
+    unsetenv("MORVALE_ADO_PROVIDERS");
+    g_sleeps.clear();
+    previousSleep_ = SetSleepHookForTesting(RecordSleep);
+  }
+  void TearDown() override {
+    SetSleepHookForTesting(previousSleep_);
+    EXPECT_EQ(connections_.outstanding, 0) << "a connection was not given back";
+  }
+
+  // An UPDATE of one row by id, on its own or inside a transaction.
+  bool Update(ODBCDatabase& database, bool inTransaction) {
+    ODBCRecord record(&database);
+    record.SetTableName(L"T");
+    record.AddValueInt(L"a", 1);
+    record.AddWhereInt(L"Id", 2, ODBCRecord::kAnd, ODBCRecord::kEqual);
+    if (inTransaction && !record.BeginTransaction()) return false;
+    const bool updated = record.DoSetValue();
+    if (inTransaction) record.Rollback();
+    return updated;
+  }
+
+  std::vector<std::wstring> Executed() const { return driver_.Executed(); }
+
+  ado::ScriptedDriver driver_;
+  ado::ScopedDriver scope_{&driver_};
+  AdoRecordConnections connections_{kConnectionString};
+  SleepHook previousSleep_ = nullptr;
+};
+
+TEST_F(RecordScripted, RetryRule) {
+  struct Case {
+    const char* name;
+    const char* retryCount;  // registry value, or null for the default 5
+    bool inTransaction;
+    std::vector<std::string> failures;  // SQLSTATEs of the failing tries, in order
+    bool result;
+    std::vector<DWORD> sleeps;
+  };
+  const std::vector<Case> cases = {
+      {"deadlock five times: four sleeps, then reported", nullptr, false,
+       {"40001", "40001", "40001", "40001", "40001"}, false, {1000, 4000, 9000, 16000}},
+      {"deadlock twice, then through", nullptr, false, {"40001", "40001"}, true, {1000, 4000}},
+      {"DB2 lock time-out retried outside a transaction", nullptr, false, {"57033"}, true, {1000}},
+      {"deadlock inside a transaction is not retried", nullptr, true, {"40001"}, false, {}},
+      {"time-out inside a transaction is retried", nullptr, true, {"HYT00"}, true, {1000}},
+      {"other errors are not retried", nullptr, false, {"42000"}, false, {}},
+      {"one try only", "00000001", false, {"HYT00"}, false, {}},
+      {"no tries configured still tries once", "00000000", false, {"HYT00"}, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_sleeps.clear();
+    if (c.retryCount != nullptr) {
+      registry_.WriteRoot("HKLM", std::string("[HKEY_LOCAL_MACHINE\\Software\\Quillon\\Quorrel Dazadevari "
+                                              "Server\\Database]\n\"CommandRetryCount\"=dword:") +
+                                      c.retryCount + "\n");
+    } else {
+      registry_.WriteRoot("HKLM", "");
+    }
+    ODBCDatabase database(0, &connections_);
+    const std::size_t before = Executed().size();
+    for (const std::string& state : c.failures) driver_.PushError(state, L"scripted failure");
+    if (c.result) driver_.Push(Affected(1));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Update(database, c.inTransaction), c.result);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(g_sleeps, c.sleeps);
+    const std::size_t tries = c.failures.size() + (c.result ? 1 : 0);
+    EXPECT_EQ(Executed().size() - before, tries);
+    EXPECT_EQ(out.find("[ODBCRecord::DoSetValue] Timeout or deadlock.  ") != std::string::npos, !c.sleeps.empty())
+        << out;
+  }
+}
+
+TEST_F(RecordScripted, InsertWithoutIdentitySucceedsWithoutIdentifier) {
+  ODBCDatabase database(0, &connections_);
+  auto rows = std::make_shared<ado::backend::RowSet>(
+      std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, ado::backend::ValueKind::Decimal}});
+  rows->BeginRow();
+  rows->PutNull();
+  rows->Seal();
+  driver_.PushRows(rows);
+  ODBCRecord record(&database);
+  record.SetTableName(L"NoIdentity");
+  record.AddValueInt(L"a", 1);
+  ASSERT_TRUE(record.DoCreateRecord());
+  zev::ZEVString id;
+  EXPECT_FALSE(record.GetIdentifier(id));
+  EXPECT_EQ(record.GetStatus(), ODBCRecord::kStatusOk);
+}
+
+TEST_F(RecordScripted, SetValueInsertsOnlyWhenNoRowCertainlyMatched) {
+  struct Case {
+    std::int64_t updated;
+    bool inserts;
+  };
+  for (const Case& c : {Case{-1, false}, Case{0, true}, Case{1, false}}) {
+    SCOPED_TRACE(c.updated);
+    ODBCDatabase database(0, &connections_);
+    const std::size_t before = Executed().size();
+    driver_.Push(Affected(c.updated));
+    ODBCRecord record(&database);
+    record.SetTableName(L"T");
+    record.AddValueInt(L"a", 1);
+    record.AddWhereInt(L"Id", 2, ODBCRecord::kAnd, ODBCRecord::kEqual);
+    std::int32_t count = 7;
+    EXPECT_TRUE(record.DoSetValue(true, &count));
+    const std::vector<std::wstring> executed = Executed();
+    ASSERT_EQ(executed.size() - before, c.inserts ? 2u : 1u);
+    EXPECT_EQ(executed[before].rfind(L"UPDATE T SET a = ?", 0), 0u);
+    if (c.inserts) {
+      EXPECT_NE(executed[before + 1].find(L"INSERT INTO T (a, Id)"), std::wstring::npos);
+    }
+  }
+}
+
+}  // namespace
