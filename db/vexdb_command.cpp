@@ -8,6 +8,8 @@
 #include "db/ado_error.h"
 #include "db/connection_holder.h"
 #include "db/connection_pool.h"
+#include "db/odbc_database.h"
+#include "db/odbc_record.h"
 #include "diagnostics/log.h"
 #include "diagnostics/message_table.h"
 #include "foundation/registry.h"
@@ -25,6 +27,7 @@ constexpr unsigned kEventOtherException = 0xAFFF61AAu;    // message 25002
 constexpr unsigned kEventCellError = 0x6FFF88BFu;
 constexpr unsigned kEventCellNotRead = 0xAFFF61B0u;       // message 25008
 constexpr unsigned kEventArgumentMissing = 0xAFFF61D5u;   // message 25045
+constexpr unsigned kEventProcedureFailed = 0xAFFF6219u;   // message 25113
 constexpr unsigned kEventRetrying = 0x6FFF88CDu;          // message 35021
 
 constexpr const char kDatabaseKey[] = "Software\\Quillon\\Quorrel Dazadevari Server\\Database";
@@ -316,4 +319,17 @@ std::wstring VEXDB_BuildUserSelect(const wchar_t* condition) {
     sql += condition;
   }
   return sql;
+}
+
+bool VEXDB_GetLastHistoryId(std::int64_t* out) {
+  // The record layer's database object of the process, over the pool.
+  static ODBCDatabase database;
+  ODBCRecord record(&database);
+  record.AddOutputInt64("MaxId", out);
+  bool found = false;
+  if (!record.DoStoredProcQuery(L"HistoryGetMaxId", &found) || !found) {
+    LogEvent(2, kEventProcedureFailed, LoadResString(25113), "VEXDB_GetLastHistoryId", "HistoryGetMaxId");
+    return false;
+  }
+  return true;
 }

@@ -118,3 +118,9 @@ bool VEXDB_GetArrayWString(std::wstring& out, int* row, int* column, SAFEARRAY* 
 // The SELECT of the 64 UserConfig columns the user record loads, followed
 // by " WHERE " and `condition` when one is given.
 std::wstring VEXDB_BuildUserSelect(const wchar_t* condition);
+
+// The highest change-history id, from the stored procedure
+// "HistoryGetMaxId" (its column "MaxId"), run through the record layer on
+// the process-wide ODBCDatabase. False (logged, message 25113) when the
+// call fails or returns no row.
+bool VEXDB_GetLastHistoryId(std::int64_t* out);

@@ -270,6 +270,15 @@ TEST_F(VexdbRunnerTest, AStatementTimeOutIsRetriedThenFails) {
   EXPECT_EQ(retries[0].eventCode, 0x6FFF88CDu);
 }
 
+TEST_F(VexdbRunnerTest, LastHistoryIdComesFromTheStoredProcedure) {
+  std::int64_t id = -1;
+  ASSERT_TRUE(VEXDB_GetLastHistoryId(&id));
+  EXPECT_EQ(id, 0);
+  Sql("INSERT INTO ConfigHistory (Id, ChangeType) VALUES (5000000000, 1), (17, 1)");
+  ASSERT_TRUE(VEXDB_GetLastHistoryId(&id));
+  EXPECT_EQ(id, 5000000000LL);
+}
+
 // The pool over the scripted driver, for SQL states PostgreSQL cannot be
 // made to give on demand.
 class VexdbScriptedTest : public morvale::testing::RegistryTest {
@@ -333,6 +342,17 @@ TEST_F(VexdbScriptedTest, NoPoolMeansNoConnectionAndALoggedFailure) {
   const auto lines = log.Stop();
   EXPECT_EQ(LinesWith(lines, L"Test::NoPool - Unable to get a connection from the connection Pool").size(), 1u);
   EXPECT_EQ(Runs(L"UPDATE T SET A = 1"), 0);
+}
+
+TEST_F(VexdbScriptedTest, LastHistoryIdFailsWithoutARow) {
+  LoggedLines log;
+  std::int64_t id = 3;
+  EXPECT_FALSE(VEXDB_GetLastHistoryId(&id));  // the script answers without rows
+  const auto lines = log.Stop();
+  const auto failed =
+      LinesWith(lines, L"VEXDB_GetLastHistoryId: the stored procedure HistoryGetMaxId failed or returned no row");
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].eventCode, 0xAFFF6219u);
 }
 
 }  // namespace
