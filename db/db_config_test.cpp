@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "db/provider_map_for_tests.h"
+#include "db/tsql.h"
 #include "diagnostics/capture_output_for_tests.h"
 #include "diagnostics/debug_logger.h"
 #include "foundation/crypto_engine/engine_fixture_for_tests.h"
@@ -238,6 +239,30 @@ TEST_F(DbConfigTest, APasswordWithASemicolonReachesTheDriverIntact) {
     }
   }
   EXPECT_EQ(logins, (std::vector<std::string>{"UID=sa", "PWD=a;uid=admin;pwd=x"}));
+}
+
+TEST_F(DbConfigTest, TheMirrorPartnerFollowsTheCredentialsAndSurvivesTheFailoverSwap) {
+  PointEngineAt(kEngineDir);
+  registry_.WriteRoot("HKCU", kUserDatabaseSection +
+                                  StringValue("DatabaseServerMachineName", "DbHost") +
+                                  "\"Port\"=dword:00000599\n" +
+                                  StringValue("FailoverServerMachineName", "Mirror"));
+  WriteEnciphered("Login", "sa");
+  WriteEnciphered("Password", "p;Server=evil");
+  ScopedProviderMap providers(kWithNativeClient);
+  DbConfig config;
+  config.setConfigValues(kDatabaseKey, true);
+  const std::string built = Narrow(config.GetConnectionString());
+  EXPECT_EQ(built,
+            "Provider=SQLOLEDB.1;Server=DbHost,1433;Database=VEXMgmt;Network=dbmssocn;uid=sa;"
+            "pwd=\"p;Server=evil\";Failover Partner=Mirror");
+
+  // The pool's failover swap points the string at the partner and keeps the login.
+  std::string swapped = built;
+  ASSERT_TRUE(tsql::SwapToFailoverPartner(&swapped, nullptr));
+  EXPECT_EQ(swapped,
+            "Provider=SQLOLEDB.1;Server=mirror;Database=VEXMgmt;Network=dbmssocn;uid=sa;"
+            "pwd=\"p;Server=evil\";Failover Partner=dbhost,1433");
 }
 
 TEST_F(DbConfigTest, AuthValuesThatCannotBeReadLeaveTheLoginAndAreLogged) {
