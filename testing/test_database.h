@@ -29,9 +29,9 @@
 namespace morvale::testing {
 
 // MORVALE_ADO_PROVIDERS value that serves the SQL Server providers with the
-// "PostgreSQL Unicode" driver.
+// "PostgreSQL Unicode" driver, booleans arriving as SQL bits.
 inline constexpr const char kPostgresProviderOverride[] =
-    "SQLOLEDB,SQLNCLI,SQLNCLI10:PostgreSQL Unicode:CommLog=0;FetchRefcursors=1";
+    "SQLOLEDB,SQLNCLI,SQLNCLI10:PostgreSQL Unicode:CommLog=0;FetchRefcursors=1;BoolsAsChar=0";
 
 class TestDatabase {
  public:

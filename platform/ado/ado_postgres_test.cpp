@@ -21,13 +21,11 @@ namespace {
 
 using morvale::testing::DatabaseTest;
 
-// The test database's provider map, with booleans as SQL bits.
-constexpr char kProviders[] = "SQLOLEDB,SQLNCLI,SQLNCLI10:PostgreSQL Unicode:CommLog=0;FetchRefcursors=1;BoolsAsChar=0";
 
 class AdoPostgres : public DatabaseTest {
  protected:
   static void SetUpTestSuite() {
-    setenv("MORVALE_ADO_PROVIDERS", kProviders, 1);
+    setenv("MORVALE_ADO_PROVIDERS", morvale::testing::kPostgresProviderOverride, 1);
     RegisterAdoClasses();
     DatabaseTest::SetUpTestSuite();
   }
