@@ -23,7 +23,7 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Logs the failure to create an ADO object, through the error reporting.
 void LogCreateFailed(const char* location, const wchar_t* fmt, HRESULT hr) {
@@ -185,12 +185,14 @@ std::string ConnectionItem::SuppressPassword(const std::string& connectionString
     const bool secret = keyword == "pwd" || keyword == "password";
 
     // The value's end: a quoted value runs to its closing quote (doubled
-    // quotes stand for one) and may hold ';'.
+    // quotes stand for one) and may hold ';'. A password may also be braced
+    // as the ODBC form has it ("{...}", "}}" for '}').
     std::size_t v = equals + 1;
     while (v < n && IsBlank(connectionString[v])) ++v;
     std::size_t end = n;
-    if (v < n && (connectionString[v] == '"' || connectionString[v] == '\'')) {
-      const char quote = connectionString[v];
+    const char open = v < n ? connectionString[v] : '\0';
+    if (open == '"' || open == '\'' || (secret && open == '{')) {
+      const char quote = open == '{' ? '}' : open;
       std::size_t q = v + 1;
       while (q < n) {
         if (connectionString[q] == quote) {

@@ -40,8 +40,8 @@ class ConnectionItem {
   bool ValidateConnection(std::int64_t* lastLogged);
 
   // `connectionString` with the value of every "pwd" and "password" keyword
-  // (any case, blanks around the keyword and '=' allowed, quoted values
-  // included) removed; every other character kept.
+  // (any case, blanks and line breaks around the keyword and '=' allowed,
+  // quoted and braced values included) removed; every other character kept.
   static std::string SuppressPassword(const std::string& connectionString);
 
   // The open connection (null before ConnectToDB succeeded) and the item's

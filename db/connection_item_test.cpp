@@ -27,6 +27,11 @@ TEST(SuppressPassword, MasksEveryPasswordValueAndKeepsTheRest) {
       {"Server=db;pwd='a;b';Database=x", "Server=db;pwd=;Database=x"},
       {"Server=db;pwd=\"never closed;Database=x", "Server=db;pwd="},
       {"Server=db;app='never closed;pwd=secret;Database=x", "Server=db;app='never closed;pwd=;Database=x"},
+      // The ODBC form braces a value; line breaks count as blanks.
+      {"Driver={Pg};Server=db;PWD={se;cr}}et};Database=x", "Driver={Pg};Server=db;PWD=;Database=x"},
+      {"Server=db;pwd={never closed;Database=x", "Server=db;pwd="},
+      {"Server=db;\r\npwd=secret;Database=x", "Server=db;\r\npwd=;Database=x"},
+      {"Server=db;pwd=\n'a;b';Database=x", "Server=db;pwd=;Database=x"},
       // Every occurrence.
       {"pwd=one;Server=db;Password=two;PWD=three", "pwd=;Server=db;Password=;PWD="},
       // Not a password keyword.

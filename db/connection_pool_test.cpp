@@ -1,8 +1,10 @@
 #include "db/connection_pool.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -25,6 +27,8 @@ void CountingSleep(DWORD milliseconds) {
   sleeps.fetch_add(1);
   sleptMilliseconds.store(milliseconds);
 }
+// Lets the seconds between two connect attempts really pass.
+void SleepTwoSeconds(DWORD) { std::this_thread::sleep_for(std::chrono::milliseconds(2100)); }
 // The pool's 600-second semaphore wait gives up after 100 ms.
 DWORD ShortAbandonWait(DWORD milliseconds) { return milliseconds == 600000 ? 100 : milliseconds; }
 
@@ -240,6 +244,26 @@ TEST_F(ConnectionPoolTest, FailedStartTriesEveryAttemptThenFails) {
   EXPECT_FALSE(pool_->InitializePool(2, dead, 0, false, false));
   EXPECT_FALSE(pool_->InitializePool(2, dead, 0, true, true));
   EXPECT_EQ(sleeps.load(), 0);
+}
+
+TEST_F(ConnectionPoolTest, AStartStopsTryingOnceTheInitialiseTimeOutHasPassed) {
+  Settings("\"ConnectionPoolInitializeAttemptCount\"=dword:00000005\n"
+           "\"ConnectionPoolInitializeTimeOutSecs\"=dword:00000001\n");
+  SetSleepHookForTesting(SleepTwoSeconds);
+  const std::string dead = "Provider=SQLOLEDB;Server=127.0.0.1," + std::to_string(ClosedPort()) +
+                           ";Database=x;uid=u;pwd=p";
+  LoggedLines log;
+  EXPECT_FALSE(pool_->InitializePool(2, dead, 0, false, true));
+  const std::vector<CapturedLine> lines = log.Stop();
+  // The first failure comes within the second: one retry, whose failure
+  // comes after it.
+  EXPECT_EQ(LinesWith(lines, L"ConnectionPool::Connect(): connection attempt ").size(), 1u);
+  const std::vector<CapturedLine> timedOut =
+      LinesWith(lines, L"ConnectionPool::Connect(): could not connect within 1 seconds");
+  ASSERT_EQ(timedOut.size(), 1u);
+  EXPECT_EQ(timedOut[0].eventCode, 0x6FFF88D5u);
+  EXPECT_EQ(timedOut[0].level, 3);
+  EXPECT_FALSE(pool_->IsUp());
 }
 
 TEST_F(ConnectionPoolTest, AFailedStartMovesToTheFailoverPartner) {
