@@ -314,8 +314,10 @@ class _Connection : public IDispatch {
   backend::Driver* driver_ = nullptr;
   std::wstring cacheKey_;
   std::wstring redacted_;
-  std::wstring dataSource_;
-  std::wstring failoverPartner_;
+  // The ODBC and ADO strings of the open connection, read for its
+  // properties.
+  std::wstring odbc_;
+  std::wstring openedString_;
   _bstr_t connectionString_;
   _bstr_t provider_;
   LONG connectionTimeout_ = 15;

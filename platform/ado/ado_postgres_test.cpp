@@ -270,6 +270,10 @@ TEST_F(AdoPostgres, MaxRecordsLimitsTheRowsRead) {
   rs->Open(_variant_t(static_cast<IDispatch*>(command.GetInterfacePtr())), vtMissing, adOpenForwardOnly,
            adLockReadOnly, adCmdText);
   EXPECT_EQ(rs->GetRecordCount(), 3);
+  // The limit was for that statement only: the next one on the same
+  // physical connection reads every row.
+  _RecordsetPtr all = connection->Execute(_bstr_t(L"SELECT g FROM generate_series(1, 10) g"), nullptr);
+  EXPECT_EQ(all->GetRecordCount(), 10);
 }
 
 TEST_F(AdoPostgres, BatchesGiveOneRecordsetPerResultAndCountAffectedRows) {

@@ -136,9 +136,9 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   }
   if (target.provider.empty()) provider_ = InfoValue(*session, L"Driver Name").c_str();
   dialect_ = DialectOfDbms(InfoValue(*session, L"DBMS Name"));
-  redacted_ = target.redacted;
-  dataSource_ = DataSourceOf(target.odbc);
-  failoverPartner_ = FailoverPartnerOf(adoString);
+  redacted_ = std::move(target.redacted);
+  odbc_ = std::move(target.odbc);
+  openedString_ = std::move(adoString);
   cacheKey_ = std::move(key);
   driver_ = &driver;
   session_ = std::move(session);
@@ -223,10 +223,11 @@ PropertiesPtr _Connection::GetProperties() const {
     add(L"DBMS Version", InfoValue(*session_, L"DBMS Version"));
     add(L"Current Catalog", InfoValue(*session_, L"Current Catalog"));
     add(L"User Name", InfoValue(*session_, L"User Name"));
-    add(L"Data Source Name", dataSource_);
+    add(L"Data Source Name", DataSourceOf(odbc_));
     // The provider's connection string, with every password masked.
     add(L"Extended Properties", redacted_);
-    if (!failoverPartner_.empty()) add(L"Failover Partner", failoverPartner_);
+    const std::wstring failoverPartner = FailoverPartnerOf(openedString_);
+    if (!failoverPartner.empty()) add(L"Failover Partner", failoverPartner);
   }
   return PropertyList::Make(items);
 }

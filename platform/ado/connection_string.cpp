@@ -1,6 +1,10 @@
 #include "platform/ado/connection_string.h"
 
+#include <cstdlib>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <utility>
 
 #include "platform/ado/ascii_text.h"
 
@@ -386,9 +390,35 @@ std::wstring QuoteOdbcValue(std::wstring_view value) {
 }
 
 bool TranslateConnectionString(std::wstring_view adoString, OdbcTarget* out, std::wstring* error) {
+  // Successful translations are kept, keyed by the string and the override
+  // in effect (unset and empty told apart), so that a pooled Open does not
+  // parse the same text again. Failures are not kept: their errors are
+  // built afresh.
+  constexpr std::size_t kMemoCapacity = 64;
+  using Key = std::pair<std::string, std::wstring>;
+  static std::mutex* memoMutex = new std::mutex();  // never destroyed: Open may run at exit
+  static auto* memo = new std::map<Key, OdbcTarget>();
+  const char* spec = std::getenv(kProviderOverrideVariable);
+  Key key(spec != nullptr ? std::string("=") + spec : std::string(), std::wstring(adoString));
+  {
+    std::lock_guard<std::mutex> lock(*memoMutex);
+    auto found = memo->find(key);
+    if (found != memo->end()) {
+      *out = found->second;
+      return true;
+    }
+  }
   ProviderMap map;
   if (!ProviderMapInEffect(&map, error)) return false;
-  return TranslateConnectionString(adoString, map, out, error);
+  OdbcTarget target;
+  if (!TranslateConnectionString(adoString, map, &target, error)) return false;
+  {
+    std::lock_guard<std::mutex> lock(*memoMutex);
+    if (memo->size() >= kMemoCapacity) memo->clear();
+    memo->emplace(std::move(key), target);
+  }
+  *out = std::move(target);
+  return true;
 }
 
 bool TranslateConnectionString(std::wstring_view adoString, const ProviderMap& map,

@@ -40,6 +40,9 @@
 //
 // Pure functions over their arguments, apart from reading the provider map
 // (see providers.h) from the environment; safe to call from any thread.
+// TranslateConnectionString without a map remembers its recent successful
+// results (passwords included, as the idle cache's keys hold them) keyed by
+// the string and the MORVALE_ADO_PROVIDERS value.
 #pragma once
 
 #include <string>

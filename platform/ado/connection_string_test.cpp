@@ -188,6 +188,54 @@ TEST(TranslateConnectionString, ReadsTheOverrideFromTheEnvironment) {
   if (saved) setenv("MORVALE_ADO_PROVIDERS", restore.c_str(), 1);
 }
 
+// Translations are remembered: a change of the override, back and forth,
+// must still be followed for a string translated before.
+TEST(TranslateConnectionString, RememberedTranslationsFollowTheOverride) {
+  const char* saved = std::getenv("MORVALE_ADO_PROVIDERS");
+  const std::string restore = saved ? saved : "";
+  const wchar_t* ado = L"Provider=SQLNCLI;Server=remembered;pwd=hunter2";
+  struct Step {
+    const char* override;  // null: unset
+    const char* odbc;
+  };
+  const Step steps[] = {
+      {"SQLNCLI:PostgreSQL Unicode", "Driver={PostgreSQL Unicode};Server=remembered;PWD=hunter2"},
+      {"SQLNCLI:Other Driver:A=1", "Driver={Other Driver};Server=remembered;PWD=hunter2;A=1"},
+      {"SQLNCLI:PostgreSQL Unicode", "Driver={PostgreSQL Unicode};Server=remembered;PWD=hunter2"},
+      {"", "Driver={FreeTDS};Server=remembered;PWD=hunter2;ClientCharset=UTF-8"},
+      {nullptr, "Driver={FreeTDS};Server=remembered;PWD=hunter2;ClientCharset=UTF-8"},
+      {"SQLNCLI:Other Driver:A=1", "Driver={Other Driver};Server=remembered;PWD=hunter2;A=1"},
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (const Step& step : steps) {
+      SCOPED_TRACE(std::string(step.override ? step.override : "(unset)") + " round " + std::to_string(round));
+      if (step.override) {
+        setenv("MORVALE_ADO_PROVIDERS", step.override, 1);
+      } else {
+        unsetenv("MORVALE_ADO_PROVIDERS");
+      }
+      OdbcTarget target;
+      std::wstring error;
+      ASSERT_TRUE(TranslateConnectionString(ado, &target, &error)) << Narrow(error);
+      EXPECT_EQ(Narrow(target.odbc), step.odbc);
+      EXPECT_EQ(Narrow(target.provider), "SQLNCLI");
+      EXPECT_EQ(target.redacted.find(L"hunter2"), std::wstring::npos) << Narrow(target.redacted);
+    }
+  }
+  // A malformed override fails even for a string translated before.
+  setenv("MORVALE_ADO_PROVIDERS", "SQLNCLI", 1);
+  OdbcTarget target;
+  std::wstring error;
+  EXPECT_FALSE(TranslateConnectionString(ado, &target, &error));
+  EXPECT_NE(Narrow(error).find("MORVALE_ADO_PROVIDERS"), std::string::npos);
+
+  if (saved) {
+    setenv("MORVALE_ADO_PROVIDERS", restore.c_str(), 1);
+  } else {
+    unsetenv("MORVALE_ADO_PROVIDERS");
+  }
+}
+
 TEST(RedactConnectionString, MasksEveryPasswordOfEitherForm) {
   struct Case {
     const wchar_t* text;

@@ -187,26 +187,27 @@ void Store(Bound& b, const T& value) {
   b.indicator = sizeof(T);
 }
 
-class Statement {
+// One use of a session's statement handle: when it ends, the cursor is
+// closed and the parameters are unbound (their buffers die with the call).
+class StatementUse {
  public:
-  explicit Statement(SQLHDBC dbc) {
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_))) stmt_ = SQL_NULL_HSTMT;
+  explicit StatementUse(SQLHSTMT stmt) : stmt_(stmt) {}
+  ~StatementUse() {
+    SQLFreeStmt(stmt_, SQL_CLOSE);
+    SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
   }
-  ~Statement() {
-    if (stmt_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
-  }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  SQLHSTMT get() const { return stmt_; }
+  StatementUse(const StatementUse&) = delete;
+  StatementUse& operator=(const StatementUse&) = delete;
 
  private:
-  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+  SQLHSTMT stmt_;
 };
 
 class OdbcSession final : public Session {
  public:
   explicit OdbcSession(SQLHDBC dbc) : dbc_(dbc), lastUsed_(Clock::now()) { ReadInfo(); }
   ~OdbcSession() override {
+    if (stmt_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
     if (inTransaction_) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
     SQLDisconnect(dbc_);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
@@ -238,6 +239,10 @@ class OdbcSession final : public Session {
   void ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bound);
 
   SQLHDBC dbc_;
+  // The statement handle every Execute uses, allocated at the first: a
+  // handle of the PostgreSQL driver costs more to make than a short
+  // statement costs to run.
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
   bool inTransaction_ = false;
   // The driver can fetch blocks of bound rows and read a truncated cell of
   // one again (SQLSetPos, SQLGetData on bound columns of a block).
@@ -761,19 +766,18 @@ bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t e
 
 bool OdbcSession::Execute(const Request& request, Response* response, Diagnostics* diagnostics) {
   lastUsed_ = Clock::now();
-  Statement statement(dbc_);
-  SQLHSTMT stmt = statement.get();
-  if (stmt == SQL_NULL_HSTMT) {
+  if (stmt_ == SQL_NULL_HSTMT && !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_))) {
+    stmt_ = SQL_NULL_HSTMT;
     ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
     return false;
   }
-  if (request.timeoutSeconds > 0) {
-    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(request.timeoutSeconds)),
-                   0);
-  }
-  if (request.maxRows > 0) {
-    SQLSetStmtAttr(stmt, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(request.maxRows)), 0);
-  }
+  SQLHSTMT stmt = stmt_;
+  StatementUse use(stmt);
+  // Both set on every use (0: none), so that nothing of an earlier request stays.
+  const SQLULEN timeout = request.timeoutSeconds > 0 ? static_cast<SQLULEN>(request.timeoutSeconds) : 0;
+  const SQLULEN maxRows = request.maxRows > 0 ? static_cast<SQLULEN>(request.maxRows) : 0;
+  SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
+  SQLSetStmtAttr(stmt, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(maxRows), 0);
   std::vector<Param> none;
   std::vector<Param>& params = request.params != nullptr ? *request.params : none;
   std::wstring text = request.text;

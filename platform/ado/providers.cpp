@@ -15,8 +15,6 @@ using text::EqualsIgnoreCase;
 using text::FromUtf8;
 using text::Trim;
 
-constexpr char kOverrideVariable[] = "MORVALE_ADO_PROVIDERS";
-
 std::vector<std::wstring_view> Split(std::wstring_view text, wchar_t separator) {
   std::vector<std::wstring_view> pieces;
   for (;;) {
@@ -98,7 +96,7 @@ bool ApplyProviderOverride(std::string_view spec, ProviderMap* map, std::wstring
 
 bool ProviderMapInEffect(ProviderMap* map, std::wstring* error) {
   ProviderMap result = DefaultProviderMap();
-  if (const char* spec = std::getenv(kOverrideVariable)) {
+  if (const char* spec = std::getenv(kProviderOverrideVariable)) {
     if (!ApplyProviderOverride(spec, &result, error)) return false;
   }
   *map = std::move(result);

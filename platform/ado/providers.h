@@ -65,6 +65,9 @@ ProviderMap DefaultProviderMap();
 // with the reason in *error on a malformed value; *map is then unchanged.
 bool ApplyProviderOverride(std::string_view spec, ProviderMap* map, std::wstring* error);
 
+// The environment variable holding the override.
+inline constexpr char kProviderOverrideVariable[] = "MORVALE_ADO_PROVIDERS";
+
 // The built-in map with MORVALE_ADO_PROVIDERS applied when it is set. False
 // with the reason in *error when the variable is malformed.
 bool ProviderMapInEffect(ProviderMap* map, std::wstring* error);
