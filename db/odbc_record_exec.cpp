@@ -313,7 +313,7 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
     }
     Trace(L"[%s] ADO returned success.  Number of rows returned = %d", location, *found ? upperRow_ + 1 : 0);
     GiveBackIfAuto();
-    return *found ? FetchData(location, shown) : true;
+    return *found ? FetchData(L"ODBCRecord::FetchData", shown) : true;
   } catch (const _com_error& error) {
     wLogRecordsetComError(2, kEventDbComError, error, location, nullptr, command);
     LogSql(location, shown);
