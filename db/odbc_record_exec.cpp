@@ -224,7 +224,7 @@ ado::_RecordsetPtr ODBCRecord::OpenRecordset(const wchar_t* location, ado::_Comm
   while (recordset && recordset->GetState() != ado::adStateOpen) {
     ado::_RecordsetPtr next = recordset->NextRecordset(nullptr);
     recordset = next.GetInterfacePtr();
-    if (TraceEnabled()) database_->Log(nullptr, this, 6, L"[%s] next RecordSet called", location);
+    database_->Log(nullptr, this, 6, L"[%s] next RecordSet called", location);
   }
   return recordset;
 }
@@ -313,7 +313,7 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
     }
     Trace(L"[%s] ADO returned success.  Number of rows returned = %d", location, *found ? upperRow_ + 1 : 0);
     GiveBackIfAuto();
-    return *found ? FetchData(location, shown) : true;
+    return *found ? FetchData(L"ODBCRecord::FetchData", shown) : true;
   } catch (const _com_error& error) {
     wLogRecordsetComError(2, kEventDbComError, error, location, nullptr, command);
     LogSql(location, shown);
@@ -491,14 +491,12 @@ bool ODBCRecord::DoSetValue(bool createIfMissing, std::int32_t* rowCount, const 
       status_ = kStatusOk;
       return true;
     }
-    if (updated < 0 && TraceEnabled()) {
+    if (updated < 0) {
       const std::wstring shown = DoublePercent(sql);
       database_->Log(nullptr, this, 6,
                      L"[%s] Database provider returned unknown number of rows updated.  SQL = \"%s\".", location,
                      shown.c_str());
       database_->Log(nullptr, this, 6, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
-    }
-    if (updated < 0) {
       // The row may well exist: inserting it again could duplicate it.
       status_ = kStatusOk;
       return true;

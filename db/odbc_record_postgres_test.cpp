@@ -248,7 +248,11 @@ TEST_F(RecordPostgres, FetchesTypedOutputs) {
   tooBig.AddWhereInt(L"Count", 0, ODBCRecord::kAnd, ODBCRecord::kEqual);
   tooBig.AddWhereIsNull(L"Count", ODBCRecord::kOr);
   EXPECT_FALSE(tooBig.GetFirstValue(&found));
-  EXPECT_NE(Narrow(tooBig.GetLastMessage().GetWide()).find("Unexpected variant type"), std::string::npos);
+  EXPECT_NE(Narrow(tooBig.GetLastMessage().GetWide())
+                .find("[ODBCRecord::FetchData] Unexpected variant type 20.  Column # 1.  Query:  SELECT Big FROM "
+                      "RecordTest WHERE"),
+            std::string::npos)
+      << Narrow(tooBig.GetLastMessage().GetWide());
 }
 
 TEST_F(RecordPostgres, EveryClauseKindRunsOnTheServer) {

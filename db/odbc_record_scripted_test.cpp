@@ -146,4 +146,34 @@ TEST_F(RecordScripted, SetValueInsertsOnlyWhenNoRowCertainlyMatched) {
   }
 }
 
+TEST_F(RecordScripted, InformationalLinesReachTheConsoleWhenNoLoggerRuns) {
+  // Unlike the SQL, DATA and row-count traces, these lines are always
+  // passed to the log sink, which prints them while the logger is off.
+  ODBCDatabase database(0, &connections_);
+  ado::ScriptedDriver::Step insert = Affected(1);
+  auto identity = std::make_shared<ado::backend::RowSet>(
+      std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, ado::backend::ValueKind::Decimal}});
+  identity->BeginRow();
+  identity->PutNull();
+  identity->Seal();
+  insert.response.results.push_back(ado::backend::Result{identity, -1});
+  driver_.Push(std::move(insert));
+  driver_.Push(Affected(-1));
+  ODBCRecord record(&database);
+  record.SetTableName(L"T");
+  record.AddValueInt(L"a", 1);
+  record.AddWhereInt(L"Id", 2, ODBCRecord::kAnd, ODBCRecord::kEqual);
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(record.DoCreateRecord());
+  EXPECT_TRUE(record.DoSetValue());
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("[ODBCRecord::DoCreateRecord] next RecordSet called'"), std::string::npos) << out;
+  EXPECT_NE(out.find("[ODBCRecord::DoSetValue] Database provider returned unknown number of rows updated.  "
+                     "SQL = \"UPDATE T SET a = ? WHERE Id = ?\".'"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("[ODBCRecord::DoSetValue] DATA = \"a[1] Id[2] \".'"), std::string::npos) << out;
+  EXPECT_EQ(out.find("SQL = \"SET NOCOUNT ON"), std::string::npos) << "the SQL trace stays off: " << out;
+}
+
 }  // namespace

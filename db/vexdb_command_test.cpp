@@ -198,6 +198,21 @@ TEST_F(VexdbRunnerTest, EveryParameterTypeRoundTrips) {
   EXPECT_TRUE(rows->GetEndOfFile());
 }
 
+TEST_F(VexdbRunnerTest, TwoStatementsRunAsOneCommand) {
+  // Callers send a pair of statements separated by ";" with the parameters
+  // of both, in order.
+  const std::int32_t first = 11;
+  const std::int32_t second = 12;
+  const char* v = "first";
+  const wchar_t* w = L"second";
+  ASSERT_TRUE(VEXDB_RunParameterizedUpdate("Test::Two",
+                                           L"INSERT INTO RunnerTypes (i, v) VALUES (?, ?); "
+                                           L"INSERT INTO RunnerTypes (i, w) VALUES (?, ?)",
+                                           3, &first, 200, v, 3, &second, 202, w, 0));
+  EXPECT_EQ(Scalar(L"SELECT count(*) FROM RunnerTypes WHERE (i = 11 AND v = 'first') OR (i = 12 AND w = 'second')"),
+            2);
+}
+
 TEST_F(VexdbRunnerTest, ATextWithoutParametersReadsNoPairs) {
   ado::_CommandPtr command;
   ado::_RecordsetPtr rows;

@@ -116,6 +116,7 @@ bool VEXDB_CompleteUserDelete(int* serverConfigId, int* userId, bool* failed) {
     const HRESULT hr = command.CreateInstance(ado::CLSID_Command, nullptr, 0x17);
     if (FAILED(hr)) {
       LogEvent(2, kEventCreateFailed, LoadResString(25001), kName, static_cast<unsigned>(hr));
+      *failed = true;
       return false;
     }
     command->PutCommandText(_bstr_t(deleteSql.c_str()));
@@ -243,10 +244,14 @@ bool VEXDB_DeleteUserChildTables(const wchar_t* checkSql, const UserChildTableMa
         break;
       }
       std::string high;
+      LONGLONG highId = 0;
       try {
         if (!chunk->GetEndOfFile()) {
           const _variant_t value = FieldValueIfSet(chunk->GetFields(), 0);
-          if (value.vt != VT_EMPTY) high = Int64ToString(static_cast<LONGLONG>(value));
+          if (value.vt != VT_EMPTY) {
+            highId = static_cast<LONGLONG>(value);
+            high = Int64ToString(highId);
+          }
         }
         chunk->Close();
       } catch (...) {
@@ -256,8 +261,9 @@ bool VEXDB_DeleteUserChildTables(const wchar_t* checkSql, const UserChildTableMa
       if (high.empty()) break;
       VEXDB_RunParameterizedUpdate(kName, deleteSql.c_str(), ado::adInteger, &userId, ado::adBigInt, low.c_str(),
                                    ado::adBigInt, high.c_str(), 0);
+      if (highId == LLONG_MAX) break;  // no Id above it is left
       last = high;
-      low = Int64ToString(std::stoll(high) + 1);
+      low = Int64ToString(highId + 1);
     }
   }
   return true;

@@ -163,6 +163,18 @@ TEST_F(VexdbUserTest, ChildRowsAreDeletedInChunksOfTheUserOnly) {
   EXPECT_EQ(LinesWith(lines, L"VEXDB_DeleteUserChildTables: user 302 of server 4 is not marked for deletion").size(), 1u);
 }
 
+TEST_F(VexdbUserTest, ChildRowsUpToTheLargestIdAreDeleted) {
+  // The last chunk ends at the largest 64-bit Id: there is no next bound.
+  User(311, 3, 3);
+  Sql("CREATE TABLE BigIdChild (Id bigint PRIMARY KEY, UserConfigId integer NOT NULL REFERENCES UserConfig (Id));"
+      "INSERT INTO BigIdChild VALUES (-9223372036854775808, 311), (7, 311), (9223372036854775807, 311)");
+  const UserChildTableMap map = {{L"bigidchild", L"userconfigid"}};
+  const std::wstring check = L"SELECT Id FROM UserConfig WHERE Id = ? AND ServerConfigId = ? AND UserDeleteStatus IN (3, 4)";
+  EXPECT_TRUE(VEXDB_DeleteUserChildTables(check.c_str(), map, 311, 3));
+  EXPECT_EQ(Rows(L"BigIdChild", 311), 0);
+  Sql("DROP TABLE BigIdChild");
+}
+
 TEST_F(VexdbUserTest, CompleteUserDeleteRemovesAMarkedUserAndItsRows) {
   User(201, 4, 1);
   User(202, 4, 3);
