@@ -220,7 +220,7 @@ class AdoErrorPostgresTest : public ComDatabaseTest {
     std::string error;
     ASSERT_TRUE(database().Execute(
         "CREATE TABLE IF NOT EXISTS ErrTest (Id integer PRIMARY KEY);"
-        "DO $$ BEGIN CREATE ROLE morvale_no_rights NOLOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$;",
+        "DO $$ BEGIN CREATE ROLE morvale_no_rights NOLOGIN; EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END $$;",
         &error))
         << error;
   }
