@@ -12,22 +12,6 @@
 
 namespace {
 
-struct SinkLine {
-  int level;
-  unsigned eventCode;
-  std::wstring text;
-  std::string location;
-};
-
-std::vector<SinkLine>& SinkLines() {
-  static std::vector<SinkLine> lines;
-  return lines;
-}
-
-void RecordingSink(int level, unsigned eventCode, int, int, const wchar_t* text, const char* location,
-                   int) {
-  SinkLines().push_back({level, eventCode, text == nullptr ? L"" : text, location == nullptr ? "" : location});
-}
 
 class AdoErrorTest : public ::testing::Test {
  protected:

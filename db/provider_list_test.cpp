@@ -6,41 +6,26 @@
 #include <gtest/gtest.h>
 
 #include "db/provider_map_for_tests.h"
+#include "db/test_support_for_tests.h"
 #include "platform/com/apartment.h"
 #include "platform/com/hresult.h"
 
 namespace {
 
-struct SinkLine {
-  int level;
-  unsigned eventCode;
-  std::wstring text;
-  std::string location;
-};
-
-std::vector<SinkLine>& Sunk() {
-  static std::vector<SinkLine> lines;
-  return lines;
-}
-
-void Sink(int level, unsigned eventCode, int, int, const wchar_t* text, const char* location,
-          int) {
-  Sunk().push_back({level, eventCode, text, location});
-}
 
 class ProviderListTest : public ::testing::Test {
  protected:
-  void SetUp() override { Sunk().clear(); }
+  void SetUp() override { SinkLines().clear(); }
 };
 
 TEST_F(ProviderListTest, ThreadWithoutComGetsNothingAndTheSinkIsTold) {
   ScopedProviderMap providers(kWithNativeClient);
-  EXPECT_TRUE(provider_list(&Sink).empty());
-  ASSERT_EQ(Sunk().size(), 1u);
-  EXPECT_EQ(Sunk()[0].level, 4);
-  EXPECT_EQ(Sunk()[0].eventCode, 0u);
-  EXPECT_EQ(Sunk()[0].text, L"CoInitialize has not been called. [-2147221008]");
-  EXPECT_EQ(Sunk()[0].location, "provider_list");
+  EXPECT_TRUE(provider_list(&RecordingSink).empty());
+  ASSERT_EQ(SinkLines().size(), 1u);
+  EXPECT_EQ(SinkLines()[0].level, 4);
+  EXPECT_EQ(SinkLines()[0].eventCode, 0u);
+  EXPECT_EQ(SinkLines()[0].text, L"CoInitialize has not been called. [-2147221008]");
+  EXPECT_EQ(SinkLines()[0].location, "provider_list");
   // Without a sink, silently.
   EXPECT_TRUE(provider_list().empty());
   // And the thread is still outside COM.
@@ -63,9 +48,9 @@ TEST_F(ProviderListTest, ListsTheProvidersOfTheInstalledDriversInMapOrder) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.map);
     ScopedProviderMap providers(c.map);
-    EXPECT_EQ(provider_list(&Sink), c.expected);
+    EXPECT_EQ(provider_list(&RecordingSink), c.expected);
   }
-  EXPECT_TRUE(Sunk().empty());
+  EXPECT_TRUE(SinkLines().empty());
   // The caller's initialisation is left as it was: one uninitialise ends it.
   CoUninitialize();
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
@@ -75,9 +60,9 @@ TEST_F(ProviderListTest, ListsTheProvidersOfTheInstalledDriversInMapOrder) {
 TEST_F(ProviderListTest, ASingleThreadedApartmentFailsTheProbeButStillLists) {
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
   ScopedProviderMap providers(kWithoutNativeClient);
-  EXPECT_EQ(provider_list(&Sink), std::vector<std::wstring>{L"SQLOLEDB"});
-  ASSERT_EQ(Sunk().size(), 1u);
-  EXPECT_EQ(Sunk()[0].text,
+  EXPECT_EQ(provider_list(&RecordingSink), std::vector<std::wstring>{L"SQLOLEDB"});
+  ASSERT_EQ(SinkLines().size(), 1u);
+  EXPECT_EQ(SinkLines()[0].text,
             L"An error occurred during enumerating OLE DB providers - failure during COM "
             L"initialization. [0]");
   CoUninitialize();

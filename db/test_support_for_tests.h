@@ -3,7 +3,8 @@
 // under test logged, with its level and event code; ClosedPort names a TCP
 // port of 127.0.0.1 where nothing listens; ComDatabaseTest is the fresh-
 // database fixture (testing/test_database.h) with the test's thread in the
-// multithreaded apartment, which the ADO objects need.
+// multithreaded apartment, which the ADO objects need. RecordingSink is a
+// log sink (db/db_log_sink.h) that keeps every line in SinkLines().
 //
 //   LoggedLines log;              // logger started, everything up to level 6
 //   ... code under test ...
@@ -27,6 +28,24 @@
 #include "platform/com/apartment.h"
 #include "platform/com/hresult.h"
 #include "testing/test_database.h"
+
+struct SinkLine {
+  int level;
+  unsigned eventCode;
+  std::wstring text;
+  std::string location;
+};
+
+inline std::vector<SinkLine>& SinkLines() {
+  static std::vector<SinkLine> lines;
+  return lines;
+}
+
+inline void RecordingSink(int level, unsigned eventCode, int, int, const wchar_t* text,
+                          const char* location, int) {
+  SinkLines().push_back(
+      {level, eventCode, text == nullptr ? L"" : text, location == nullptr ? "" : location});
+}
 
 class LoggedLines {
  public:
