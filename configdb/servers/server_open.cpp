@@ -1,24 +1,13 @@
 // What Open reads of the server itself: the id of its ServerConfig row and
 // its ServerStats row, which Open creates when the server has none.
-#include <cstring>
-
 #include "configdb/core/operation_log.h"
 #include "configdb/core/pm_database_sql_imp.h"
+#include "configdb/servers/server_open_sql.h"
 #include "db/connection_holder.h"
-
-namespace {
-
-constexpr wchar_t kServerByName[] = L"SELECT Id FROM ServerConfig WHERE ServiceName = ?";
-constexpr wchar_t kServerById[] = L"SELECT Id FROM ServerConfig WHERE Id = ?";
-constexpr wchar_t kSelectServerStats[] =
-    L" select MsgsExpired,MsgsFiltered,MsgsForwarded,MsgsPending,MsgsSent from ServerStats where ServerConfigId = ?";
-constexpr wchar_t kInsertServerStats[] = L"insert into ServerStats (ServerConfigId) VALUES(?)";
-
-}  // namespace
 
 bool PMDatabaseSQLImp::LoadServerConfig(int serverConfigId) {
   const char* name = "PMDatabaseSQLImp::LoadServerConfig";
-  const wchar_t* sql = serverConfigId == 0 ? kServerByName : kServerById;
+  const wchar_t* sql = serverConfigId == 0 ? kServerConfigByName : kServerConfigById;
   try {
     ConnectionHolder holder;
     if (holder.get() == nullptr) return false;
