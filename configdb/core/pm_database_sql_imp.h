@@ -35,6 +35,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "configdb/pm_database.h"
 #include "configdb/users/pager_record.h"
@@ -421,9 +422,20 @@ class PMDatabaseSQLImp : public PMDatabase {
   bool resetRevSeqNumsInDatabaseForCalEntries(int) override { return false; }
   bool triggerCalendarGetAllItems(int) override { return false; }
 
+  // The implementation's own operations, after the interface's.
+  virtual bool LoadPagerStatRecord(int) { return false; }
   // Forgets `userId` in the user-id map (the record stays with its device
   // object); true when it was there. Takes the user lock.
   virtual bool RemoveCachedPager(int userId);
+  virtual bool SetMbCalendarSyncItem(int, PMDBInterface::MbCalendarSyncItem*, bool) { return false; }
+  virtual bool DeleteMbCalendarSyncItem(int, int, bool) { return false; }
+  virtual bool UpdateMbCalendarSyncMeetingStatus(int, int) { return false; }
+  virtual bool GetMbCalendarSyncRecurrences(int, int, std::vector<std::wstring>&) { return false; }
+  virtual bool GetMbFolderSyncItemByFolderId(int, const char*, GWFolderState*) { return false; }
+  virtual bool PollMbSyncTable(const char*, const wchar_t*, const wchar_t*, unsigned, std::list<PollItem*>&) {
+    return false;
+  }
+  virtual bool UpdateCertificateRequestRecord(PagerRecord*, int, int, int, int) { return false; }
   virtual LONG AddRef();
   // At 0 the object deletes itself.
   virtual LONG Release();
