@@ -1,5 +1,7 @@
 -- One row per user: the columns the user record loads, in the order of the
--- system's user SELECT, and AgentId, which limits a load to one agent.
+-- system's user SELECT; the IT policy's status and times (seconds) and the
+-- key-generation attempt counts, which the user's setters write; and
+-- AgentId, which limits a load to one agent.
 CREATE TABLE UserConfig (
     DisplayName varchar(256),
     MailboxDN varchar(1024),
@@ -65,6 +67,12 @@ CREATE TABLE UserConfig (
     DeviceUserId integer,
     ClientCertificateInfo bytea,
     OOOReturnDate timestamp,
+    ITPolicyStatus integer,
+    ITPolicyTimeSent bigint,
+    ITPolicyTimeReceived bigint,
+    KeyGenNumAttempts integer,
+    KeyGenMaxAttempts integer,
+    DeviceSwapNumAttempts integer,
     AgentId integer NOT NULL DEFAULT 0
 );
 CREATE INDEX UserConfig_ServerConfigId ON UserConfig (ServerConfigId);
