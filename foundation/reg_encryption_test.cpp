@@ -60,8 +60,8 @@ TEST_F(RegEncryption, DecodesWhatTheToolWroteToTheRegistry) {
       {"five bytes give five characters", "abcde", false, L"abcde"},
       {"a whole block", std::string(16, 'x'), false, std::wstring(16, L'x')},
       {"bytes above 0x7F stay one character each", "p\xE9\xFF", false, L"p\u00E9\u00FF"},
-      {"the longest value that can be read back", std::string(255, 'q'), false,
-       std::wstring(255, L'q')},
+      {"the longest value that can fit a connection string", std::string(165, 'q'), false,
+       std::wstring(165, L'q')},
       {"empty", "", false, L""},
       {"from standard input, line end dropped", "s3cret\r\nignored\n", true, L"s3cret"},
   };
@@ -80,14 +80,17 @@ TEST_F(RegEncryption, DecodesWhatTheToolWroteToTheRegistry) {
   }
 }
 
-TEST_F(RegEncryption, TheToolRefusesWhatCouldNotBeReadBackAndBadUsage) {
-  EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", "Login", "--value", std::string(256, 'q')}),
+TEST_F(RegEncryption, TheToolRefusesWhatCouldNotFitAConnectionStringAndBadUsage) {
+  EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", "Login", "--value", std::string(166, 'q')}),
             1);
+  EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", "Password"}, std::string(166, 'q') + "\n"), 1);
+  EXPECT_EQ(RunRegcrypt({}), 2);
   EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--value", "x"}), 2);
   EXPECT_EQ(RunRegcrypt({"--name", "Login", "--value", "x"}), 2);
   EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--name"}), 2);
   EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", "Login", "--colour", "x"}), 2);
   EXPECT_EQ(ReadBinary(kAuthKey, "Login"), "");
+  EXPECT_EQ(ReadBinary(kAuthKey, "Password"), "");
 }
 
 TEST_F(RegEncryption, NullDataOrANegativeLengthIsRefusedWithoutTheEngine) {

@@ -3,13 +3,17 @@
 // decrypts (foundation/reg_encryption.h: key from this machine's fully
 // qualified name, AES-256-CBC, the fixed initialisation vector).
 //
-//   morvale-regcrypt --key <key path> --name <value name> [--value <text>]
+//   morvale-regcrypt --key <key path> --name <value name>  < file
+//   morvale-regcrypt --key <key path> --name <value name> --value <text>
 //
-// Without --value the text is read from standard input up to its first line
-// end, which keeps it out of the process list. The text's bytes are stored
-// as given, at most 255 of them (the database settings read 256 bytes of
-// cipher text). The registry is the one the registry stand-in uses
-// (MORVALE_REGISTRY_DIR). Exit status: 0 stored, 1 failed, 2 usage.
+// The text is read from standard input up to its first line end, which
+// keeps it out of the process list; --value is for values that are no
+// secret (it shows in the process list). The text's bytes are stored as
+// given, at most 165 of them: the database settings build their connection
+// string in at most 199 characters, of which its shortest form
+// ("Provider=IBMDADB2;DSN=;uid=;pwd=;") takes 33, and a login one more. The
+// registry is the one the registry stand-in uses (MORVALE_REGISTRY_DIR).
+// Exit status: 0 stored, 1 failed, 2 usage.
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -23,15 +27,20 @@
 
 namespace {
 
-constexpr std::size_t kMaxClearBytes = 255;
+// The longest login or password that can fit the database settings'
+// connection string (see above).
+constexpr std::size_t kMaxClearBytes = 199 - 33 - 1;
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: morvale-regcrypt --key <key path> --name <value name> [--value <text>]\n"
-               "  stores <text> (or the first line of standard input) encrypted for this\n"
-               "  machine as a REG_BINARY value below HKEY_CURRENT_USER, e.g.\n"
+               "usage: morvale-regcrypt --key <key path> --name <value name>  < file\n"
+               "       morvale-regcrypt --key <key path> --name <value name> --value <text>\n"
+               "  stores the first line of standard input (or <text>, which every user\n"
+               "  sees in the process list: not for secrets) encrypted for this machine\n"
+               "  as a REG_BINARY value below HKEY_CURRENT_USER, at most %zu bytes; e.g.\n"
                "  --key \"Software\\Quillon\\Quorrel Dazadevari Server\\Database\\Auth\""
-               " --name Login\n");
+               " --name Password\n",
+               kMaxClearBytes);
   return 2;
 }
 
@@ -107,7 +116,9 @@ int main(int argc, char** argv) {
     if (!clear.text.empty() && clear.text.back() == '\r') clear.text.pop_back();
   }
   if (clear.text.size() > kMaxClearBytes) {
-    std::fprintf(stderr, "morvale-regcrypt: the value has %zu bytes; at most %zu can be read back\n",
+    std::fprintf(stderr,
+                 "morvale-regcrypt: the value has %zu bytes; a login or password of more than %zu "
+                 "cannot fit the database settings' connection string of 199 characters\n",
                  clear.text.size(), kMaxClearBytes);
     return 1;
   }
