@@ -93,6 +93,36 @@ TEST_F(RegEncryption, TheToolRefusesWhatCouldNotFitAConnectionStringAndBadUsage)
   EXPECT_EQ(ReadBinary(kAuthKey, "Password"), "");
 }
 
+// --check decrypts what is stored the way the database settings do, with the
+// engine that CryptoLibraryPath names.
+TEST_F(RegEncryption, TheToolChecksThatAStoredValueDecryptsToItsText) {
+  const std::vector<std::string> check = {"--check", "--key", kAuthKey, "--name", "Password"};
+  ASSERT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", "Password"}, "s3cret\n"), 0);
+  const struct {
+    const char* what;
+    const char* engine;
+    std::string input;
+    std::vector<std::string> args;
+    int expected;
+  } cases[] = {
+      {"the stored text", kEngineDir, "s3cret\n", check, 0},
+      {"another text", kEngineDir, "s3cret!\n", check, 1},
+      {"a value that is not there", kEngineDir, "s3cret\n",
+       {"--check", "--key", kAuthKey, "--name", "Login"}, 1},
+      {"no engine to decrypt with", nullptr, "s3cret\n", check, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Qoru::ReleaseForTesting();
+    if (c.engine != nullptr) {
+      PointEngineAt(c.engine);
+    } else {
+      PointEngineAt(NewFolder("empty"));
+    }
+    EXPECT_EQ(RunRegcrypt(c.args, c.input), c.expected);
+  }
+}
+
 TEST_F(RegEncryption, NullDataOrANegativeLengthIsRefusedWithoutTheEngine) {
   LogCapture capture;
   CDBRegEncryption decoder;
