@@ -166,7 +166,8 @@ bool ParseQuoted(std::string_view* s, std::wstring* out) {
 // mostly ASCII, which needs no conversion.
 void AppendQuoted(std::wstring_view text, std::string* out) {
   out->push_back('"');
-  const bool ascii = std::all_of(text.begin(), text.end(), [](wchar_t c) { return static_cast<std::uint32_t>(c) < 0x80; });
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](wchar_t c) { return static_cast<std::uint32_t>(c) < 0x80; });
   const auto escape = [out](char c) {
     if (c == '\\' || c == '"') out->push_back('\\');
     out->push_back(c);
@@ -190,12 +191,15 @@ bool FitsQuotedForm(std::wstring_view text) {
   return true;
 }
 
-constexpr char kHexDigits[] = "0123456789abcdef";
+void AppendHexByte(BYTE byte, std::string* out) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  out->push_back(kDigits[byte >> 4]);
+  out->push_back(kDigits[byte & 0xF]);
+}
 
 void AppendHexList(const std::vector<BYTE>& bytes, std::string* out) {
   for (size_t i = 0; i < bytes.size(); ++i) {
-    out->push_back(kHexDigits[bytes[i] >> 4]);
-    out->push_back(kHexDigits[bytes[i] & 0xF]);
+    AppendHexByte(bytes[i], out);
     if (i + 1 < bytes.size()) {
       out->push_back(',');
       if ((i + 1) % kHexBytesPerLine == 0) out->append("\\\n  ");
@@ -210,10 +214,7 @@ void AppendValueData(const Value& value, std::string* out) {
   }
   if (value.type == REG_DWORD && value.bytes.size() == 4) {
     out->append("dword:");
-    for (int i = 3; i >= 0; --i) {
-      out->push_back(kHexDigits[value.bytes[i] >> 4]);
-      out->push_back(kHexDigits[value.bytes[i] & 0xF]);
-    }
+    for (int i = 3; i >= 0; --i) AppendHexByte(value.bytes[i], out);
     return;
   }
   if (value.type == REG_BINARY) {
