@@ -74,9 +74,11 @@ std::wstring FoldName(std::wstring_view name);
 bool IsStorableName(std::wstring_view name);
 
 // The longest key name (one level of a path) and value name, in UTF-16
-// code units, that a write accepts.
+// code units, and the deepest key below a root, in levels, that a write
+// accepts.
 inline constexpr size_t kMaxKeyNameLength = 255;
 inline constexpr size_t kMaxValueNameLength = 16383;
+inline constexpr size_t kMaxKeyDepth = 512;
 
 // The length of `name` in UTF-16 code units.
 size_t Utf16Length(std::wstring_view name);

@@ -212,6 +212,7 @@ LONG CreateKey(HKEY key, const std::wstring& subKey, DWORD options, REGSAM acces
   if (LONG rc = Resolve(key, &ref); rc != ERROR_SUCCESS) return rc;
   std::vector<std::wstring> names;
   if (LONG rc = SplitPath(subKey, &names); rc != ERROR_SUCCESS) return rc;
+  if (ref.path.size() + names.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
   for (const std::wstring& name : names) {
     if (!IsStorableName(name) || Utf16Length(name) > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
   }

@@ -35,8 +35,9 @@
 // case they were first written with; sub-keys enumerate in the order of their
 // case-folded names, values in the order they were first set. Key and value
 // names may not hold control characters, and a write refuses a key name (one
-// level of a path) of more than 255 UTF-16 units and a value name of more
-// than 16,383 (ERROR_INVALID_PARAMETER).
+// level of a path) of more than 255 UTF-16 units, a key more than 512 levels
+// below its root and a value name of more than 16,383 UTF-16 units
+// (ERROR_INVALID_PARAMETER).
 //
 // Text. The wide (W) calls take and give wchar_t text: 4 bytes per character
 // here, and every size in bytes counts sizeof(wchar_t) per character. The

@@ -381,10 +381,15 @@ TEST_F(RegistryTest, ADamagedFileIsReportedAndNeverOverwritten) {
 }
 
 // The original platform's limits: 255 characters a key name (one level of a
-// path), 16,383 a value name, counted in UTF-16 units. Nothing is written
-// for a refused call.
-TEST_F(RegistryTest, RefusesNamesLongerThanThePlatformAllows) {
+// path), 512 levels below a root, 16,383 characters a value name; names
+// count UTF-16 units. Nothing is written for a refused call.
+TEST_F(RegistryTest, RefusesNamesLongerAndKeysDeeperThanThePlatformAllows) {
   const std::wstring astral(128, L'\U0001F600');  // 256 UTF-16 units
+  const auto levels = [](const wchar_t* top, int count) {
+    std::wstring path = top;
+    for (int i = 1; i < count; ++i) path += L"\\d";
+    return path;
+  };
   const struct {
     const char* what;
     std::wstring path;
@@ -396,6 +401,8 @@ TEST_F(RegistryTest, RefusesNamesLongerThanThePlatformAllows) {
       {"256 UTF-16 units", L"Software\\" + astral, ERROR_INVALID_PARAMETER},
       {"narrow, 255 bytes", L"Narrow\\" + std::wstring(255, L'n'), ERROR_SUCCESS},
       {"narrow, 256 bytes", L"Narrow\\" + std::wstring(256, L'n'), ERROR_INVALID_PARAMETER},
+      {"512 levels", levels(L"Deep", 512), ERROR_SUCCESS},
+      {"513 levels", levels(L"Deeper", 513), ERROR_INVALID_PARAMETER},
   };
   for (const auto& c : keys) {
     SCOPED_TRACE(c.what);
@@ -409,6 +416,18 @@ TEST_F(RegistryTest, RefusesNamesLongerThanThePlatformAllows) {
     if (key != nullptr) RegCloseKey(key);
   }
   EXPECT_EQ(registry_.ReadFile("HKLM.reg").find("mmm"), std::string::npos);
+  EXPECT_EQ(registry_.ReadFile("HKLM.reg").find("Deeper"), std::string::npos);
+  {
+    // Counted from the root, also below an open key 511 levels down.
+    HKEY deepest = nullptr, below = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, levels(L"Deep", 511).c_str(), 0, KEY_ALL_ACCESS, &deepest),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCreateKeyExW(deepest, L"d", 0, nullptr, 0, KEY_READ, nullptr, &below, nullptr), ERROR_SUCCESS);
+    if (below != nullptr) RegCloseKey(below);
+    EXPECT_EQ(RegCreateKeyExW(deepest, L"d\\e", 0, nullptr, 0, KEY_READ, nullptr, &below, nullptr),
+              ERROR_INVALID_PARAMETER);
+    RegCloseKey(deepest);
+  }
 
   Key key(L"Software\\Names");
   const DWORD one = 1;
