@@ -125,6 +125,26 @@ void ReadEncoded(Registry& auth, CDBRegEncryption& decoder, const EncodedValue& 
   SecureWipe(buffer, sizeof buffer);
 }
 
+// The characters a connection string of `kind` needs to hold "uid=<login>;
+// pwd=<password>" whole, the text before it included.
+size_t CredentialsEnd(int kind, const wchar_t* server, int port, const wchar_t* database,
+                      const wchar_t* login, const wchar_t* password) {
+  std::wstring before;
+  if (kind == DbConfig::kSQLServer) {
+    const std::wstring serverText =
+        port != 0 ? Format(L"%s,%d", server, port) : std::wstring(server);
+    before = Format(L"Provider=SQLOLEDB.1;Server=%s;Database=%s;Network=dbmssocn;",
+                    serverText.c_str(), database);
+  } else {
+    before = Format(L"Provider=IBMDADB2;DSN=%s;", database);
+  }
+  std::wstring quoted = CredentialValue(password);
+  const size_t end = before.size() + std::wcslen(L"uid=") + CredentialValue(login).size() +
+                     std::wcslen(L";pwd=") + quoted.size() + (kind == DbConfig::kDB2 ? 1 : 0);
+  SecureWipe(quoted.data(), quoted.size() * sizeof(wchar_t));
+  return end;
+}
+
 void CopyName(wchar_t (&to)[DbConfig::kRecordedNameChars + 1], const wchar_t* from) {
   std::wcsncpy(to, from, DbConfig::kRecordedNameChars);
   to[DbConfig::kRecordedNameChars] = L'\0';
@@ -191,6 +211,20 @@ void DbConfig::readEncodedLogin() {
   ReadEncoded(auth, decoder, kLoginValue, &login_);
   ReadEncoded(auth, decoder, kPasswordValue, &password_);
   auth.Close();
+  // A login or password cut off by the connection string's limit would only
+  // fail later, at the server, with a misleading error: refuse it here.
+  if (login_.GetLength() > 0 && (dbmsKind_ == kSQLServer || dbmsKind_ == kDB2)) {
+    const size_t end = CredentialsEnd(dbmsKind_, Text(serverName_), port_, Text(databaseName_),
+                                      Text(login_), Text(password_));
+    if (end > kStringChars - 1) {
+      LogMessage(2,
+                 "{%s} SQL Auth Login and Password not used: the connection string needs %d "
+                 "characters to hold them, more than its %d",
+                 kSetConfigValues, static_cast<int>(end), kStringChars - 1);
+      login_ = L"";
+      password_ = L"";
+    }
+  }
 }
 
 void DbConfig::setConfigOverrides() {

@@ -29,7 +29,9 @@
 //   DB2         Provider=IBMDADB2;DSN=<db>;[uid=<login>;pwd=<password>;]
 // A login or password that holds ';', a quote or a blank is written quoted
 // ("..." with '"' doubled), so that it reaches the server intact and cannot
-// be read as further keywords. The short description is
+// be read as further keywords. A login and password that the connection
+// string cannot hold whole are refused when the settings are read (logged at
+// level 2, login and password left empty). The short description is
 // "<server>;<db>;<DBMS text>".
 //
 // Thread safety: Instance() constructs the object once, safely from any

@@ -303,6 +303,60 @@ TEST_F(DbConfigTest, AuthValuesThatCannotBeReadLeaveTheLoginAndAreLogged) {
   }
 }
 
+// The connection string holds at most 199 characters: credentials that it
+// cannot hold whole (quotes counted) are refused with a line that says so,
+// instead of reaching the server cut off.
+TEST_F(DbConfigTest, CredentialsTheConnectionStringCannotHoldAreRefused) {
+  PointEngineAt(kEngineDir);
+  const std::string sqlServer = "Provider=SQLOLEDB.1;Server=dbhost,1433;Database=Mgmt;Network=dbmssocn;";
+  const std::string db2 = "Provider=IBMDADB2;DSN=Mgmt;";
+  const size_t sqlRoom = 199 - sqlServer.size() - std::string("uid=sa;pwd=").size();
+  const size_t db2Room = 199 - db2.size() - std::string("uid=sa;pwd=;").size();
+  struct Case {
+    const char* name;
+    std::string dbms;
+    std::string password;
+    std::string connectionString;  // empty: refused
+  };
+  const Case cases[] = {
+      {"SQL Server, just fits", "SQLServer", std::string(sqlRoom, 'p'),
+       sqlServer + "uid=sa;pwd=" + std::string(sqlRoom, 'p')},
+      {"SQL Server, one more", "SQLServer", std::string(sqlRoom + 1, 'p'), ""},
+      {"SQL Server, fits only unquoted", "SQLServer", std::string(sqlRoom - 1, 'p') + ";", ""},
+      {"DB2, just fits", "DB2", std::string(db2Room, 'p'), db2 + "uid=sa;pwd=" + std::string(db2Room, 'p') + ";"},
+      {"DB2, one more", "DB2", std::string(db2Room + 1, 'p'), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    registry_.WriteRoot("HKCU", kUserDatabaseSection + StringValue("DBMS", c.dbms) +
+                                    StringValue("DatabaseServerMachineName", "dbhost") +
+                                    "\"Port\"=dword:00000599\n" + StringValue("DatabaseName", "Mgmt"));
+    WriteEnciphered("Login", "sa");
+    WriteEnciphered("Password", c.password);
+    if (!GetDebugLogger().IsActive()) StartLogger();
+    DbConfig config;  // what its own reading of the settings logs is set aside
+    Logged();
+    StartLogger();
+    config.setConfigValues(kDatabaseKey, true);
+    const std::vector<std::string> logged = Logged();
+    if (!c.connectionString.empty()) {
+      EXPECT_EQ(Narrow(config.GetConnectionString()), c.connectionString);
+      EXPECT_EQ(logged, std::vector<std::string>{});
+      continue;
+    }
+    const std::string trusted =
+        c.dbms == "DB2" ? db2 : sqlServer + "Trusted_Connection=Yes";
+    EXPECT_EQ(Narrow(config.GetConnectionString()), trusted);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged.back().rfind("2 {DbConfig::setConfigValues} SQL Auth Login and Password not used: "
+                                  "the connection string needs ",
+                                  0),
+              0u)
+        << logged.back();
+    EXPECT_NE(logged.back().find("more than its 199"), std::string::npos) << logged.back();
+  }
+}
+
 int failoverLines = 0;
 int CountFailover(int level, const wchar_t* text, const char* location, int) {
   EXPECT_EQ(level, 3);

@@ -60,8 +60,8 @@ TEST_F(RegEncryption, DecodesWhatTheToolWroteToTheRegistry) {
       {"five bytes give five characters", "abcde", false, L"abcde"},
       {"a whole block", std::string(16, 'x'), false, std::wstring(16, L'x')},
       {"bytes above 0x7F stay one character each", "p\xE9\xFF", false, L"p\u00E9\u00FF"},
-      {"the longest value that can be read back", std::string(255, 'q'), false,
-       std::wstring(255, L'q')},
+      {"the longest value that can fit a connection string", std::string(165, 'q'), false,
+       std::wstring(165, L'q')},
       {"empty", "", false, L""},
       {"from standard input, line end dropped", "s3cret\r\nignored\n", true, L"s3cret"},
   };
@@ -80,14 +80,47 @@ TEST_F(RegEncryption, DecodesWhatTheToolWroteToTheRegistry) {
   }
 }
 
-TEST_F(RegEncryption, TheToolRefusesWhatCouldNotBeReadBackAndBadUsage) {
-  EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", "Login", "--value", std::string(256, 'q')}),
+TEST_F(RegEncryption, TheToolRefusesWhatCouldNotFitAConnectionStringAndBadUsage) {
+  EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", "Login", "--value", std::string(166, 'q')}),
             1);
+  EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", "Password"}, std::string(166, 'q') + "\n"), 1);
+  EXPECT_EQ(RunRegcrypt({}), 2);
   EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--value", "x"}), 2);
   EXPECT_EQ(RunRegcrypt({"--name", "Login", "--value", "x"}), 2);
   EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--name"}), 2);
   EXPECT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", "Login", "--colour", "x"}), 2);
   EXPECT_EQ(ReadBinary(kAuthKey, "Login"), "");
+  EXPECT_EQ(ReadBinary(kAuthKey, "Password"), "");
+}
+
+// --check decrypts what is stored the way the database settings do, with the
+// engine that CryptoLibraryPath names.
+TEST_F(RegEncryption, TheToolChecksThatAStoredValueDecryptsToItsText) {
+  const std::vector<std::string> check = {"--check", "--key", kAuthKey, "--name", "Password"};
+  ASSERT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", "Password"}, "s3cret\n"), 0);
+  const struct {
+    const char* what;
+    const char* engine;
+    std::string input;
+    std::vector<std::string> args;
+    int expected;
+  } cases[] = {
+      {"the stored text", kEngineDir, "s3cret\n", check, 0},
+      {"another text", kEngineDir, "s3cret!\n", check, 1},
+      {"a value that is not there", kEngineDir, "s3cret\n",
+       {"--check", "--key", kAuthKey, "--name", "Login"}, 1},
+      {"no engine to decrypt with", nullptr, "s3cret\n", check, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Qoru::ReleaseForTesting();
+    if (c.engine != nullptr) {
+      PointEngineAt(c.engine);
+    } else {
+      PointEngineAt(NewFolder("empty"));
+    }
+    EXPECT_EQ(RunRegcrypt(c.args, c.input), c.expected);
+  }
 }
 
 TEST_F(RegEncryption, NullDataOrANegativeLengthIsRefusedWithoutTheEngine) {

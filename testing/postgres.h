@@ -4,7 +4,9 @@
 // string as MORVALE_TEST_ODBC. A test that needs the server opens with
 // MORVALE_REQUIRE_POSTGRES: without a server it is skipped on a developer's
 // machine and fails under CI (CI=true), so a broken cluster set-up can never
-// pass as a green run. Safe to call from any thread.
+// pass as a green run. A test program that links this file repeats the
+// reasons of its skipped tests after gtest's summary. Safe to call from any
+// thread.
 #pragma once
 
 #include <string>
@@ -24,9 +26,10 @@ bool InContinuousIntegration();
 // Declares `std::string var` holding the server's connection string, or ends
 // the test: skipped locally, failed under CI.
 #define MORVALE_REQUIRE_POSTGRES(var)                                           \
-  const std::string var = ::morvale::testing::PostgresConnectionString();      \
+  const std::string var = ::morvale::testing::PostgresConnectionString();       \
   if (var.empty()) {                                                            \
     if (::morvale::testing::InContinuousIntegration())                          \
       FAIL() << "CI=true but MORVALE_TEST_ODBC names no PostgreSQL server";     \
-    GTEST_SKIP() << "MORVALE_TEST_ODBC is not set; run scripts/test";           \
+    GTEST_SKIP() << "MORVALE_TEST_ODBC names no PostgreSQL server (README: "    \
+                    "the tests against PostgreSQL)";                            \
   }

@@ -133,7 +133,7 @@ std::unique_ptr<TestDatabase> TestDatabase::Create(std::string* error) {
   if (!error) error = &ignored;
   const std::string server = PostgresConnectionString();
   if (server.empty()) {
-    *error = "MORVALE_TEST_ODBC names no PostgreSQL server; run scripts/test";
+    *error = "MORVALE_TEST_ODBC names no PostgreSQL server (README: the tests against PostgreSQL)";
     return nullptr;
   }
   std::vector<ado::ConnectionAttribute> pairs;

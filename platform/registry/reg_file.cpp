@@ -1,7 +1,10 @@
 #include "platform/registry/reg_file.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cwctype>
+#include <iterator>
 #include <locale.h>
 
 #include "platform/win32/codepage.h"
@@ -159,14 +162,22 @@ bool ParseQuoted(std::string_view* s, std::wstring* out) {
   return FromUtf8(raw, out);
 }
 
-std::string Quote(std::wstring_view text) {
-  std::string out = "\"";
-  for (char c : ToUtf8(text)) {
-    if (c == '\\' || c == '"') out.push_back('\\');
-    out.push_back(c);
+// Appends `text` as "..." with '\\' and '"' escaped. Names and texts are
+// mostly ASCII, which needs no conversion.
+void AppendQuoted(std::wstring_view text, std::string* out) {
+  out->push_back('"');
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](wchar_t c) { return static_cast<std::uint32_t>(c) < 0x80; });
+  const auto escape = [out](char c) {
+    if (c == '\\' || c == '"') out->push_back('\\');
+    out->push_back(c);
+  };
+  if (ascii) {
+    for (wchar_t c : text) escape(static_cast<char>(c));
+  } else {
+    for (char c : ToUtf8(text)) escape(c);
   }
-  out.push_back('"');
-  return out;
+  out->push_back('"');
 }
 
 // True when a REG_SZ text can be written as "...": one terminator at its end,
@@ -180,11 +191,15 @@ bool FitsQuotedForm(std::wstring_view text) {
   return true;
 }
 
+void AppendHexByte(BYTE byte, std::string* out) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  out->push_back(kDigits[byte >> 4]);
+  out->push_back(kDigits[byte & 0xF]);
+}
+
 void AppendHexList(const std::vector<BYTE>& bytes, std::string* out) {
-  char buf[4];
   for (size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", bytes[i]);
-    out->append(buf);
+    AppendHexByte(bytes[i], out);
     if (i + 1 < bytes.size()) {
       out->push_back(',');
       if ((i + 1) % kHexBytesPerLine == 0) out->append("\\\n  ");
@@ -192,35 +207,49 @@ void AppendHexList(const std::vector<BYTE>& bytes, std::string* out) {
   }
 }
 
-std::string ValueData(const Value& value) {
-  std::string out;
-  char buf[32];
+void AppendValueData(const Value& value, std::string* out) {
   if (value.type == REG_SZ && FitsQuotedForm(value.text)) {
-    return Quote(std::wstring_view(value.text).substr(0, value.text.size() - 1));
+    AppendQuoted(std::wstring_view(value.text).substr(0, value.text.size() - 1), out);
+    return;
   }
   if (value.type == REG_DWORD && value.bytes.size() == 4) {
-    const DWORD v = value.bytes[0] | (value.bytes[1] << 8) | (value.bytes[2] << 16) |
-                    (static_cast<DWORD>(value.bytes[3]) << 24);
-    std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(v));
-    return buf;
+    out->append("dword:");
+    for (int i = 3; i >= 0; --i) AppendHexByte(value.bytes[i], out);
+    return;
   }
   if (value.type == REG_BINARY) {
-    out = "hex:";
+    out->append("hex:");
   } else {
+    char buf[32];
     std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(value.type));
-    out = buf;
+    out->append(buf);
   }
-  AppendHexList(IsTextType(value.type) ? ToUtf16Le(value.text) : value.bytes, &out);
-  return out;
+  AppendHexList(IsTextType(value.type) ? ToUtf16Le(value.text) : value.bytes, out);
 }
 
+void AppendLines(const std::vector<std::string>& lines, std::string* out) {
+  for (const std::string& line : lines) out->append(line).push_back('\n');
+}
+
+// A key's comments stand right above its section header, a value's right
+// above the value, and the closing comments before the blank line that ends
+// the section: where the parser gives them back to the same entries.
 void SerializeKey(const Key& key, const std::string& path, std::string* out) {
+  AppendLines(key.comments, out);
   out->append("[").append(path).append("]\n");
-  for (const Value& value : key.values) {
-    out->append(value.name.empty() ? std::string("@") : Quote(value.name));
-    out->append("=").append(ValueData(value)).append("\n");
+  for (const Value& value : key.values()) {
+    AppendLines(value.comments, out);
+    if (value.name.empty()) {
+      out->push_back('@');
+    } else {
+      AppendQuoted(value.name, out);
+    }
+    out->push_back('=');
+    AppendValueData(value, out);
+    out->push_back('\n');
   }
-  out->append("\n");
+  AppendLines(key.closing, out);
+  out->push_back('\n');
   for (const auto& [folded, sub] : key.subkeys) {
     SerializeKey(*sub, path + "\\" + ToUtf8(sub->name), out);
   }
@@ -254,14 +283,25 @@ class Parser {
     for (size_t i = 0; i < lines.size(); ++i) {
       line_ = i + 1;
       std::string_view line = Trim(lines[i]);
-      if (line.empty() || line.front() == ';') continue;
+      if (line.empty()) {
+        // Comments that a blank line parts from what follows close the
+        // section; before the first section they are the file's own.
+        if (header) Give(current_ != nullptr ? &current_->closing : &tree_->comments);
+        continue;
+      }
+      if (line.front() == ';') {
+        pending_.emplace_back(line);
+        continue;
+      }
       if (!header) {
         if (line != kHeader) return Fail("the file does not start with \"" + std::string(kHeader) + "\"");
         header = true;
+        Give(&tree_->comments);
         continue;
       }
       if (line.front() == '[') {
         if (!Section(line)) return false;
+        Give(&current_->comments);
         continue;
       }
       if (line.front() != '@' && line.front() != '"') return Fail("not a section or a value");
@@ -273,10 +313,18 @@ class Parser {
       }
       if (!ValueLine(joined)) return false;
     }
+    Give(current_ != nullptr ? &current_->closing : &tree_->closing);
     return true;
   }
 
  private:
+  // Hands the comment lines read since the last entry to `to`.
+  void Give(std::vector<std::string>* to) {
+    to->insert(to->end(), std::make_move_iterator(pending_.begin()),
+               std::make_move_iterator(pending_.end()));
+    pending_.clear();
+  }
+
   bool Fail(const std::string& what) {
     *error_ = "line " + std::to_string(line_) + ": " + what;
     return false;
@@ -351,6 +399,8 @@ class Parser {
     } else {
       return Fail("a value must be \"text\", dword:, hex: or hex(type):");
     }
+    value.comments = std::move(pending_);
+    pending_.clear();
     current_->SetValue(std::move(value));
     return true;
   }
@@ -359,6 +409,7 @@ class Parser {
   Key* tree_;
   std::string* error_;
   Key* current_ = nullptr;
+  std::vector<std::string> pending_;  // comment lines not yet given to an entry
   size_t line_ = 0;
 };
 
@@ -399,12 +450,26 @@ bool IsStorableName(std::wstring_view name) {
   return true;
 }
 
-Value* Key::FindValue(std::wstring_view name) {
-  const std::wstring folded = FoldName(name);
-  for (Value& v : values) {
-    if (FoldName(v.name) == folded) return &v;
+size_t Utf16Length(std::wstring_view name) {
+  size_t units = name.size();
+  for (wchar_t c : name) {
+    if (static_cast<std::uint32_t>(c) > 0xFFFF) ++units;
   }
-  return nullptr;
+  return units;
+}
+
+Key::Key(const Key& other)
+    : name(other.name),
+      comments(other.comments),
+      closing(other.closing),
+      values_(other.values_),
+      index_(other.index_) {
+  for (const auto& [folded, sub] : other.subkeys) subkeys.emplace(folded, std::make_unique<Key>(*sub));
+}
+
+Value* Key::FindValue(std::wstring_view name) {
+  const auto it = index_.find(FoldName(name));
+  return it == index_.end() ? nullptr : &values_[it->second];
 }
 
 const Value* Key::FindValue(std::wstring_view name) const {
@@ -430,23 +495,29 @@ Key& Key::AddSubKey(std::wstring_view name) {
 }
 
 void Key::SetValue(Value value) {
-  if (Value* existing = FindValue(value.name)) {
-    value.name = existing->name;
-    *existing = std::move(value);
-  } else {
-    values.push_back(std::move(value));
+  const auto [it, added] = index_.try_emplace(FoldName(value.name), values_.size());
+  if (added) {
+    values_.push_back(std::move(value));
+    return;
   }
+  Value& existing = values_[it->second];
+  value.name = std::move(existing.name);
+  existing.comments.insert(existing.comments.end(), std::make_move_iterator(value.comments.begin()),
+                           std::make_move_iterator(value.comments.end()));
+  value.comments = std::move(existing.comments);
+  existing = std::move(value);
 }
 
 bool Key::DeleteValue(std::wstring_view name) {
-  const std::wstring folded = FoldName(name);
-  for (auto it = values.begin(); it != values.end(); ++it) {
-    if (FoldName(it->name) == folded) {
-      values.erase(it);
-      return true;
-    }
+  const auto it = index_.find(FoldName(name));
+  if (it == index_.end()) return false;
+  const size_t place = it->second;
+  index_.erase(it);
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(place));
+  for (auto& [folded, at] : index_) {
+    if (at > place) --at;
   }
-  return false;
+  return true;
 }
 
 bool ParseRegFile(std::string_view bytes, Root root, Key* tree, std::string* error) {

@@ -27,18 +27,30 @@
 // first set; names compare without regard to case and keep the case they were
 // written with.
 //
+// Comment lines are kept with the entry they stand before: the lines just
+// above a section header with its key, the lines above a value with that
+// value, the lines after a section's values (up to a blank line or the end of
+// the file) with the key as its closing comments, and the lines above the
+// first line, or below it but parted from the first section by a blank line,
+// with the file (above the root's section). They are written back there, so a
+// hand-edited file keeps its comments across writes; a comment goes with its
+// entry when the entry is deleted. Blank lines and the layout of values are
+// the writer's own.
+//
 // The parser is strict: anything else (a section of another root, a value
 // before the first section, an unknown escape, bytes that are not UTF-8)
 // rejects the whole file, so that a damaged file is reported instead of being
 // silently rewritten without the lines it could not read.
 //
-// Plain data and functions; a tree is used by one thread at a time.
+// Plain data and functions; a tree is used by one thread at a time (a tree
+// that is no longer changed may be read by any number of threads).
 #pragma once
 
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/win32/types.h"
@@ -61,17 +73,39 @@ std::wstring FoldName(std::wstring_view name);
 // characters and only Unicode scalar values.
 bool IsStorableName(std::wstring_view name);
 
+// The longest key name (one level of a path) and value name, in UTF-16
+// code units, and the deepest key below a root, in levels, that a write
+// accepts.
+inline constexpr size_t kMaxKeyNameLength = 255;
+inline constexpr size_t kMaxValueNameLength = 16383;
+inline constexpr size_t kMaxKeyDepth = 512;
+
+// The length of `name` in UTF-16 code units.
+size_t Utf16Length(std::wstring_view name);
+
 struct Value {
   std::wstring name;  // as first written; empty for the default value
   DWORD type = 0;
   std::wstring text;        // text types: the characters, terminators included
   std::vector<BYTE> bytes;  // every other type
+  std::vector<std::string> comments;  // the comment lines above it, UTF-8
 };
 
-struct Key {
+class Key {
+ public:
+  Key() = default;
+  // A deep copy: the values, the comments and every key below.
+  Key(const Key& other);
+  Key(Key&&) = default;
+  Key& operator=(const Key&) = delete;
+
   std::wstring name;  // as first written; empty for the root
-  std::vector<Value> values;
   std::map<std::wstring, std::unique_ptr<Key>> subkeys;  // by FoldName
+  std::vector<std::string> comments;  // the comment lines above its section
+  std::vector<std::string> closing;   // the comment lines after its values
+
+  // In the order they were first set.
+  const std::vector<Value>& values() const { return values_; }
 
   Value* FindValue(std::wstring_view name);
   const Value* FindValue(std::wstring_view name) const;
@@ -79,9 +113,14 @@ struct Key {
   const Key* FindSubKey(std::wstring_view name) const;
   // The sub-key of that name, created when missing.
   Key& AddSubKey(std::wstring_view name);
-  // Replaces the value of that name, or appends it; keeps the stored name.
+  // Replaces the value of that name, or appends it; keeps the stored name and
+  // adds the new value's comments to those of the value it replaces.
   void SetValue(Value value);
   bool DeleteValue(std::wstring_view name);
+
+ private:
+  std::vector<Value> values_;
+  std::unordered_map<std::wstring, size_t> index_;  // FoldName -> place in values_
 };
 
 // Reads the file text of `root` into `tree` (which must be empty). On failure

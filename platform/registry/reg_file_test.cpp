@@ -10,11 +10,11 @@ namespace {
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00\n\n";
 
 Value Text(std::wstring name, DWORD type, std::wstring text) {
-  return Value{std::move(name), type, std::move(text), {}};
+  return Value{std::move(name), type, std::move(text), {}, {}};
 }
 
 Value Bytes(std::wstring name, DWORD type, std::vector<BYTE> bytes) {
-  return Value{std::move(name), type, {}, std::move(bytes)};
+  return Value{std::move(name), type, {}, std::move(bytes), {}};
 }
 
 bool SameValue(const Value& a, const Value& b) {
@@ -73,8 +73,8 @@ TEST(RegFile, EveryValueSurvivesARoundTripAndIsWrittenInItsUsualForm) {
     const Key back = Parse(text, Root::kCurrentUser);
     const Key* vendor = back.FindSubKey(L"software")->FindSubKey(L"VENDOR");
     ASSERT_NE(vendor, nullptr);
-    ASSERT_EQ(vendor->values.size(), 1u);
-    EXPECT_TRUE(SameValue(vendor->values[0], c.value));
+    ASSERT_EQ(vendor->values().size(), 1u);
+    EXPECT_TRUE(SameValue(vendor->values()[0], c.value));
     EXPECT_EQ(SerializeRegFile(back, Root::kCurrentUser), text);
   }
 }
@@ -100,12 +100,12 @@ TEST(RegFile, ReadsHandWrittenFilesWithCommentsContinuationsAndRepeatedSections)
   EXPECT_EQ(tree.FindSubKey(L"SOFTWARE")->name, L"Software");
   EXPECT_EQ(vendor->name, L"Vendor");
   ASSERT_NE(vendor->FindSubKey(L"empty"), nullptr);
-  ASSERT_EQ(vendor->values.size(), 4u);
-  EXPECT_TRUE(SameValue(vendor->values[0], Bytes(L"Count", REG_DWORD, {5, 0, 0, 0})));
-  EXPECT_TRUE(SameValue(vendor->values[1], Bytes(L"Blob", REG_BINARY, {1, 2, 3, 4})));
+  ASSERT_EQ(vendor->values().size(), 4u);
+  EXPECT_TRUE(SameValue(vendor->values()[0], Bytes(L"Count", REG_DWORD, {5, 0, 0, 0})));
+  EXPECT_TRUE(SameValue(vendor->values()[1], Bytes(L"Blob", REG_BINARY, {1, 2, 3, 4})));
   // A later line replaces the value and keeps the name as first written.
-  EXPECT_TRUE(SameValue(vendor->values[2], Text(L"Name", REG_SZ, std::wstring(L"second", 7))));
-  EXPECT_TRUE(SameValue(vendor->values[3], Text(L"", REG_SZ, std::wstring(L"default", 8))));
+  EXPECT_TRUE(SameValue(vendor->values()[2], Text(L"Name", REG_SZ, std::wstring(L"second", 7))));
+  EXPECT_TRUE(SameValue(vendor->values()[3], Text(L"", REG_SZ, std::wstring(L"default", 8))));
 }
 
 TEST(RegFile, ReadsUtf16LittleEndianFilesWithByteOrderMark) {
@@ -182,6 +182,99 @@ TEST(RegFile, KeepsEmptyKeysAndSortsSubKeysByFoldedName) {
                       "[HKEY_LOCAL_MACHINE\\C]\n\n"
                       "[HKEY_LOCAL_MACHINE\\C\\Leaf]\n\n");
   EXPECT_EQ(SerializeRegFile(Parse(text), Root::kLocalMachine), text);
+}
+
+// Comments stay with the entry they stand above (or, before a blank line,
+// with the section they close), whatever order the writer puts entries in.
+TEST(RegFile, KeepsCommentsWithTheirEntriesAcrossARewrite) {
+  const std::string edited =
+      "; before the header\n"
+      "Windows Registry Editor Version 5.00\n"
+      "; about the file\n"
+      "\n"
+      "; above Zeta\n"
+      "[HKEY_LOCAL_MACHINE\\Zeta]\n"
+      "; above Count\n"
+      ";   second line\n"
+      "\"Count\"=dword:00000001\n"
+      "; closes Zeta\n"
+      "\n"
+      "; above Alpha\n"
+      "[HKEY_LOCAL_MACHINE\\Alpha]\n"
+      "\"Gone\"=dword:00000002\n"
+      "\n"
+      "[HKEY_LOCAL_MACHINE\\Zeta]\n"
+      "; above the new Count\n"
+      "\"COUNT\"=dword:00000003\n"
+      "; at the end\n";
+  Key tree = Parse(edited);
+  EXPECT_TRUE(tree.FindSubKey(L"Alpha")->DeleteValue(L"gone"));
+  const std::string written = SerializeRegFile(tree, Root::kLocalMachine);
+  EXPECT_EQ(written, std::string(kHeader) +
+                         "; before the header\n"
+                         "; about the file\n"
+                         "[HKEY_LOCAL_MACHINE]\n"
+                         "\n"
+                         "; above Alpha\n"
+                         "[HKEY_LOCAL_MACHINE\\Alpha]\n"
+                         "\n"
+                         "; above Zeta\n"
+                         "[HKEY_LOCAL_MACHINE\\Zeta]\n"
+                         "; above Count\n"
+                         ";   second line\n"
+                         "; above the new Count\n"
+                         "\"Count\"=dword:00000003\n"
+                         "; closes Zeta\n"
+                         "; at the end\n"
+                         "\n");
+  EXPECT_EQ(SerializeRegFile(Parse(written), Root::kLocalMachine), written);
+}
+
+// The name index follows every change: lookups ignore case, a deleted name
+// is gone and the names after it are still found, a name set again goes to
+// the end of the order.
+TEST(RegFile, FindsValuesByFoldedNameThroughSetsAndDeletes) {
+  Key key;
+  for (const wchar_t* name : {L"Alpha", L"Beta", L"\u00c9t\u00e9", L"Gamma"}) {
+    key.SetValue(Bytes(name, REG_DWORD, {1, 0, 0, 0}));
+  }
+  key.SetValue(Bytes(L"ALPHA", REG_DWORD, {2, 0, 0, 0}));
+  EXPECT_FALSE(key.DeleteValue(L"delta"));
+  EXPECT_TRUE(key.DeleteValue(L"bETA"));
+  EXPECT_FALSE(key.DeleteValue(L"Beta"));
+  key.SetValue(Bytes(L"beta", REG_DWORD, {3, 0, 0, 0}));
+
+  const struct {
+    const wchar_t* query;
+    const wchar_t* stored;
+    BYTE first;
+  } cases[] = {
+      {L"alpha", L"Alpha", 2}, {L"\u00e9T\u00c9", L"\u00c9t\u00e9", 1},
+      {L"GAMMA", L"Gamma", 1}, {L"Beta", L"beta", 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.query, c.query + wcslen(c.query)));
+    const Value* value = key.FindValue(c.query);
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->name, c.stored);
+    EXPECT_EQ(value->bytes[0], c.first);
+  }
+  std::vector<std::wstring> order;
+  for (const Value& value : key.values()) order.push_back(value.name);
+  EXPECT_EQ(order, (std::vector<std::wstring>{L"Alpha", L"\u00c9t\u00e9", L"Gamma", L"beta"}));
+
+  // A copy is a tree of its own.
+  Key copy(key);
+  copy.SetValue(Bytes(L"gamma", REG_DWORD, {9, 0, 0, 0}));
+  EXPECT_EQ(key.FindValue(L"Gamma")->bytes[0], 1);
+  EXPECT_EQ(copy.FindValue(L"Gamma")->bytes[0], 9);
+}
+
+TEST(RegFile, CountsNameLengthsInUtf16Units) {
+  EXPECT_EQ(Utf16Length(L""), 0u);
+  EXPECT_EQ(Utf16Length(L"abc"), 3u);
+  EXPECT_EQ(Utf16Length(L"\u00e9\uffff"), 2u);
+  EXPECT_EQ(Utf16Length(L"a\U00010000\U0010FFFF"), 5u);
 }
 
 }  // namespace

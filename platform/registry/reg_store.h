@@ -1,7 +1,8 @@
 // The files that hold the registry's roots: where they are, reading them
-// with a cache of the last parse, and changing them atomically under a lock
-// shared by every process. Internal to the registry calls (registry.h
-// describes the directory, the locking and what readers see).
+// with a cache of the last parse (kept while the file is unchanged), and
+// changing them atomically and durably under a lock shared by every process.
+// Internal to the registry calls (registry.h describes the directory, the
+// locking and what readers see).
 //
 // Thread safety: both functions may be called from any thread and process.
 #pragma once
@@ -19,11 +20,13 @@ namespace morvale::registry {
 // (a file that cannot be parsed), ERROR_ACCESS_DENIED or ERROR_CANTREAD.
 LONG ReadRoot(Root root, std::shared_ptr<const Key>* tree);
 
-// Runs `change` on a fresh copy of the current tree of `root` while holding
-// the root's write lock, and writes the tree back when `change` returns
-// ERROR_SUCCESS and sets its flag to say that it changed something. Returns
-// the result of `change`, or the error of reading (as ReadRoot) or writing
-// (ERROR_ACCESS_DENIED, ERROR_CANTWRITE); nothing is written on failure.
+// Runs `change` on the current tree of `root` (a tree no reader sees) while
+// holding the root's write lock, and writes the tree back when `change`
+// returns ERROR_SUCCESS and sets its flag to say that it changed something.
+// A `change` that fails or changes nothing must leave the tree as it was.
+// Returns the result of `change`, or the error of reading (as ReadRoot) or
+// writing (ERROR_ACCESS_DENIED, ERROR_CANTWRITE); nothing is written on
+// failure.
 LONG UpdateRoot(Root root, const std::function<LONG(Key& tree, bool* changed)>& change);
 
 }  // namespace morvale::registry

@@ -212,8 +212,9 @@ LONG CreateKey(HKEY key, const std::wstring& subKey, DWORD options, REGSAM acces
   if (LONG rc = Resolve(key, &ref); rc != ERROR_SUCCESS) return rc;
   std::vector<std::wstring> names;
   if (LONG rc = SplitPath(subKey, &names); rc != ERROR_SUCCESS) return rc;
+  if (ref.path.size() + names.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
   for (const std::wstring& name : names) {
-    if (!IsStorableName(name)) return ERROR_INVALID_PARAMETER;
+    if (!IsStorableName(name) || Utf16Length(name) > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
   }
   // An existing key is opened without taking the write lock.
   const LONG opened = OpenKey(key, subKey, access, result);
@@ -261,7 +262,9 @@ LONG SetValue(HKEY key, Value value) {
   KeyRef ref;
   if (LONG rc = Resolve(key, &ref); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = Require(ref, KEY_SET_VALUE); rc != ERROR_SUCCESS) return rc;
-  if (!IsStorableName(value.name)) return ERROR_INVALID_PARAMETER;
+  if (!IsStorableName(value.name) || Utf16Length(value.name) > kMaxValueNameLength) {
+    return ERROR_INVALID_PARAMETER;
+  }
   return WriteKey(ref, [&](Key& at, bool* changed) -> LONG {
     at.SetValue(std::move(value));
     *changed = true;
@@ -347,8 +350,8 @@ LONG EnumValueInto(HKEY key, DWORD index, C* name, DWORD* nameSize, DWORD* type,
   std::shared_ptr<const Key> tree;
   const Key* at = nullptr;
   if (LONG rc = ReadKey(ref, &tree, &at); rc != ERROR_SUCCESS) return rc;
-  if (index >= at->values.size()) return ERROR_NO_MORE_ITEMS;
-  const Value& value = at->values[index];
+  if (index >= at->values().size()) return ERROR_NO_MORE_ITEMS;
+  const Value& value = at->values()[index];
   constexpr bool narrow = sizeof(C) == 1;
   LONG rc;
   if constexpr (narrow) {
@@ -376,7 +379,7 @@ LONG QueryInfo(HKEY key, C* className, DWORD* classSize, DWORD* subKeys, DWORD* 
   };
   DWORD longestKey = 0, longestName = 0, largest = 0;
   for (const auto& [folded, sub] : at->subkeys) longestKey = std::max(longestKey, length(sub->name));
-  for (const Value& value : at->values) {
+  for (const Value& value : at->values()) {
     longestName = std::max(longestName, length(value.name));
     largest = std::max(largest, static_cast<DWORD>(DataView(value, narrow).size()));
   }
@@ -384,7 +387,7 @@ LONG QueryInfo(HKEY key, C* className, DWORD* classSize, DWORD* subKeys, DWORD* 
   if (subKeys != nullptr) *subKeys = static_cast<DWORD>(at->subkeys.size());
   if (maxSubKeyLen != nullptr) *maxSubKeyLen = longestKey;
   if (maxClassLen != nullptr) *maxClassLen = 0;
-  if (values != nullptr) *values = static_cast<DWORD>(at->values.size());
+  if (values != nullptr) *values = static_cast<DWORD>(at->values().size());
   if (maxValueNameLen != nullptr) *maxValueNameLen = longestName;
   if (maxValueLen != nullptr) *maxValueLen = largest;
   if (securityDescriptorSize != nullptr) *securityDescriptorSize = 0;
@@ -438,7 +441,7 @@ LONG RegQueryValueExW(HKEY key, const wchar_t* name, DWORD*, DWORD* type, BYTE* 
 
 LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* data, DWORD size) {
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
-  Value value{FromAnsi(name), type, {}, {}};
+  Value value{FromAnsi(name), type, {}, {}, {}};
   if (IsTextType(type)) {
     value.text = FromAnsi(reinterpret_cast<const char*>(data), static_cast<int>(size));
   } else {
@@ -449,7 +452,7 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* d
 
 LONG RegSetValueExW(HKEY key, const wchar_t* name, DWORD, DWORD type, const BYTE* data, DWORD size) {
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
-  Value value{FromWide(name), type, {}, {}};
+  Value value{FromWide(name), type, {}, {}, {}};
   if (IsTextType(type)) {
     if (size % sizeof(wchar_t) != 0) return ERROR_INVALID_PARAMETER;
     value.text.resize(size / sizeof(wchar_t));

@@ -13,19 +13,31 @@
 // be read as the export format fails every call on its root with ERROR_BADDB
 // and is never overwritten.
 //
-// Consistency. A key handle holds a path, not a copy: every call reads the
-// root's current file (parsed again only when its text changed since the last
-// read), so a change made by another process is seen by the next call. A
-// call on a handle whose key has been deleted fails with ERROR_KEY_DELETED.
-// Every write takes an exclusive lock (flock on "<file>.lock" beside the
-// file), reads the current file, applies its one change, writes a temporary
-// file and renames it over the old one: no write loses another process's
-// change and a reader never sees a half-written file.
+// Consistency. A key handle holds a path, not a copy: every call looks at
+// the root's current file, so a change made by another process is seen by
+// the next call. Each process keeps the last parse of each root and parses
+// the file again only when it changed: when its device and inode, size or
+// modification time differ, or, within the tick of the file clock in which
+// it was last changed (when an edit in place would keep all of those), when
+// its text differs. A call on a handle whose key has been deleted fails with
+// ERROR_KEY_DELETED.
+//
+// Writes. Every write takes an exclusive lock (flock on "<file>.lock" beside
+// the file), starts from the current file, applies its one change, writes
+// the whole text to "<file>.partial", syncs it to the disk, renames it over
+// the old file and syncs the directory: no write loses another process's
+// change, a reader never sees a half-written file, and a write that returned
+// survives a crash of the machine. A "<file>.partial" found under the lock
+// is what a killed writer left and is removed. Comments of a hand-edited file
+// are kept (reg_file.h says where).
 //
 // Names of keys and values are compared without regard to case and keep the
 // case they were first written with; sub-keys enumerate in the order of their
 // case-folded names, values in the order they were first set. Key and value
-// names may not hold control characters (ERROR_INVALID_PARAMETER).
+// names may not hold control characters, and a write refuses a key name (one
+// level of a path) of more than 255 UTF-16 units, a key more than 512 levels
+// below its root and a value name of more than 16,383 UTF-16 units
+// (ERROR_INVALID_PARAMETER).
 //
 // Text. The wide (W) calls take and give wchar_t text: 4 bytes per character
 // here, and every size in bytes counts sizeof(wchar_t) per character. The

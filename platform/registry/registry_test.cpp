@@ -1,12 +1,19 @@
 #include "platform/registry/registry.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
+#include <ctime>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -373,6 +380,192 @@ TEST_F(RegistryTest, ADamagedFileIsReportedAndNeverOverwritten) {
   EXPECT_EQ(registry_.ReadFile("HKLM.reg"), damaged);
 }
 
+// The original platform's limits: 255 characters a key name (one level of a
+// path), 512 levels below a root, 16,383 characters a value name; names
+// count UTF-16 units. Nothing is written for a refused call.
+TEST_F(RegistryTest, RefusesNamesLongerAndKeysDeeperThanThePlatformAllows) {
+  const std::wstring astral(128, L'\U0001F600');  // 256 UTF-16 units
+  const auto levels = [](const wchar_t* top, int count) {
+    std::wstring path = top;
+    for (int i = 1; i < count; ++i) path += L"\\d";
+    return path;
+  };
+  const struct {
+    const char* what;
+    std::wstring path;
+    LONG expected;
+  } keys[] = {
+      {"255 characters", L"Software\\" + std::wstring(255, L'k'), ERROR_SUCCESS},
+      {"256 characters", L"Software\\" + std::wstring(256, L'k'), ERROR_INVALID_PARAMETER},
+      {"256 in the middle", L"Software\\" + std::wstring(256, L'm') + L"\\Leaf", ERROR_INVALID_PARAMETER},
+      {"256 UTF-16 units", L"Software\\" + astral, ERROR_INVALID_PARAMETER},
+      {"narrow, 255 bytes", L"Narrow\\" + std::wstring(255, L'n'), ERROR_SUCCESS},
+      {"narrow, 256 bytes", L"Narrow\\" + std::wstring(256, L'n'), ERROR_INVALID_PARAMETER},
+      {"512 levels", levels(L"Deep", 512), ERROR_SUCCESS},
+      {"513 levels", levels(L"Deeper", 513), ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& c : keys) {
+    SCOPED_TRACE(c.what);
+    HKEY key = nullptr;
+    const LONG rc = c.path.rfind(L"Narrow", 0) == 0
+                        ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, std::string(c.path.begin(), c.path.end()).c_str(), 0,
+                                          nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
+                        : RegCreateKeyExW(HKEY_LOCAL_MACHINE, c.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                          nullptr, &key, nullptr);
+    EXPECT_EQ(rc, c.expected);
+    if (key != nullptr) RegCloseKey(key);
+  }
+  EXPECT_EQ(registry_.ReadFile("HKLM.reg").find("mmm"), std::string::npos);
+  EXPECT_EQ(registry_.ReadFile("HKLM.reg").find("Deeper"), std::string::npos);
+  {
+    // Counted from the root, also below an open key 511 levels down.
+    HKEY deepest = nullptr, below = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, levels(L"Deep", 511).c_str(), 0, KEY_ALL_ACCESS, &deepest),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCreateKeyExW(deepest, L"d", 0, nullptr, 0, KEY_READ, nullptr, &below, nullptr), ERROR_SUCCESS);
+    if (below != nullptr) RegCloseKey(below);
+    EXPECT_EQ(RegCreateKeyExW(deepest, L"d\\e", 0, nullptr, 0, KEY_READ, nullptr, &below, nullptr),
+              ERROR_INVALID_PARAMETER);
+    RegCloseKey(deepest);
+  }
+
+  Key key(L"Software\\Names");
+  const DWORD one = 1;
+  const struct {
+    size_t length;
+    LONG expected;
+  } values[] = {{16383, ERROR_SUCCESS}, {16384, ERROR_INVALID_PARAMETER}, {100000, ERROR_INVALID_PARAMETER}};
+  for (const auto& c : values) {
+    SCOPED_TRACE(c.length);
+    const std::wstring name(c.length, L'v');
+    EXPECT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+              c.expected);
+    EXPECT_EQ(RegSetValueExA(key.get(), std::string(c.length, 'a').c_str(), 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&one), 4),
+              c.expected);
+  }
+  DWORD count = 0, longest = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longest,
+                             nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(longest, 16383u);
+}
+
+// A file is read again only when its identity, size or modification time
+// changed: a file rewritten in place behind the reader's back with all three
+// kept is not read (its time set back far enough that the clock that stamps
+// files has passed it), while a change of any of them is seen.
+TEST_F(RegistryTest, ReadsAFileAgainOnlyWhenItChanged) {
+  const std::string path = registry_.path() + "/HKLM.reg";
+  const auto setTime = [&path](time_t seconds) {
+    const timespec times[2] = {{seconds, 5}, {seconds, 5}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  };
+  const time_t past = time(nullptr) - 100;
+  registry_.WriteRoot("HKLM", "[HKEY_LOCAL_MACHINE\\Software]\n\"Name\"=\"first\"\n");
+  setTime(past);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(key, L"Name"), L"first");
+
+  registry_.WriteRoot("HKLM", "[HKEY_LOCAL_MACHINE\\Software]\n\"Name\"=\"FIRST\"\n");
+  setTime(past);
+  EXPECT_EQ(QueryText(key, L"Name"), L"first") << "the unchanged file was read again";
+
+  setTime(past + 1);
+  EXPECT_EQ(QueryText(key, L"Name"), L"FIRST");
+  registry_.WriteRoot("HKLM", "[HKEY_LOCAL_MACHINE\\Software]\n\"Name\"=\"second!\"\n");
+  setTime(past + 1);
+  EXPECT_EQ(QueryText(key, L"Name"), L"second!");
+  const std::string other = registry_.path() + "/other.reg";
+  registry_.WriteRoot("other", "[HKEY_LOCAL_MACHINE\\Software]\n\"Name\"=\"third!!\"\n");
+  ASSERT_EQ(rename(other.c_str(), path.c_str()), 0);
+  setTime(past + 1);
+  EXPECT_EQ(QueryText(key, L"Name"), L"third!!");
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, AWriteKeepsTheCommentsOfAHandEditedFile) {
+  registry_.WriteRoot("HKCU",
+                      "; kept by the operator\n"
+                      "\n"
+                      "[HKEY_CURRENT_USER\\Software\\Vendor]\n"
+                      "; how many retries\n"
+                      "\"Retries\"=dword:00000003\n"
+                      "; the end of the vendor's settings\n");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vendor", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  const DWORD five = 5;
+  ASSERT_EQ(RegSetValueExW(key, L"RETRIES", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&five), 4),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, L"Added", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&five), 4), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(registry_.ReadFile("HKCU.reg"),
+            "Windows Registry Editor Version 5.00\n\n"
+            "; kept by the operator\n"
+            "[HKEY_CURRENT_USER]\n\n"
+            "[HKEY_CURRENT_USER\\Software]\n\n"
+            "[HKEY_CURRENT_USER\\Software\\Vendor]\n"
+            "; how many retries\n"
+            "\"Retries\"=dword:00000005\n"
+            "\"Added\"=dword:00000005\n"
+            "; the end of the vendor's settings\n\n");
+}
+
+// A writer killed at any point leaves the file whole (the old or the new
+// text) and at most its temporary file, which the next write removes; files
+// of other names beside it are left alone.
+TEST_F(RegistryTest, AWriterKilledMidWriteLeavesAWholeFileAndNoTemporary) {
+  { Key make(L"Software\\Big"); }
+  std::vector<BYTE> blob(256 * 1024, 0x5A);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(ready[0]);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Big", 0, KEY_WRITE, &key) != ERROR_SUCCESS) _exit(1);
+    for (DWORD i = 0;; ++i) {
+      blob[0] = static_cast<BYTE>(i);
+      if (RegSetValueExW(key, L"Blob", 0, REG_BINARY, blob.data(), static_cast<DWORD>(blob.size())) !=
+          ERROR_SUCCESS) {
+        _exit(1);
+      }
+      if (i == 2 && write(ready[1], "x", 1) != 1) _exit(1);
+    }
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);  // three writes done, more under way
+  close(ready[0]);
+  ASSERT_EQ(kill(child, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  // What a writer killed between creating and renaming its file leaves, and
+  // files of names the store does not make.
+  registry_.WriteFile("HKLM.reg.partial", "Windows Registry Editor Version 5.00\n\n[HKEY_LOC");
+  registry_.WriteFile("HKLM.reg.backup", "kept");
+  registry_.WriteFile("HKLM.reg.a1B2c3", "kept");
+
+  Key key(L"Software\\Big");
+  DWORD size = 0;
+  ASSERT_EQ(RegQueryValueExW(key.get(), L"Blob", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, blob.size());
+  const DWORD one = 1;
+  ASSERT_EQ(RegSetValueExW(key.get(), L"After", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+            ERROR_SUCCESS);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(registry_.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"HKLM.reg", "HKLM.reg.a1B2c3", "HKLM.reg.backup", "HKLM.reg.lock"}));
+}
+
 TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
   morvale::testing::ScopedRegistryDirectory scoped;
   const char* home = std::getenv("HOME");
@@ -394,8 +587,9 @@ TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
   }
 }
 
-// Two processes, each with two threads, write values into one key at once:
-// every write re-reads the file under the lock, so none is lost.
+// Two processes, each with two threads, write values into one key at once,
+// while a third thread reads it: every write starts from the file's current
+// text under the lock, so none is lost, and a reader sees the values grow.
 TEST_F(RegistryTest, ConcurrentWritersFromTwoProcessesLoseNothing) {
   { Key make(L"Software\\Shared"); }
   constexpr int kPerWriter = 60;
@@ -420,14 +614,37 @@ TEST_F(RegistryTest, ConcurrentWritersFromTwoProcessesLoseNothing) {
     other.join();
     _exit(first && second ? 0 : 1);
   }
+  std::atomic<bool> writing{true};
+  std::atomic<bool> readerOk{true};
+  std::thread reader([&] {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Shared", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      readerOk = false;
+      return;
+    }
+    DWORD seen = 0;
+    while (writing) {
+      DWORD values = 0;
+      if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                           nullptr, nullptr) != ERROR_SUCCESS ||
+          values < seen || values > 4u * kPerWriter) {
+        readerOk = false;
+      }
+      seen = values;
+    }
+    RegCloseKey(key);
+  });
   bool second = false;
   std::thread other([&] { second = write("parent-b-"); });
   const bool first = write("parent-a-");
   other.join();
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
+  writing = false;
+  reader.join();
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_TRUE(first && second);
+  EXPECT_TRUE(readerOk);
 
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Shared", 0, KEY_READ, &key), ERROR_SUCCESS);
