@@ -33,7 +33,7 @@ CREATE TABLE stores (
   id INTEGER PRIMARY KEY, name TEXT NOT NULL, name_key TEXT NOT NULL UNIQUE,
   display_name TEXT NOT NULL, role INTEGER NOT NULL, root INTEGER NOT NULL);
 CREATE TABLE objects (
-  id INTEGER PRIMARY KEY, store INTEGER NOT NULL, parent INTEGER, kind INTEGER NOT NULL,
+  id INTEGER PRIMARY KEY AUTOINCREMENT, store INTEGER NOT NULL, parent INTEGER, kind INTEGER NOT NULL,
   version INTEGER NOT NULL, created INTEGER NOT NULL, modified INTEGER NOT NULL);
 CREATE INDEX objects_by_parent ON objects (parent);
 CREATE TABLE props (
@@ -178,6 +178,15 @@ HRESULT Database::Fail(int rc, Failure* failure) {
 }
 
 std::int64_t Database::LastInsertId() { return sqlite3_last_insert_rowid(db_); }
+
+HRESULT Database::ChangeStamp(std::pair<std::int64_t, std::int64_t>* stamp, Failure* failure) {
+  Statement version;
+  bool row = false;
+  HRESULT hr = Prepare("PRAGMA data_version", &version, failure);
+  if (SUCCEEDED(hr)) hr = version.Step(&row, failure);
+  if (SUCCEEDED(hr)) *stamp = {row ? version.Int(0) : 0, sqlite3_total_changes64(db_)};
+  return hr;
+}
 
 HRESULT Database::Prepare(const char* sql, Statement* statement, Failure* failure) {
   auto found = statements_.find(sql);

@@ -22,8 +22,9 @@
 //       role 1 the profile's default store, 2 its public store, 0 any
 //       other mailbox; root the root folder's object
 //   objects (id, store, parent, kind, version, created, modified)
-//       folders (kind MAPI_FOLDER) and messages (MAPI_MESSAGE); version
-//       counts committed saves; times are FILETIME values
+//       folders (kind MAPI_FOLDER) and messages (MAPI_MESSAGE); numbers are
+//       never reused, so a stale entry identifier never names a new object;
+//       version counts committed saves; times are FILETIME values
 //   props (object, id, type, value)
 //       stored properties: identifier, canonical type and the value in the
 //       storage encoding
@@ -37,6 +38,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/win32/types.h"
 
@@ -117,7 +119,9 @@ class Database {
   // The number the last INSERT gave its row.
   std::int64_t LastInsertId();
 
-  sqlite3* handle() { return db_; }
+  // A value that changes whenever this connection or another one committed
+  // a change to the file.
+  HRESULT ChangeStamp(std::pair<std::int64_t, std::int64_t>* stamp, Failure* failure);
 
  private:
   explicit Database(sqlite3* db) : db_(db) {}

@@ -50,8 +50,9 @@
 // PR_PARENT_ENTRYID, PR_CREATION_TIME, PR_LAST_MODIFICATION_TIME,
 // PR_FOLDER_TYPE) cannot be set (problem MAPI_E_COMPUTED).
 //
-// Tables. Contents and hierarchy tables read their rows when first asked
-// after SetColumns, Restrict or SortTable; QueryRows reads forwards only.
+// Tables. Contents and hierarchy tables follow the profile: rows saved,
+// created or deleted by anyone show at the table's next call (the position
+// stays where it was); QueryRows reads forwards only.
 // Restrictions: RES_AND, RES_OR, RES_NOT, RES_EXIST and RES_PROPERTY (text
 // compared without regard to case); other kinds give MAPI_E_TOO_COMPLEX.
 //

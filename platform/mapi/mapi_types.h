@@ -305,6 +305,15 @@ struct SSortOrderSet {
   SSortOrder aSort[1];
 };
 using LPSSortOrderSet = SSortOrderSet*;
+// Declares `name`, a sort-order set of room for `count` orders laid out as
+// an SSortOrderSet: pass it as reinterpret_cast<LPSSortOrderSet>(&name).
+#define SizedSSortOrderSet(count, name) \
+  struct SSortOrderSet_##name {         \
+    ULONG cSorts;                       \
+    ULONG cCategories;                  \
+    ULONG cExpanded;                    \
+    SSortOrder aSort[count];            \
+  } name
 constexpr std::size_t CbNewSSortOrderSet(std::size_t count) {
   return offsetof(SSortOrderSet, aSort) + count * sizeof(SSortOrder);
 }

@@ -270,11 +270,15 @@ class Table final : public MapiObject<IMAPITable> {
     position_ = 0;
   }
 
-  // Reads the rows, keeping those that meet the restriction, in sort order.
+  // Reads the rows, keeping those that meet the restriction, in sort order;
+  // again whenever the profile changed since, keeping the position.
   HRESULT Ensure(Failure* failure) {
-    if (ready_) return S_OK;
+    std::pair<std::int64_t, std::int64_t> stamp;
+    HRESULT hr = context_->db->ChangeStamp(&stamp, failure);
+    if (FAILED(hr)) return hr;
+    if (ready_ && stamp == stamp_) return S_OK;
     std::vector<RowKey> keys;
-    HRESULT hr = source_->Keys(restriction_ ? &*restriction_ : nullptr, &keys, failure);
+    hr = source_->Keys(restriction_ ? &*restriction_ : nullptr, &keys, failure);
     if (FAILED(hr)) return hr;
     struct Sorted {
       RowKey key;
@@ -320,6 +324,8 @@ class Table final : public MapiObject<IMAPITable> {
     }
     rows_.clear();
     for (const Sorted& entry : kept) rows_.push_back(entry.key);
+    position_ = std::min(position_, rows_.size());
+    stamp_ = stamp;
     ready_ = true;
     return S_OK;
   }
@@ -330,6 +336,7 @@ class Table final : public MapiObject<IMAPITable> {
   std::optional<Condition> restriction_;
   std::vector<SSortOrder> sort_;
   bool ready_ = false;
+  std::pair<std::int64_t, std::int64_t> stamp_;  // the profile's when the rows were read
   std::vector<RowKey> rows_;
   std::size_t position_ = 0;
 };

@@ -5,9 +5,9 @@
 // PR_ANR restrictions and name resolution.
 //
 // A table reads its row keys (and evaluates its restriction and sort order)
-// when a call first needs them after it was made or after SetColumns,
-// Restrict or SortTable; QueryRows reads the values of the rows it hands
-// out, as they stand then. Internal to platform/mapi; a table is used under
+// when a call first needs them after it was made, after Restrict or
+// SortTable, and after any change to the profile (keeping its position);
+// QueryRows reads the values of the rows it hands out, as they stand then. Internal to platform/mapi; a table is used under
 // its session's lock.
 #pragma once
 
