@@ -73,10 +73,14 @@ HRESULT ResultOfSqlite(int rc) {
 }
 
 Statement::~Statement() {
-  if (statement_ != nullptr) {
-    sqlite3_reset(statement_);
-    sqlite3_clear_bindings(statement_);
+  if (statement_ == nullptr) return;
+  if (inUse_ == nullptr) {
+    sqlite3_finalize(statement_);
+    return;
   }
+  sqlite3_reset(statement_);
+  sqlite3_clear_bindings(statement_);
+  *inUse_ = false;
 }
 
 void Statement::Bind(int index, std::int64_t value) {
@@ -164,7 +168,7 @@ HRESULT Database::Open(const std::string& path, bool create, std::unique_ptr<Dat
 }
 
 Database::~Database() {
-  for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
+  for (auto& [sql, cached] : statements_) sqlite3_finalize(cached.statement);
   sqlite3_close(db_);
 }
 
@@ -190,14 +194,25 @@ HRESULT Database::ChangeStamp(std::pair<std::int64_t, std::int64_t>* stamp, Fail
 
 HRESULT Database::Prepare(const char* sql, Statement* statement, Failure* failure) {
   auto found = statements_.find(sql);
-  if (found == statements_.end()) {
+  const bool own = found != statements_.end() && found->second.inUse;
+  if (found == statements_.end() || own) {
     sqlite3_stmt* prepared = nullptr;
-    const int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &prepared, nullptr);
+    const int rc = sqlite3_prepare_v3(db_, sql, -1, own ? 0 : SQLITE_PREPARE_PERSISTENT, &prepared,
+                                      nullptr);
     if (rc != SQLITE_OK) return Fail(rc, failure);
-    found = statements_.emplace(sql, prepared).first;
+    if (own) {
+      statement->statement_ = prepared;
+      statement->inUse_ = nullptr;
+    } else {
+      found = statements_.emplace(sql, Cached{prepared, false}).first;
+    }
+  }
+  if (!own) {
+    found->second.inUse = true;
+    statement->statement_ = found->second.statement;
+    statement->inUse_ = &found->second.inUse;
   }
   statement->db_ = this;
-  statement->statement_ = found->second;
   statement->bindResult_ = SQLITE_OK;
   return S_OK;
 }

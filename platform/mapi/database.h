@@ -64,7 +64,9 @@ struct Failure {
 
 class Database;
 
-// One step-by-step use of a cached statement; resets it when it goes.
+// One step-by-step use of a cached statement; resets it when it goes. When
+// the cached statement of the same text is in use already (a walk that
+// recurses), the use gets a statement of its own, finalised when it goes.
 class Statement {
  public:
   Statement() = default;
@@ -93,6 +95,7 @@ class Statement {
   friend class Database;
   Database* db_ = nullptr;
   sqlite3_stmt* statement_ = nullptr;
+  bool* inUse_ = nullptr;  // the cached statement's flag; null for one of its own
   int bindResult_ = 0;
 };
 
@@ -125,8 +128,12 @@ class Database {
 
  private:
   explicit Database(sqlite3* db) : db_(db) {}
+  struct Cached {
+    sqlite3_stmt* statement;
+    bool inUse;
+  };
   sqlite3* db_;
-  std::map<std::string, sqlite3_stmt*> statements_;
+  std::map<std::string, Cached> statements_;
 };
 
 // A transaction that rolls back unless committed.
