@@ -76,14 +76,13 @@ class RecordingSink final : public ComObject<IMAPIAdviseSink> {
   std::function<void()> work_;
 };
 
-// A one-shot gate a callback can wait at.
+// A one-shot gate a callback can wait at. Open notifies under the lock, so
+// a waiter that returns may destroy the gate at once.
 class Gate {
  public:
   void Open() {
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      open_ = true;
-    }
+    std::lock_guard<std::mutex> hold(lock_);
+    open_ = true;
     changed_.notify_all();
   }
   bool Wait() {
@@ -158,10 +157,12 @@ TEST_F(NotificationTest, EverySaveNotifiesOnceOnTheDispatcherThreadAndNoneAfterU
 TEST_F(NotificationTest, UnadviseDoesNotWaitForACallbackInProgress) {
   Gate entered;
   Gate release;
+  Gate finished;
   _com_ptr_t<RecordingSink> sink(new RecordingSink());
   sink->SetWork([&] {
     entered.Open();
     release.Wait();
+    finished.Open();
   });
   const ULONG connection = Advise(store_, sink);
   Save(message_, 1);
@@ -171,6 +172,7 @@ TEST_F(NotificationTest, UnadviseDoesNotWaitForACallbackInProgress) {
   EXPECT_EQ(store_->Unadvise(connection), S_OK);
   Save(message_, 2);
   release.Open();
+  ASSERT_TRUE(finished.Wait());
   EXPECT_EQ(sink->Calls(), 1u);
 }
 

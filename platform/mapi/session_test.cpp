@@ -15,8 +15,6 @@ std::string Sample() {
   return text.str();
 }
 
-constexpr char kJohnsMailbox[] = "/o=Quillon/ou=First Site/cn=Recipients/cn=jsmith";
-
 class SessionTest : public MapiSessionTest {};
 
 HRESULT TryLogOn(const char* name, ULONG flags = MAPI_EXTENDED | MAPI_EXPLICIT_PROFILE) {
