@@ -321,7 +321,7 @@ class MailUser final : public ReadOnlyPropObject<IMailUser> {
       : ReadOnlyPropObject(std::move(context)), id_(id) {}
 
  private:
-  HRESULT Read(PropertyBag* bag, Failure* failure) override {
+  HRESULT Current(PropertyBag* bag, Failure* failure) override {
     return LoadUser(db(), id_, bag, failure);
   }
   std::int64_t id_;
@@ -367,12 +367,10 @@ class ABContainer final : public ReadOnlyPropObject<IABContainer> {
 
   HRESULT OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpInterface, ULONG ulFlags,
                     ULONG* lpulObjType, LPUNKNOWN* lppUnk) override {
-    auto hold = Enter();
-    if (const HRESULT hr = Injected("IMAPIContainer::OpenEntry")) return hr;
-    Failure failure;
-    const HRESULT hr = OpenAddressBookEntry(context_, cbEntryID, lpEntryID, lpInterface, ulFlags,
-                                            lpulObjType, lppUnk, &failure);
-    return FAILED(hr) ? Fail(failure) : hr;
+    return Run("IMAPIContainer::OpenEntry", [&](Failure* failure) {
+      return OpenAddressBookEntry(context_, cbEntryID, lpEntryID, lpInterface, ulFlags, lpulObjType,
+                                  lppUnk, failure);
+    });
   }
 
   HRESULT ResolveNames(LPSPropTagArray lpPropTagArray, ULONG ulFlags, LPADRLIST lpAdrList,
@@ -415,7 +413,7 @@ class ABContainer final : public ReadOnlyPropObject<IABContainer> {
   }
 
  private:
-  HRESULT Read(PropertyBag* bag, Failure*) override {
+  HRESULT Current(PropertyBag* bag, Failure*) override {
     *bag = ContainerProperties(row_);
     return S_OK;
   }
@@ -426,16 +424,8 @@ class ABContainer final : public ReadOnlyPropObject<IABContainer> {
 HRESULT OpenAddressBookEntry(const std::shared_ptr<Context>& context, ULONG cbEntryID,
                              LPENTRYID lpEntryID, LPCIID lpInterface, ULONG ulFlags,
                              ULONG* lpulObjType, LPUNKNOWN* lppUnk, Failure* failure) {
-  auto fail = [&](HRESULT hr, const char* text) {
-    *failure = Failure{hr, text, 0};
-    return hr;
-  };
-  if (lppUnk == nullptr) return fail(MAPI_E_INVALID_PARAMETER, "no place for the object");
-  *lppUnk = nullptr;
-  if (lpulObjType != nullptr) *lpulObjType = 0;
-  if ((ulFlags & ~(MAPI_MODIFY | MAPI_BEST_ACCESS | MAPI_DEFERRED_ERRORS)) != 0) {
-    return fail(MAPI_E_UNKNOWN_FLAGS, "unknown flags");
-  }
+  auto fail = [&](HRESULT hr, const char* text) { return Refuse(failure, hr, text); };
+  if (const HRESULT hr = StartOpenEntry(ulFlags, lpulObjType, lppUnk, failure); FAILED(hr)) return hr;
   if ((ulFlags & MAPI_MODIFY) != 0) return fail(MAPI_E_NO_ACCESS, "the address book is read-only");
   ParsedEntryId entry;
   entry.kind = ParsedEntryId::Kind::kAddressBook;
@@ -481,12 +471,10 @@ class AddrBook final : public ReadOnlyPropObject<IAddrBook> {
 
   HRESULT OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpInterface, ULONG ulFlags,
                     ULONG* lpulObjType, LPUNKNOWN* lppUnk) override {
-    auto hold = Enter();
-    if (const HRESULT hr = Injected("IAddrBook::OpenEntry")) return hr;
-    Failure failure;
-    const HRESULT hr = OpenAddressBookEntry(context_, cbEntryID, lpEntryID, lpInterface, ulFlags,
-                                            lpulObjType, lppUnk, &failure);
-    return FAILED(hr) ? Fail(failure) : hr;
+    return Run("IAddrBook::OpenEntry", [&](Failure* failure) {
+      return OpenAddressBookEntry(context_, cbEntryID, lpEntryID, lpInterface, ulFlags, lpulObjType,
+                                  lppUnk, failure);
+    });
   }
 
   HRESULT ResolveName(ULONG_PTR, ULONG ulFlags, LPTSTR, LPADRLIST lpAdrList) override {
@@ -570,7 +558,7 @@ class AddrBook final : public ReadOnlyPropObject<IAddrBook> {
   }
 
  private:
-  HRESULT Read(PropertyBag* bag, Failure*) override {
+  HRESULT Current(PropertyBag* bag, Failure*) override {
     (*bag)[PROP_ID(PR_OBJECT_TYPE)] = LongValue(static_cast<std::int32_t>(MAPI_ADDRBOOK));
     return S_OK;
   }

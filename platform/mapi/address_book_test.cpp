@@ -1,7 +1,5 @@
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,10 +20,7 @@ class AddressBookTest : public MapiSessionTest {
   void SetUp() override {
     MapiSessionTest::SetUp();
     SetAnsiCodePageForTesting(CP_UTF8);  // the narrow names below are UTF-8
-    std::ifstream in(std::string(MORVALE_MAPI_TESTDATA) + "/organisation.txt", std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    session_ = BuildAndLogOn(text.str());
+    session_ = BuildAndLogOn(ReadTextFile(std::string(MORVALE_MAPI_TESTDATA) + "/organisation.txt"));
     IAddrBook* book = nullptr;
     ASSERT_EQ(session_->OpenAddressBook(0, nullptr, 0, &book), S_OK);
     book_.Attach(book);

@@ -15,10 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr char kOrganisation[] =
-    "[store]\ndn = /o=Org/cn=admin\ndisplay-name = Admin\nrole = default\n"
-    "[store]\ndn = /o=Org/cn=user\ndisplay-name = Mailbox - User\n";
-constexpr char kMailbox[] = "/o=Org/cn=user";
 constexpr ULONG kCount = PROP_TAG(PT_LONG, 0x6006);
 // Long enough for a loaded machine; the waits end as soon as the condition holds.
 constexpr auto kDeadline = 20s;
@@ -100,8 +96,8 @@ class NotificationTest : public MapiSessionTest {
  protected:
   void SetUp() override {
     MapiSessionTest::SetUp();
-    session_ = BuildAndLogOn(kOrganisation);
-    store_ = OpenStoreByName(session_, kMailbox);
+    session_ = BuildAndLogOn(kMailboxOrganisation);
+    store_ = OpenStoreByName(session_, kMailboxName);
     ASSERT_TRUE(store_);
     IMessage* message = nullptr;
     ASSERT_EQ(Root(store_)->CreateMessage(nullptr, 0, &message), S_OK);
@@ -200,14 +196,8 @@ TEST_F(NotificationTest, ASaveThroughAnotherSessionIsNoticed) {
   _com_ptr_t<RecordingSink> sink(new RecordingSink());
   Advise(store_, sink);
   auto other = LogOn("Test");
-  auto otherStore = OpenStoreByName(other, kMailbox);
-  ULONG type = 0;
-  IUnknown* object = nullptr;
-  ASSERT_EQ(otherStore->OpenEntry(static_cast<ULONG>(entryId_.size()),
-                                  reinterpret_cast<LPENTRYID>(entryId_.data()), nullptr, MAPI_MODIFY,
-                                  &type, &object),
-            S_OK);
-  _com_ptr_t<IMessage> otherMessage(static_cast<IMessage*>(object), false);
+  auto otherStore = OpenStoreByName(other, kMailboxName);
+  auto otherMessage = OpenObject<IMessage>(otherStore, entryId_);
   Save(otherMessage, 7);
   ASSERT_TRUE(sink->WaitFor(1));
   EXPECT_EQ(sink->EntryIds().front(), entryId_);
@@ -231,14 +221,8 @@ TEST_F(NotificationTest, TheSessionMayEndInsideACallback) {
   session_ = nullptr;
   // A second session saves; the first session's dispatcher notices it.
   auto other = LogOn("Test");
-  auto otherStore = OpenStoreByName(other, kMailbox);
-  ULONG type = 0;
-  IUnknown* object = nullptr;
-  ASSERT_EQ(otherStore->OpenEntry(static_cast<ULONG>(entryId_.size()),
-                                  reinterpret_cast<LPENTRYID>(entryId_.data()), nullptr, MAPI_MODIFY,
-                                  &type, &object),
-            S_OK);
-  _com_ptr_t<IMessage> otherMessage(static_cast<IMessage*>(object), false);
+  auto otherStore = OpenStoreByName(other, kMailboxName);
+  auto otherMessage = OpenObject<IMessage>(otherStore, entryId_);
   Save(otherMessage, 1);
   ASSERT_TRUE(released.Wait());
 }

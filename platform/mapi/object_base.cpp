@@ -50,6 +50,16 @@ class ValueStream final : public ComObject<IStream> {
 
 }  // namespace
 
+HRESULT StartOpenEntry(ULONG flags, ULONG* type, LPUNKNOWN* object, Failure* failure) {
+  if (object == nullptr) return Refuse(failure, MAPI_E_INVALID_PARAMETER, "no place for the object");
+  *object = nullptr;
+  if (type != nullptr) *type = 0;
+  if ((flags & ~(MAPI_MODIFY | MAPI_BEST_ACCESS | MAPI_DEFERRED_ERRORS)) != 0) {
+    return Refuse(failure, MAPI_E_UNKNOWN_FLAGS, "unknown flags");
+  }
+  return S_OK;
+}
+
 HRESULT HandOutError(const Failure& failure, ULONG flags, LPMAPIERROR* error) {
   const bool wide = (flags & MAPI_UNICODE) != 0;
   auto textSize = [&](const std::string& utf8) {

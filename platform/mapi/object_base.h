@@ -58,6 +58,16 @@ HRESULT CheckInterface(LPCIID asked) {
   return asked == nullptr || Answers<Interface>(*asked) ? S_OK : MAPI_E_INTERFACE_NOT_SUPPORTED;
 }
 
+// Records `hr` with `text` in *failure; returns `hr`.
+inline HRESULT Refuse(Failure* failure, HRESULT hr, const char* text) {
+  *failure = Failure{hr, text, 0};
+  return hr;
+}
+
+// The checks every OpenEntry makes first (a place for the object, known
+// flags); clears the outputs.
+HRESULT StartOpenEntry(ULONG flags, ULONG* type, LPUNKNOWN* object, Failure* failure);
+
 // Fills a MAPIERROR for GetLastError (narrow, or wide under MAPI_UNICODE).
 HRESULT HandOutError(const Failure& failure, ULONG flags, LPMAPIERROR* error);
 
@@ -100,6 +110,16 @@ class MapiObject : public ComObject<Interface> {
     return failure.hr;
   }
 
+  // Runs `work` under the lock as call `call`, recording its failure.
+  template <typename Work>
+  HRESULT Run(const char* call, Work work) {
+    auto hold = Enter();
+    if (const HRESULT hr = Injected(call)) return hr;
+    Failure failure;
+    const HRESULT hr = work(&failure);
+    return FAILED(hr) ? Fail(failure) : hr;
+  }
+
   HRESULT LastError(HRESULT hResult, ULONG flags, LPMAPIERROR* error) {
     if (error == nullptr) return MAPI_E_INVALID_PARAMETER;
     *error = nullptr;
@@ -114,21 +134,14 @@ class MapiObject : public ComObject<Interface> {
   Failure last_;  // guarded by the context's lock
 };
 
-// An object whose properties are computed from the profile and cannot be
-// changed: GetProps and OpenProperty over Read; SetProps, DeleteProps and
-// SaveChanges fail with MAPI_E_NO_ACCESS.
+// GetLastError, GetProps and OpenProperty over the object's current
+// properties (Current), for every property object.
 template <class Interface>
-class ReadOnlyPropObject : public MapiObject<Interface> {
+class PropObject : public MapiObject<Interface> {
  public:
   HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) override {
     auto hold = this->Enter();
     return this->LastError(hResult, ulFlags, lppMAPIError);
-  }
-
-  HRESULT SaveChanges(ULONG) override {
-    auto hold = this->Enter();
-    if (const HRESULT hr = this->Injected("IMAPIProp::SaveChanges")) return hr;
-    return this->Fail(MAPI_E_NO_ACCESS, "this object cannot be changed");
   }
 
   HRESULT GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
@@ -138,10 +151,10 @@ class ReadOnlyPropObject : public MapiObject<Interface> {
     if (lpcValues == nullptr || lppPropArray == nullptr) return MAPI_E_INVALID_PARAMETER;
     *lpcValues = 0;
     *lppPropArray = nullptr;
-    if ((ulFlags & ~MAPI_UNICODE) != 0) return MAPI_E_UNKNOWN_FLAGS;
+    if ((ulFlags & ~MAPI_UNICODE) != 0) return this->Fail(MAPI_E_UNKNOWN_FLAGS, "unknown flags");
     PropertyBag bag;
     Failure failure;
-    if (FAILED(Read(&bag, &failure))) return this->Fail(failure);
+    if (FAILED(Current(&bag, &failure))) return this->Fail(failure);
     bool errors = false;
     const HRESULT hr = BuildPropArray(bag, lpPropTagArray, (ulFlags & MAPI_UNICODE) != 0, true,
                                       lpcValues, lppPropArray, &errors);
@@ -155,13 +168,15 @@ class ReadOnlyPropObject : public MapiObject<Interface> {
     if (const HRESULT hr = this->Injected("IMAPIProp::OpenProperty")) return hr;
     if (lppUnk == nullptr || lpiid == nullptr) return MAPI_E_INVALID_PARAMETER;
     *lppUnk = nullptr;
-    if (*lpiid != IID_IStream) return this->Fail(MAPI_E_INTERFACE_NOT_SUPPORTED, "only streams");
+    if (*lpiid != IID_IStream) {
+      return this->Fail(MAPI_E_INTERFACE_NOT_SUPPORTED, "properties open only as streams");
+    }
     if ((ulFlags & (MAPI_MODIFY | MAPI_CREATE)) != 0) {
-      return this->Fail(MAPI_E_NO_ACCESS, "this object cannot be changed");
+      return this->Fail(MAPI_E_NO_SUPPORT, "property streams are read-only");
     }
     PropertyBag bag;
     Failure failure;
-    if (FAILED(Read(&bag, &failure))) return this->Fail(failure);
+    if (FAILED(Current(&bag, &failure))) return this->Fail(failure);
     const auto found = bag.find(PROP_ID(ulPropTag));
     if (found == bag.end()) return this->Fail(MAPI_E_NOT_FOUND, "no such property");
     IStream* stream = nullptr;
@@ -171,24 +186,36 @@ class ReadOnlyPropObject : public MapiObject<Interface> {
     return S_OK;
   }
 
-  HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray* lppProblems) override {
-    auto hold = this->Enter();
-    if (lppProblems != nullptr) *lppProblems = nullptr;
-    if (const HRESULT hr = this->Injected("IMAPIProp::SetProps")) return hr;
-    return this->Fail(MAPI_E_NO_ACCESS, "this object cannot be changed");
-  }
+ protected:
+  using MapiObject<Interface>::MapiObject;
+  // The object's properties as this handle sees them; called with the
+  // context's lock held.
+  virtual HRESULT Current(PropertyBag* bag, Failure* failure) = 0;
+};
 
+// An object whose properties are computed from the profile and cannot be
+// changed: SetProps, DeleteProps and SaveChanges fail with MAPI_E_NO_ACCESS.
+template <class Interface>
+class ReadOnlyPropObject : public PropObject<Interface> {
+ public:
+  HRESULT SaveChanges(ULONG) override { return Refuse("IMAPIProp::SaveChanges", nullptr); }
+  HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray* lppProblems) override {
+    return Refuse("IMAPIProp::SetProps", lppProblems);
+  }
   HRESULT DeleteProps(LPSPropTagArray, LPSPropProblemArray* lppProblems) override {
-    auto hold = this->Enter();
-    if (lppProblems != nullptr) *lppProblems = nullptr;
-    if (const HRESULT hr = this->Injected("IMAPIProp::DeleteProps")) return hr;
-    return this->Fail(MAPI_E_NO_ACCESS, "this object cannot be changed");
+    return Refuse("IMAPIProp::DeleteProps", lppProblems);
   }
 
  protected:
-  using MapiObject<Interface>::MapiObject;
-  // The object's properties; called with the context's lock held.
-  virtual HRESULT Read(PropertyBag* bag, Failure* failure) = 0;
+  using PropObject<Interface>::PropObject;
+
+ private:
+  HRESULT Refuse(const char* call, LPSPropProblemArray* problems) {
+    auto hold = this->Enter();
+    if (problems != nullptr) *problems = nullptr;
+    if (const HRESULT hr = this->Injected(call)) return hr;
+    return this->Fail(MAPI_E_NO_ACCESS, "this object cannot be changed");
+  }
 };
 
 }  // namespace mapi_internal

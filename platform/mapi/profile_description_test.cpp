@@ -1,18 +1,14 @@
 #include "platform/mapi/profile_description.h"
 
-#include <fstream>
-#include <sstream>
-
 #include <gtest/gtest.h>
+
+#include "platform/mapi/profile_fixture_for_tests.h"
 
 namespace mapi_profile {
 namespace {
 
 std::string ReadSample() {
-  std::ifstream in(std::string(MORVALE_MAPI_TESTDATA) + "/organisation.txt", std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return morvale::testing::ReadTextFile(std::string(MORVALE_MAPI_TESTDATA) + "/organisation.txt");
 }
 
 TEST(ProfileDescription, TheSampleOrganisationReadsWhole) {

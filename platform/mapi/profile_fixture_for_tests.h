@@ -19,7 +19,9 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -30,6 +32,14 @@
 #include "platform/mapi/profile_directory.h"
 
 namespace morvale::testing {
+
+// The whole text of a file (a description, say); empty when it cannot be read.
+inline std::string ReadTextFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 class ScopedMapiProfileDirectory {
  public:

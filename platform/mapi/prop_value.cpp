@@ -112,6 +112,19 @@ const void* MultiArray(const SPropValue& prop, std::size_t* elementSize) {
   }
 }
 
+// A value's integer, for PT_LONG, PT_I2, PT_BOOLEAN, PT_I8 and PT_SYSTIME
+// data; 0 for anything else.
+std::int64_t IntegerOf(const Value& value) {
+  switch (value.type) {
+    case PT_LONG: return As<std::int32_t>(value.data);
+    case PT_I2: return As<std::int16_t>(value.data);
+    case PT_BOOLEAN: return As<std::uint16_t>(value.data);
+    case PT_I8: return As<std::int64_t>(value.data);
+    case PT_SYSTIME: return static_cast<std::int64_t>(As<std::uint64_t>(value.data));
+    default: return 0;
+  }
+}
+
 int CompareNumbers(double a, double b) { return a < b ? -1 : (a > b ? 1 : 0); }
 template <typename T>
 int CompareIntegers(T a, T b) {
@@ -175,16 +188,6 @@ Value BoolValue(bool value) { return Value{PT_BOOLEAN, Bytes<std::uint16_t>(valu
 Value BinaryValue(std::string bytes) { return Value{PT_BINARY, std::move(bytes), {}}; }
 Value TimeValue(std::uint64_t fileTime) { return Value{PT_SYSTIME, Bytes(fileTime), {}}; }
 
-std::int64_t IntegerOf(const Value& value) {
-  switch (value.type) {
-    case PT_LONG: return As<std::int32_t>(value.data);
-    case PT_I2: return As<std::int16_t>(value.data);
-    case PT_BOOLEAN: return As<std::uint16_t>(value.data);
-    case PT_I8: return As<std::int64_t>(value.data);
-    case PT_SYSTIME: return static_cast<std::int64_t>(As<std::uint64_t>(value.data));
-    default: return 0;
-  }
-}
 
 ULONG CanonicalType(ULONG type) {
   if (type == PT_STRING8) return PT_UNICODE;

@@ -42,10 +42,6 @@ Value BoolValue(bool value);
 Value BinaryValue(std::string bytes);
 Value TimeValue(std::uint64_t fileTime);
 
-// A value's integer, for PT_LONG, PT_I2, PT_BOOLEAN, PT_I8 and PT_SYSTIME
-// data; 0 for anything else.
-std::int64_t IntegerOf(const Value& value);
-
 // The canonical type of a tag's type (PT_STRING8 is PT_UNICODE).
 ULONG CanonicalType(ULONG type);
 

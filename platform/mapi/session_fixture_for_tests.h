@@ -27,6 +27,13 @@
 
 namespace morvale::testing {
 
+// An organisation of two stores: the profile's default one and a user's
+// mailbox, kMailboxName.
+inline constexpr char kMailboxOrganisation[] =
+    "[store]\ndn = /o=Org/cn=admin\ndisplay-name = Admin\nrole = default\n"
+    "[store]\ndn = /o=Org/cn=user\ndisplay-name = Mailbox - User\n";
+inline constexpr char kMailboxName[] = "/o=Org/cn=user";
+
 // A buffer from MAPIAllocateBuffer, freed when it goes.
 struct MapiFree {
   void operator()(void* buffer) const { MAPIFreeBuffer(buffer); }
@@ -147,6 +154,19 @@ class MapiSessionTest : public ::testing::Test {
     }
     ADD_FAILURE() << "no default store";
     return nullptr;
+  }
+
+  // The folder or message `entryId` of `store`, opened for writing.
+  template <class Interface>
+  _com_ptr_t<Interface> OpenObject(IMsgStore* store, const std::string& entryId,
+                                   ULONG flags = MAPI_MODIFY) {
+    ULONG type = 0;
+    IUnknown* object = nullptr;
+    EXPECT_EQ(store->OpenEntry(static_cast<ULONG>(entryId.size()),
+                               reinterpret_cast<LPENTRYID>(const_cast<char*>(entryId.data())), nullptr,
+                               flags, &type, &object),
+              S_OK);
+    return _com_ptr_t<Interface>(static_cast<Interface*>(object), false);
   }
 
   _com_ptr_t<IMAPIFolder> Root(IMsgStore* store) {

@@ -1,5 +1,4 @@
 #include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -8,12 +7,7 @@
 namespace morvale::testing {
 namespace {
 
-std::string Sample() {
-  std::ifstream in(std::string(MORVALE_MAPI_TESTDATA) + "/organisation.txt", std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string Sample() { return ReadTextFile(std::string(MORVALE_MAPI_TESTDATA) + "/organisation.txt"); }
 
 class SessionTest : public MapiSessionTest {};
 

@@ -182,55 +182,8 @@ HRESULT OpenStoreEntry(const std::shared_ptr<Context>& context,
 // The IMAPIProp side of a folder or message: its saved state and the
 // changes made through this handle since it last saved.
 template <class Interface>
-class StoredObject : public MapiObject<Interface> {
+class StoredObject : public PropObject<Interface> {
  public:
-  HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) override {
-    auto hold = this->Enter();
-    return this->LastError(hResult, ulFlags, lppMAPIError);
-  }
-
-  HRESULT GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
-                   LPSPropValue* lppPropArray) override {
-    auto hold = this->Enter();
-    if (const HRESULT hr = this->Injected("IMAPIProp::GetProps")) return hr;
-    if (lpcValues == nullptr || lppPropArray == nullptr) return MAPI_E_INVALID_PARAMETER;
-    *lpcValues = 0;
-    *lppPropArray = nullptr;
-    if ((ulFlags & ~MAPI_UNICODE) != 0) return this->Fail(MAPI_E_UNKNOWN_FLAGS, "unknown flags");
-    PropertyBag bag;
-    Failure failure;
-    if (FAILED(Current(&bag, &failure))) return this->Fail(failure);
-    bool errors = false;
-    const HRESULT hr = BuildPropArray(bag, lpPropTagArray, (ulFlags & MAPI_UNICODE) != 0, true,
-                                      lpcValues, lppPropArray, &errors);
-    if (FAILED(hr)) return this->Fail(hr, "out of memory");
-    return errors ? MAPI_W_ERRORS_RETURNED : S_OK;
-  }
-
-  HRESULT OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG, ULONG ulFlags,
-                       LPUNKNOWN* lppUnk) override {
-    auto hold = this->Enter();
-    if (const HRESULT hr = this->Injected("IMAPIProp::OpenProperty")) return hr;
-    if (lppUnk == nullptr || lpiid == nullptr) return MAPI_E_INVALID_PARAMETER;
-    *lppUnk = nullptr;
-    if (*lpiid != IID_IStream) {
-      return this->Fail(MAPI_E_INTERFACE_NOT_SUPPORTED, "properties open only as streams");
-    }
-    if ((ulFlags & (MAPI_MODIFY | MAPI_CREATE)) != 0) {
-      return this->Fail(MAPI_E_NO_SUPPORT, "property streams are read-only");
-    }
-    PropertyBag bag;
-    Failure failure;
-    if (FAILED(Current(&bag, &failure))) return this->Fail(failure);
-    const auto found = bag.find(PROP_ID(ulPropTag));
-    if (found == bag.end()) return this->Fail(MAPI_E_NOT_FOUND, "no such property");
-    IStream* stream = nullptr;
-    const HRESULT hr = OpenValueStream(found->second, PROP_TYPE(ulPropTag), &stream);
-    if (FAILED(hr)) return this->Fail(hr, "the property cannot be read as a stream");
-    *lppUnk = stream;
-    return S_OK;
-  }
-
   HRESULT SetProps(ULONG cValues, LPSPropValue lpPropArray,
                    LPSPropProblemArray* lppProblems) override {
     auto hold = this->Enter();
@@ -287,11 +240,11 @@ class StoredObject : public MapiObject<Interface> {
  protected:
   StoredObject(std::shared_ptr<Context> context, std::shared_ptr<const StoreInfo> store,
                const ObjectRow& row, bool writable)
-      : MapiObject<Interface>(std::move(context)), store_(std::move(store)), row_(row),
+      : PropObject<Interface>(std::move(context)), store_(std::move(store)), row_(row),
         writable_(writable) {}
 
   // The committed properties with this handle's changes over them.
-  HRESULT Current(PropertyBag* bag, Failure* failure) {
+  HRESULT Current(PropertyBag* bag, Failure* failure) override {
     if (row_.id != 0) {
       ObjectRow saved;
       HRESULT hr = ReadObject(this->db(), *store_, row_.id, &saved, bag, failure);
@@ -441,12 +394,10 @@ class Folder final : public StoredObject<IMAPIFolder> {
 
   HRESULT OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpInterface, ULONG ulFlags,
                     ULONG* lpulObjType, LPUNKNOWN* lppUnk) override {
-    auto hold = Enter();
-    if (const HRESULT hr = Injected("IMAPIContainer::OpenEntry")) return hr;
-    Failure failure;
-    const HRESULT hr = OpenStoreEntry(context_, store_, cbEntryID, lpEntryID, lpInterface, ulFlags,
-                                      lpulObjType, lppUnk, &failure);
-    return FAILED(hr) ? Fail(failure) : hr;
+    return Run("IMAPIContainer::OpenEntry", [&](Failure* failure) {
+      return OpenStoreEntry(context_, store_, cbEntryID, lpEntryID, lpInterface, ulFlags, lpulObjType,
+                            lppUnk, failure);
+    });
   }
 
   HRESULT CreateMessage(LPCIID lpInterface, ULONG ulFlags, LPMESSAGE* lppMessage) override {
@@ -651,16 +602,8 @@ HRESULT OpenStoreEntry(const std::shared_ptr<Context>& context,
                        const std::shared_ptr<const StoreInfo>& store, ULONG cbEntryID,
                        LPENTRYID lpEntryID, LPCIID lpInterface, ULONG ulFlags, ULONG* lpulObjType,
                        LPUNKNOWN* lppUnk, Failure* failure) {
-  auto fail = [&](HRESULT hr, const char* text) {
-    *failure = Failure{hr, text, 0};
-    return hr;
-  };
-  if (lppUnk == nullptr) return fail(MAPI_E_INVALID_PARAMETER, "no place for the object");
-  *lppUnk = nullptr;
-  if (lpulObjType != nullptr) *lpulObjType = 0;
-  if ((ulFlags & ~(MAPI_MODIFY | MAPI_BEST_ACCESS | MAPI_DEFERRED_ERRORS)) != 0) {
-    return fail(MAPI_E_UNKNOWN_FLAGS, "unknown flags");
-  }
+  auto fail = [&](HRESULT hr, const char* text) { return Refuse(failure, hr, text); };
+  if (const HRESULT hr = StartOpenEntry(ulFlags, lpulObjType, lppUnk, failure); FAILED(hr)) return hr;
   if ((ulFlags & MAPI_MODIFY) != 0 && !store->writable) {
     return fail(MAPI_E_NO_ACCESS, "the store was opened read-only");
   }
@@ -794,16 +737,14 @@ class MsgStore final : public ReadOnlyPropObject<IMsgStore> {
 
   HRESULT OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpInterface, ULONG ulFlags,
                     ULONG* lpulObjType, LPUNKNOWN* lppUnk) override {
-    auto hold = Enter();
-    if (const HRESULT hr = Injected("IMsgStore::OpenEntry")) return hr;
-    Failure failure;
-    const HRESULT hr = OpenStoreEntry(context_, store_, cbEntryID, lpEntryID, lpInterface, ulFlags,
-                                      lpulObjType, lppUnk, &failure);
-    return FAILED(hr) ? Fail(failure) : hr;
+    return Run("IMsgStore::OpenEntry", [&](Failure* failure) {
+      return OpenStoreEntry(context_, store_, cbEntryID, lpEntryID, lpInterface, ulFlags, lpulObjType,
+                            lppUnk, failure);
+    });
   }
 
  private:
-  HRESULT Read(PropertyBag* bag, Failure*) override {
+  HRESULT Current(PropertyBag* bag, Failure*) override {
     *bag = StoreProperties(*store_);
     return S_OK;
   }

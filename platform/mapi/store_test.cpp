@@ -10,10 +10,6 @@
 namespace morvale::testing {
 namespace {
 
-constexpr char kOrganisation[] =
-    "[store]\ndn = /o=Org/cn=admin\ndisplay-name = Admin\nrole = default\n"
-    "[store]\ndn = /o=Org/cn=user\ndisplay-name = Mailbox - User\n";
-constexpr char kMailbox[] = "/o=Org/cn=user";
 constexpr ULONG kConfig = PROP_TAG(PT_STRING8, 0x6001);
 constexpr ULONG kCount = PROP_TAG(PT_LONG, 0x6006);
 constexpr ULONG kBlob = PROP_TAG(PT_BINARY, 0x6002);
@@ -22,8 +18,8 @@ class StoreTest : public MapiSessionTest {
  protected:
   void SetUp() override {
     MapiSessionTest::SetUp();
-    session_ = BuildAndLogOn(kOrganisation);
-    store_ = OpenStoreByName(session_, kMailbox);
+    session_ = BuildAndLogOn(kMailboxOrganisation);
+    store_ = OpenStoreByName(session_, kMailboxName);
     ASSERT_TRUE(store_);
     root_ = Root(store_);
   }
@@ -49,14 +45,7 @@ class StoreTest : public MapiSessionTest {
   }
 
   _com_ptr_t<IMessage> OpenMessage(IMsgStore* store, const std::string& id, ULONG flags = MAPI_MODIFY) {
-    ULONG type = 0;
-    IUnknown* object = nullptr;
-    EXPECT_EQ(store->OpenEntry(static_cast<ULONG>(id.size()),
-                               reinterpret_cast<LPENTRYID>(const_cast<char*>(id.data())), nullptr,
-                               flags, &type, &object),
-              S_OK);
-    EXPECT_EQ(type, MAPI_MESSAGE);
-    return _com_ptr_t<IMessage>(static_cast<IMessage*>(object), false);
+    return OpenObject<IMessage>(store, id, flags);
   }
 
   MapiRows AllRows(IMAPITable* table, std::vector<ULONG> columns) {
@@ -317,7 +306,7 @@ TEST_F(StoreTest, AReadOnlyStoreOrHandleRefusesChanges) {
   auto message = NewMessage(root_);
   ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
   const std::string id = EntryId(message);
-  auto readOnly = OpenStoreByName(session_, kMailbox, 0);
+  auto readOnly = OpenStoreByName(session_, kMailboxName, 0);
   ULONG type = 0;
   IUnknown* object = nullptr;
   EXPECT_EQ(readOnly->OpenEntry(static_cast<ULONG>(id.size()),
