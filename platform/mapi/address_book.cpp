@@ -290,9 +290,9 @@ HRESULT ReplaceEntry(ADRENTRY* entry, const PropertyBag& user, const std::vector
     }
   }
   const std::size_t count = tags.size() + kept.size();
+  const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(SPropValue);
   void* block = nullptr;
-  if (MAPIAllocateBuffer(static_cast<ULONG>(std::max<std::size_t>(count, 1) * sizeof(SPropValue)),
-                         &block) != S_OK) {
+  if (bytes > 0xFFFFFFFFu || MAPIAllocateBuffer(static_cast<ULONG>(bytes), &block) != S_OK) {
     return MAPI_E_NOT_ENOUGH_MEMORY;
   }
   auto* values = static_cast<SPropValue*>(block);

@@ -58,9 +58,7 @@ HRESULT HrGetOneProp(LPMAPIPROP lpMapiProp, ULONG ulPropTag, LPSPropValue* lppPr
   SizedSPropTagArray(1, tags) = {1, {ulPropTag}};
   ULONG count = 0;
   LPSPropValue values = nullptr;
-  HRESULT hr = lpMapiProp->GetProps(reinterpret_cast<LPSPropTagArray>(&tags),
-                                    PROP_TYPE(ulPropTag) == PT_UNICODE ? MAPI_UNICODE : 0, &count,
-                                    &values);
+  HRESULT hr = lpMapiProp->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values);
   if (FAILED(hr)) return hr;
   if (count != 1 || values == nullptr) {
     MAPIFreeBuffer(values);

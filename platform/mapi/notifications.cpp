@@ -57,11 +57,10 @@ NotificationHub::~NotificationHub() {
     state_->queue.clear();
   }
   state_->wake.notify_all();
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    thread_.detach();  // the last reference went inside a callback: the thread ends by itself
-  } else {
-    thread_.join();
-  }
+  // Never waits: a callback in progress may be waiting for a lock of the
+  // thread that let the session go (or be that thread). The dispatcher ends
+  // by itself once the callback returns; it owns the state it uses.
+  thread_.detach();
   for (IMAPIAdviseSink* sink : sinks) sink->Release();
 }
 

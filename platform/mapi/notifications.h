@@ -11,7 +11,8 @@
 //
 // Internal to platform/mapi. Thread safety: every member may be called from
 // any thread, the dispatcher's included (a sink may Unadvise from its
-// OnNotify); the destructor may run on the dispatcher thread too.
+// OnNotify); the destructor may run on the dispatcher thread too, and never
+// waits for a callback in progress.
 #pragma once
 
 #include <cstdint>

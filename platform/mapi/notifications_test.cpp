@@ -227,6 +227,29 @@ TEST_F(NotificationTest, TheSessionMayEndInsideACallback) {
   ASSERT_TRUE(released.Wait());
 }
 
+// A device object lets its store go while holding its own lock, and its
+// sink's callback waits for that lock: letting the session go must not wait
+// for the callback.
+TEST_F(NotificationTest, LettingTheSessionGoDoesNotWaitForACallbackInProgress) {
+  Gate entered;
+  Gate release;
+  Gate finished;
+  _com_ptr_t<RecordingSink> sink(new RecordingSink());
+  sink->SetWork([&] {
+    entered.Open();
+    release.Wait();
+    finished.Open();
+  });
+  Advise(store_, sink);
+  Save(message_, 1);
+  ASSERT_TRUE(entered.Wait());
+  message_ = nullptr;
+  store_ = nullptr;
+  session_ = nullptr;  // the last reference: returns while the callback still waits
+  release.Open();
+  ASSERT_TRUE(finished.Wait());
+}
+
 TEST_F(NotificationTest, AdviseWantsOneObjectOfTheStore) {
   _com_ptr_t<RecordingSink> sink(new RecordingSink());
   ULONG connection = 0;

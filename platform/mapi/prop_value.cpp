@@ -390,10 +390,11 @@ HRESULT BuildPropArray(const PropertyBag& bag, const SPropTagArray* tags, bool u
   } else {
     for (const auto& [id, value] : bag) asked.push_back(PROP_TAG(PT_UNSPECIFIED, id));
   }
+  const std::size_t bytes = std::max<std::size_t>(1, asked.size()) * sizeof(SPropValue);
   void* block = nullptr;
-  const SCODE sc =
-      MAPIAllocateBuffer(static_cast<ULONG>(std::max<std::size_t>(1, asked.size()) * sizeof(SPropValue)), &block);
-  if (sc != S_OK) return MAPI_E_NOT_ENOUGH_MEMORY;
+  if (bytes > 0xFFFFFFFFu || MAPIAllocateBuffer(static_cast<ULONG>(bytes), &block) != S_OK) {
+    return MAPI_E_NOT_ENOUGH_MEMORY;
+  }
   auto* array = static_cast<SPropValue*>(block);
   for (std::size_t i = 0; i < asked.size(); ++i) {
     const auto found = bag.find(PROP_ID(asked[i]));
