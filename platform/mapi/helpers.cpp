@@ -1,5 +1,5 @@
-// HrQueryAllRows, HrGetOneProp and HrSetOneProp: plain functions over the
-// interfaces, so they work with any object that implements them.
+// HrQueryAllRows, HrGetOneProp, HrSetOneProp and UlRelease: plain functions
+// over the interfaces, so they work with any object that implements them.
 #include <cstring>
 #include <vector>
 
@@ -80,4 +80,8 @@ HRESULT HrSetOneProp(LPMAPIPROP lpMapiProp, LPSPropValue lpProp) {
   if (SUCCEEDED(hr) && problems != nullptr && problems->cProblem > 0) hr = problems->aProblem[0].scode;
   MAPIFreeBuffer(problems);
   return hr;
+}
+
+ULONG UlRelease(LPVOID lpUnknown) {
+  return lpUnknown != nullptr ? static_cast<IUnknown*>(lpUnknown)->Release() : 0;
 }

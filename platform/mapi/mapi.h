@@ -65,7 +65,8 @@
 // looks may come as one notification). Unadvise never waits for a callback
 // in progress: one that had begun may still run after Unadvise returns (the
 // sink stays referenced until it ends), and no callback for that
-// registration begins afterwards. Unadvise releases the sink.
+// registration begins afterwards. Unadvise releases the sink. Releasing a
+// session's last object does not wait for a callback either.
 //
 // Address book. The root container (OpenEntry without an entry identifier)
 // holds the profile's top containers in its hierarchy table (with
@@ -116,6 +117,10 @@ inline constexpr char kMapiProfileDirVariable[] = "MORVALE_MAPI_PROFILE_DIR";
 SCODE MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer);
 SCODE MAPIAllocateMore(ULONG cbSize, LPVOID lpObject, LPVOID* lppBuffer);
 ULONG MAPIFreeBuffer(LPVOID lpBuffer);
+
+// Releases an object given as IUnknown; 0 for null, else what Release
+// returned.
+ULONG UlRelease(LPVOID lpUnknown);
 
 // Frees a row set and each row's values; null does nothing.
 void FreeProws(LPSRowSet lpRows);

@@ -95,7 +95,8 @@ TEST_F(SessionTest, TheStoresTableNamesTheDefaultAndThePublicStore) {
   EXPECT_EQ(manage->QueryInterface(IID_IMsgStore, reinterpret_cast<void**>(&back)), S_OK);
   EXPECT_EQ(back, static_cast<IUnknown*>(store));
   back->Release();
-  manage->Release();
+  EXPECT_EQ(UlRelease(manage), 0u);
+  EXPECT_EQ(UlRelease(nullptr), 0u);
   IAddrBook* book = nullptr;
   ASSERT_EQ(session->OpenAddressBook(0, nullptr, 0, &book), S_OK);
   book->Release();
