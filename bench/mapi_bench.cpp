@@ -15,7 +15,7 @@
 // time (wall, and the tool's CPU) for each size.
 //
 // Run by hand on a Release build:
-//   build/rel/bench/mapi_bench [--cpu N] [--small 1000] [--large 100000] [--calls 2000]
+//   build/rel/bench/mapi_bench [--cpu N] [--small 1000] [--large 100000] [--calls 20000]
 // --cpu pins the process (and the tool it runs) to one CPU, since a shared
 // machine's wake-up latency swamps single-call timings.
 #include <fcntl.h>
@@ -320,7 +320,7 @@ void Print(const char* what, const Cost& small, const Cost& large, const Cost& s
 int main(int argc, char** argv) {
   int small = 1000;
   int large = 100000;
-  int calls = 2000;
+  int calls = 20000;
   int cpu = -1;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
