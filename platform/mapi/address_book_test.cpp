@@ -284,7 +284,7 @@ TEST_F(AddressBookTest, AnrRestrictionsMatchWhatResolveNameMatchesWithinTheConta
   EXPECT_EQ(namesIn(0, "x", RELOP_NE), (std::vector<std::string>{"error"}));
 }
 
-// How a client finds the global address list: the Exchange provider's
+// How a client finds the global address list: the address-book provider's
 // container whose container id is 0.
 TEST_F(AddressBookTest, TheGlobalListIsTheOnlyContainerWithContainerIdZero) {
   auto root = RootContainer();
