@@ -37,6 +37,23 @@ using FARPROC = void (*)();
 // An OLE Automation date: days since 1899-12-30, the fraction the time of day.
 using DATE = double;
 
+// A signed and an unsigned 64-bit value that can also be taken as two 32-bit
+// halves, low half first (stream positions, for one).
+union LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  LONGLONG QuadPart;
+};
+union ULARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    DWORD HighPart;
+  } u;
+  ULONGLONG QuadPart;
+};
+
 // Accepted where the system passes it (always null here): objects are
 // private to the process and carry no security descriptor.
 struct SECURITY_ATTRIBUTES {
