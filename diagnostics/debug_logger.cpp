@@ -29,6 +29,8 @@ constexpr wchar_t kThreadException[] =
 
 // The wait between two passes of the logger loop.
 constexpr int kPassWaitMs = 200;
+// The interval of the settings re-read.
+constexpr ULONGLONG kSettingsIntervalMs = 30000;
 
 const wchar_t* TextOrEmpty(const wchar_t* text) { return text != nullptr ? text : L""; }
 
@@ -81,7 +83,7 @@ int DebugLogger::Log(int level, unsigned eventCode, int threadId, const wchar_t*
     record->user = user;
     record->text = text;
     record->text.Trim(zev::ZEVString::kTrimTrailing);
-    GetLocalTime(&record->time);
+    clock_.load(std::memory_order_acquire)->LocalTime(&record->time);
     ScopedLock hold(&queueLock_);
     queue_.push_back(record.get());
     record.release();
@@ -214,8 +216,9 @@ void DebugLogger::Run() {
   for (int slot : kSlotOpenOrder) {
     if (SlotEnabled(slot)) OpenSlot(slot);
   }
+  const LogClock& clock = *clock_.load(std::memory_order_acquire);
+  ULONGLONG lastSettingsRead = clock.Ticks();
   active_.store(true, std::memory_order_release);
-  ULONGLONG lastSettingsRead = GetTickCount64();
   bool stopping = false;
 
   while (!stopping) {
@@ -247,9 +250,9 @@ void DebugLogger::Run() {
     }
 
     if (!stopping && settings_.rereadSettings && !settings_.settingsKeyPath.empty() &&
-        GetTickCount64() - lastSettingsRead > settingsIntervalMs_) {
+        clock.Ticks() - lastSettingsRead > kSettingsIntervalMs) {
       ReadSettings();
-      lastSettingsRead = GetTickCount64();
+      lastSettingsRead = clock.Ticks();
     }
   }
 

@@ -6,7 +6,7 @@
 // record to up to four outputs (diagnostics/log_output.h), one per slot in
 // the order event log, console, syslog, debug file. The thread also applies
 // the queue-length rules and re-reads its settings from the registry every
-// 30 seconds.
+// 30 seconds (on the monotonic clock of SetClock).
 //
 // Configuring and starting. The program constructs the logger with the
 // defaults of DebugLogSettings and, unless it wants log output, leaves it
@@ -61,6 +61,7 @@
 #include <memory>
 #include <string>
 
+#include "diagnostics/log_clock.h"
 #include "diagnostics/log_output.h"
 #include "foundation/critical_section.h"
 #include "foundation/thread.h"
@@ -158,9 +159,12 @@ class DebugLogger : public Thread {
   // The number of records queued.
   int QueueLength() const { return queueLength_.load(std::memory_order_relaxed); }
 
-  // The settings re-read interval, 30000 ms unless a test shortens it. Set
-  // it while the thread does not run.
-  void SetSettingsIntervalForTesting(DWORD milliseconds) { settingsIntervalMs_ = milliseconds; }
+  // The clock that stamps records and times the settings re-read (null:
+  // SystemLogClock()). Set it while the thread does not run and no thread
+  // logs; it must outlive its use.
+  void SetClock(LogClock* clock) {
+    clock_.store(clock != nullptr ? clock : &SystemLogClock(), std::memory_order_release);
+  }
 
  protected:
   void Run() override;
@@ -201,7 +205,7 @@ class DebugLogger : public Thread {
   DebugLogOutputs outputs_;
   bool queueWarned_ = false;
   bool queueFull_ = false;
-  DWORD settingsIntervalMs_ = 30000;
+  std::atomic<LogClock*> clock_{&SystemLogClock()};
 };
 
 // The process-wide logger that the entry points of diagnostics/log.h use;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/capture_output_for_tests.h"
+#include "diagnostics/fake_log_clock_for_tests.h"
 #include "platform/win32/thread.h"
 #include "testing/registry_fixture.h"
 
@@ -249,12 +250,15 @@ TEST(DebugLogger, OutputThatThrowsGivesTheExceptionLineAndTheThreadGoesOn) {
 
 class DebugLoggerSettings : public morvale::testing::RegistryTest {
  protected:
-  // Starts a logger that reads Software\Test\Logging on every pass.
+  // Starts a logger that reads Software\Test\Logging, and moves its clock
+  // past the re-read interval.
   void Start(DebugLogSettings settings) {
     settings.settingsKeyPath = L"Software\\Test\\Logging";
     ASSERT_TRUE(logger_.Configure(settings, capture_.Take()));
-    logger_.SetSettingsIntervalForTesting(0);
+    logger_.SetClock(&clock_);
     ASSERT_TRUE(logger_.Start());
+    ASSERT_TRUE(WaitFor([&] { return logger_.IsActive(); }));
+    clock_.Advance(30001);
   }
   DebugLogSettings WaitForRead() {
     CaptureOutput& file = capture_[LogSlot::kDebugFile];
@@ -262,6 +266,7 @@ class DebugLoggerSettings : public morvale::testing::RegistryTest {
     return file.Applied().empty() ? DebugLogSettings{} : file.Applied().back();
   }
 
+  FakeLogClock clock_;
   DebugLogger logger_;
   CaptureSet capture_;
 };
@@ -338,7 +343,11 @@ TEST_F(DebugLoggerSettings, MissingKeyChangesNothing) {
   settings.ConsoleLogEnabled = true;
   settings.DebugLogLevel = 7;
   Start(settings);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Two more passes: the second begins after a settings check that saw the
+  // clock past the interval.
+  CaptureOutput& file = capture_[LogSlot::kDebugFile];
+  const int polls = file.Polls();
+  ASSERT_TRUE(WaitFor([&] { return file.Polls() >= polls + 2; }));
   logger_.Stop();
   EXPECT_TRUE(capture_[LogSlot::kDebugFile].Applied().empty());
   EXPECT_TRUE(logger_.IsLevelEnabled(7));
