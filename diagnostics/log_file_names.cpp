@@ -73,6 +73,8 @@ std::vector<Entry> Matches(int folder, const std::string& pattern) {
     close(copy);
     return found;
   }
+  // The copy shares the folder's read position with earlier walks.
+  rewinddir(dir);
   while (const dirent* entry = readdir(dir)) {
     if (fnmatch(pattern.c_str(), entry->d_name, FNM_PERIOD) != 0) continue;
     Entry e{entry->d_name, {}};
