@@ -49,6 +49,9 @@ DebugLogger::~DebugLogger() {
 bool DebugLogger::Configure(const DebugLogSettings& settings, DebugLogOutputs outputs) {
   if (GetThreadHandle() != nullptr) return false;
   settings_ = settings;
+  // The registry's values hold from the start, not only from the first
+  // re-read on.
+  if (!settings_.settingsKeyPath.empty()) ReadSettingsValues(settings_);
   outputs_ = std::move(outputs);
   queueWarned_ = false;
   queueFull_ = false;
@@ -171,13 +174,9 @@ void DebugLogger::ApplyQueueRules(int left, const SYSTEMTIME& time) {
   WriteToSlots(LogLine{time, GetCurrentThreadId(), level, 0, text, L""}, false);
 }
 
-void DebugLogger::ReadSettings() {
-  Registry key(settings_.settingsKeyPath.c_str(), settings_.settingsInCurrentUser, false);
-  if (!key.Open(false)) return;
-
-  const bool wasEnabled[kLogSlotCount] = {SlotEnabled(0), SlotEnabled(1), SlotEnabled(2),
-                                          SlotEnabled(3)};
-  DebugLogSettings& s = settings_;
+bool DebugLogger::ReadSettingsValues(DebugLogSettings& s) {
+  Registry key(s.settingsKeyPath.c_str(), s.settingsInCurrentUser, false);
+  if (!key.Open(false)) return false;
   // A level counts when it is a DWORD of 0..15.
   auto readLevel = [&key](const wchar_t* name, int* out) {
     DWORD value = 0;
@@ -200,6 +199,13 @@ void DebugLogger::ReadSettings() {
   key.GetBoolDefaultW(L"EventLogEnabled", &s.EventLogEnabled, true);
   key.GetIntDefaultW(L"EventLogTimeThreshold", &s.EventLogTimeThreshold, 60);
   key.Close();
+  return true;
+}
+
+void DebugLogger::ReadSettings() {
+  const bool wasEnabled[kLogSlotCount] = {SlotEnabled(0), SlotEnabled(1), SlotEnabled(2),
+                                          SlotEnabled(3)};
+  if (!ReadSettingsValues(settings_)) return;
   UpdateOverallLevel();
 
   for (int slot : kSlotOpenOrder) {

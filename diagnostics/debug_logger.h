@@ -25,7 +25,8 @@
 // entry points start queueing) when the thread has opened its outputs.
 // Stop() (Thread::Stop) ends the thread after it has written every record
 // queued before the stop. Configure replaces all settings and the
-// outputs; a slot without an output is skipped.
+// outputs (a slot without an output is skipped), and with a settingsKeyPath
+// reads the registry values below at once, so the logger starts with them.
 //
 // Registry values read every 30 seconds from settingsKeyPath (under
 // HKEY_CURRENT_USER when settingsInCurrentUser, else HKEY_LOCAL_MACHINE;
@@ -181,6 +182,9 @@ class DebugLogger : public Thread {
   // Publishes the four thresholds, the overall level (the largest of them)
   // and EventLogTimeThreshold to the callers' atomics.
   void UpdateOverallLevel();
+  // Reads the registry values into `s`; false (nothing changed) when the
+  // key cannot be opened.
+  static bool ReadSettingsValues(DebugLogSettings& s);
   // Reads the registry values and applies the changes.
   void ReadSettings();
   bool SlotEnabled(int slot) const;

@@ -250,14 +250,18 @@ TEST(DebugLogger, OutputThatThrowsGivesTheExceptionLineAndTheThreadGoesOn) {
 
 class DebugLoggerSettings : public morvale::testing::RegistryTest {
  protected:
-  // Starts a logger that reads Software\Test\Logging, and moves its clock
-  // past the re-read interval.
-  void Start(DebugLogSettings settings) {
+  // Starts a logger that reads Software\Test\Logging (missing at first),
+  // writes `values` there and moves the clock past the re-read interval.
+  void Start(DebugLogSettings settings, const char* values = nullptr) {
     settings.settingsKeyPath = L"Software\\Test\\Logging";
     ASSERT_TRUE(logger_.Configure(settings, capture_.Take()));
     logger_.SetClock(&clock_);
     ASSERT_TRUE(logger_.Start());
     ASSERT_TRUE(WaitFor([&] { return logger_.IsActive(); }));
+    if (values != nullptr) {
+      registry_.WriteRoot("HKLM", std::string("[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n") +
+                                      values);
+    }
     clock_.Advance(30001);
   }
   DebugLogSettings WaitForRead() {
@@ -272,20 +276,19 @@ class DebugLoggerSettings : public morvale::testing::RegistryTest {
 };
 
 TEST_F(DebugLoggerSettings, ValuesAreReadWithTheirRangesAndDefaults) {
-  registry_.WriteRoot("HKLM",
-                      "[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n"
-                      "\"DebugLogLevel\"=dword:00000010\n"
-                      "\"EventLogLevel\"=dword:00000004\n"
-                      "\"SysLogLevel\"=dword:00000001\n"
-                      "\"DebugLogEnabled\"=dword:00000000\n"
-                      "\"EventLogTimeThreshold\"=dword:00000005\n"
-                      "\"DebugLogEncoding\"=dword:00000002\n");
+  const char* values =
+      "\"DebugLogLevel\"=dword:00000010\n"
+      "\"EventLogLevel\"=dword:00000004\n"
+      "\"SysLogLevel\"=dword:00000001\n"
+      "\"DebugLogEnabled\"=dword:00000000\n"
+      "\"EventLogTimeThreshold\"=dword:00000005\n"
+      "\"DebugLogEncoding\"=dword:00000002\n";
   DebugLogSettings settings;
   settings.debugFilePath = L"trace.txt";
   settings.defaultDebugLogLevel = 4;
   settings.ConsoleLogEnabled = true;
   settings.ConsoleLogLevel = 6;
-  Start(settings);
+  Start(settings, values);
   DebugLogSettings read = WaitForRead();
 
   EXPECT_EQ(read.DebugLogLevel, 4);  // 16 is out of range
@@ -312,10 +315,7 @@ TEST_F(DebugLoggerSettings, ValuesAreReadWithTheirRangesAndDefaults) {
 }
 
 TEST_F(DebugLoggerSettings, ConsoleSwitchValueKeepsTheConsoleOnWithoutALevel) {
-  registry_.WriteRoot("HKLM",
-                      "[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n"
-                      "\"ConsoleLogEnabled\"=dword:00000001\n");
-  Start(DebugLogSettings{});
+  Start(DebugLogSettings{}, "\"ConsoleLogEnabled\"=dword:00000001\n");
   DebugLogSettings read = WaitForRead();
   EXPECT_TRUE(read.ConsoleLogEnabled);
   EXPECT_EQ(read.ConsoleLogLevel, 3);
@@ -324,13 +324,11 @@ TEST_F(DebugLoggerSettings, ConsoleSwitchValueKeepsTheConsoleOnWithoutALevel) {
 }
 
 TEST_F(DebugLoggerSettings, ConsoleSwitchValueTurnsOffTheConsoleAValidLevelTurnedOn) {
-  registry_.WriteRoot("HKLM",
-                      "[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n"
-                      "\"ConsoleLogLevel\"=dword:00000005\n"
-                      "\"ConsoleLogEnabled\"=dword:00000000\n");
   DebugLogSettings settings;
   settings.ConsoleLogEnabled = true;
-  Start(settings);
+  Start(settings,
+        "\"ConsoleLogLevel\"=dword:00000005\n"
+        "\"ConsoleLogEnabled\"=dword:00000000\n");
   DebugLogSettings read = WaitForRead();
   EXPECT_FALSE(read.ConsoleLogEnabled);
   EXPECT_EQ(read.ConsoleLogLevel, 5);
@@ -351,6 +349,26 @@ TEST_F(DebugLoggerSettings, MissingKeyChangesNothing) {
   logger_.Stop();
   EXPECT_TRUE(capture_[LogSlot::kDebugFile].Applied().empty());
   EXPECT_TRUE(logger_.IsLevelEnabled(7));
+}
+
+TEST_F(DebugLoggerSettings, ConfigureTakesTheRegistryValuesAtOnce) {
+  registry_.WriteRoot("HKLM",
+                      "[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n"
+                      "\"ConsoleLogLevel\"=dword:00000004\n"
+                      "\"DebugLogEncoding\"=dword:00000001\n"
+                      "\"EventLogEnabled\"=dword:00000000\n");
+  DebugLogSettings settings;
+  settings.settingsKeyPath = L"Software\\Test\\Logging";
+  settings.rereadSettings = false;
+  ASSERT_TRUE(logger_.Configure(settings, capture_.Take()));
+  EXPECT_TRUE(logger_.IsLevelEnabled(4));
+  ASSERT_TRUE(logger_.Start());
+  logger_.Log(4, 0, 0, L"detail", nullptr);
+  logger_.Stop();
+  EXPECT_EQ(capture_[LogSlot::kConsole].Opens(), 1);
+  EXPECT_EQ(capture_[LogSlot::kEventLog].Opens(), 0);
+  EXPECT_EQ(capture_[LogSlot::kConsole].Texts(), std::vector<std::wstring>{L"detail"});
+  EXPECT_TRUE(capture_[LogSlot::kDebugFile].Applied().empty());  // no re-read
 }
 
 }  // namespace
