@@ -41,6 +41,8 @@ DebugLogger::DebugLogger() : Thread("DebugLogger") { UpdateOverallLevel(); }
 DebugLogger::~DebugLogger() {
   Stop();
   ScopedLock hold(&queueLock_);
+  for (DebugLogRecord* record : taken_) delete record;
+  taken_.clear();
   for (DebugLogRecord* record : queue_) delete record;
   queue_.clear();
   queueLength_.store(0, std::memory_order_relaxed);
@@ -98,10 +100,15 @@ int DebugLogger::Log(int level, unsigned eventCode, int threadId, const wchar_t*
 }
 
 DebugLogRecord* DebugLogger::PopRecord() {
-  ScopedLock hold(&queueLock_);
-  if (queue_.empty()) return nullptr;
-  DebugLogRecord* record = queue_.front();
-  queue_.pop_front();
+  if (taken_.empty()) {
+    // All that is queued moves over at once, so that the callers find the
+    // lock free nearly always.
+    ScopedLock hold(&queueLock_);
+    taken_.swap(queue_);
+  }
+  if (taken_.empty()) return nullptr;
+  DebugLogRecord* record = taken_.front();
+  taken_.pop_front();
   queueLength_.fetch_sub(1, std::memory_order_relaxed);
   return record;
 }

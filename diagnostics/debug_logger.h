@@ -171,7 +171,7 @@ class DebugLogger : public Thread {
   void Run() override;
 
  private:
-  // Takes the oldest record; null when the queue is empty.
+  // Takes the oldest record (logger thread); null when the queue is empty.
   DebugLogRecord* PopRecord();
   // Applies the queue rules with `left` records still queued.
   void ApplyQueueRules(int left, const SYSTEMTIME& time);
@@ -203,6 +203,9 @@ class DebugLogger : public Thread {
 
   CriticalSection queueLock_;
   std::deque<DebugLogRecord*> queue_;  // under queueLock_
+  // Records the logger thread has taken off queue_ and not written yet, in
+  // order (still counted in the queue length).
+  std::deque<DebugLogRecord*> taken_;
 
   // The logger thread's (the controlling thread's while it does not run).
   DebugLogSettings settings_;

@@ -228,8 +228,9 @@ int FindLastSequence(const DebugLogSettings& settings, const SYSTEMTIME& today,
                      const std::wstring& host) {
   std::wstring folder = settings.logFolder;
   if (settings.perDayFolders) folder += L"/" + Date(today);
-  std::string pattern = "*" + ComposedCore(settings, host);
-  if (settings.dailyFiles) pattern += "_" + Narrow(Date(today));
+  std::string pattern = "*";
+  pattern += ComposedCore(settings, host);
+  if (settings.dailyFiles) (pattern += '_') += Narrow(Date(today));
   pattern += "_????.txt";
   const int largest = LargestNumber(folder, pattern, [](const std::string& name) {
     return std::make_pair(name.size() - 8, std::size_t{4});
@@ -240,7 +241,8 @@ int FindLastSequence(const DebugLogSettings& settings, const SYSTEMTIME& today,
 void PurgeComposedFiles(const DebugLogSettings& settings, const SYSTEMTIME& today,
                         const std::wstring& host) {
   // The purge runs for daily files only, so the names carry their date.
-  const std::string pattern = "*" + ComposedCore(settings, host) + "_????????_????.txt";
+  std::string pattern = "*";
+  (pattern += ComposedCore(settings, host)) += "_????????_????.txt";
   const std::int64_t threshold = PurgeThreshold(today, settings.DebugLogMaxDailyFileAge);
   const int folder = OpenFolder(settings.logFolder);
   if (folder < 0) return;
