@@ -60,11 +60,13 @@ bool DebugFileOutput::Open(const DebugLogSettings& settings) {
 }
 
 void DebugFileOutput::BeforeRecord() {
-  SYSTEMTIME today;
-  clock_->LocalTime(&today);
-  if (settings_.dailyFiles && !SameDate(today, fileDate_)) {
-    ReopenLogFile();
-    return;
+  if (settings_.dailyFiles) {
+    SYSTEMTIME today;
+    clock_->LocalTime(&today);
+    if (!SameDate(today, fileDate_)) {
+      ReopenLogFile();
+      return;
+    }
   }
   if (fd_ >= 0) return;
   const ULONGLONG now = clock_->Ticks();

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "diagnostics/wait_for_tests.h"
+
 #include "diagnostics/capture_output_for_tests.h"
 #include "diagnostics/fake_log_clock_for_tests.h"
 #include "platform/win32/thread.h"
@@ -32,13 +34,6 @@ std::vector<int> Levels(const CaptureOutput& output) {
   return levels;
 }
 
-bool WaitFor(const std::function<bool()>& condition) {
-  for (int i = 0; i < 500; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
 
 TEST(DebugLogger, EachSlotGetsTheLevelsItsSwitchAndThresholdLetThrough) {
   DebugLogger logger;

@@ -11,6 +11,17 @@ namespace {
 
 const SYSTEMTIME kJan31{2024, 1, 3, 31, 9, 15, 2, 517};
 
+// Composed names of prefix BB, log Dispatcher and instance 1 in `dir`.
+DebugLogSettings Composed(const TempFolder& dir) {
+  DebugLogSettings s;
+  s.namingStyle = 1;
+  s.logFolder = dir.wpath();
+  s.filePrefix = L"BB";
+  s.logName = L"Dispatcher";
+  s.instanceNumber = 1;
+  return s;
+}
+
 std::string Host() {
   const std::wstring host = LogHostName();
   return std::string(host.begin(), host.end());
@@ -75,12 +86,7 @@ TEST(LogFileNames, ComposedNamesContinueTheLargestSequence) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    DebugLogSettings s;
-    s.namingStyle = 1;
-    s.logFolder = dir.wpath();
-    s.filePrefix = L"BB";
-    s.logName = L"Dispatcher";
-    s.instanceNumber = 1;
+    DebugLogSettings s = Composed(dir);
     s.dailyFiles = c.daily;
     s.perDayFolders = c.perDay;
     EXPECT_EQ(BuildLogFileName(s, kJan31, c.newFile), Wide(dir / c.name));
@@ -176,12 +182,7 @@ TEST(LogFileNames, ComposedPurgeEmptiesOldDayFoldersAndStaysInTheLogFolder) {
   SetWriteTime(outside / old, before);
   ASSERT_EQ(symlink(outside.path().c_str(), (dir / "20240103").c_str()), 0);
 
-  DebugLogSettings s;
-  s.namingStyle = 1;
-  s.logFolder = dir.wpath();
-  s.filePrefix = L"BB";
-  s.logName = L"Dispatcher";
-  s.instanceNumber = 1;
+  DebugLogSettings s = Composed(dir);
   s.dailyFiles = true;
   s.perDayFolders = true;
   s.DebugLogMaxDailyFileAge = 7;

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "diagnostics/wait_for_tests.h"
+
 #include "diagnostics/fake_log_clock_for_tests.h"
 #include "diagnostics/log_files_for_tests.h"
 #include "platform/eventlog/eventlog_directory_for_tests.h"
@@ -18,13 +20,6 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& condition) {
-  for (int i = 0; i < 1000; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
 
 class StandardOutputs : public morvale::testing::RegistryTest {
  protected:

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "diagnostics/wait_for_tests.h"
+
 #include "diagnostics/capture_output_for_tests.h"
 #include "diagnostics/syslog_receivers_for_tests.h"
 #include "platform/win32/codepage.h"
@@ -158,13 +160,6 @@ TEST(SyslogOutput, StopClosesEverySocket) {
   EXPECT_FALSE(out.Write(Line(L"stopped")));
 }
 
-bool WaitFor(const std::function<bool()>& condition) {
-  for (int i = 0; i < 500; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
 
 // The connection lines go through the process-wide logger: it runs here
 // with the real syslog output and captures in the other slots.
