@@ -27,6 +27,11 @@ constexpr wchar_t kQueueEnabled[] =
 constexpr wchar_t kThreadException[] =
     L"[DIAG] EVENT=DebugLog_Exception, EVENTMSG=\"DebugLog thread exception handled.\"";
 
+// Written records kept for the callers to fill again, and how many the
+// logger thread gathers before it hands them back.
+constexpr std::size_t kSpareRecords = 1024;
+constexpr std::size_t kHandBackRecords = 256;
+
 // The wait between two passes of the logger loop.
 constexpr int kPassWaitMs = 200;
 // The interval of the settings re-read.
@@ -36,11 +41,19 @@ const wchar_t* TextOrEmpty(const wchar_t* text) { return text != nullptr ? text 
 
 }  // namespace
 
-DebugLogger::DebugLogger() : Thread("DebugLogger") { UpdateOverallLevel(); }
+DebugLogger::DebugLogger() : Thread("DebugLogger") {
+  written_.reserve(kHandBackRecords);
+  spare_.reserve(kSpareRecords);
+  UpdateOverallLevel();
+}
 
 DebugLogger::~DebugLogger() {
   Stop();
   ScopedLock hold(&queueLock_);
+  for (DebugLogRecord* record : written_) delete record;
+  written_.clear();
+  for (DebugLogRecord* record : spare_) delete record;
+  spare_.clear();
   for (DebugLogRecord* record : taken_) delete record;
   taken_.clear();
   for (DebugLogRecord* record : queue_) delete record;
@@ -81,7 +94,12 @@ int DebugLogger::Log(int level, unsigned eventCode, int threadId, const wchar_t*
   if (text == nullptr) return 0;
   if (level > overallLevel_.load(std::memory_order_relaxed) && level != 5) return 0;
   try {
-    auto record = std::make_unique<DebugLogRecord>();
+    // Each calling thread keeps one written record to fill next, so that
+    // records go back and forth between the threads instead of being freed
+    // on the logger's thread and allocated again on the callers'.
+    thread_local std::unique_ptr<DebugLogRecord> next;
+    std::unique_ptr<DebugLogRecord> record = std::move(next);
+    if (record == nullptr) record = std::make_unique<DebugLogRecord>();
     record->eventCode = eventCode;
     record->threadId = threadId > 0 ? static_cast<DWORD>(threadId) : GetCurrentThreadId();
     record->level = level;
@@ -93,6 +111,10 @@ int DebugLogger::Log(int level, unsigned eventCode, int threadId, const wchar_t*
     queue_.push_back(record.get());
     record.release();
     queueLength_.fetch_add(1, std::memory_order_relaxed);
+    if (!spare_.empty()) {
+      next.reset(spare_.back());
+      spare_.pop_back();
+    }
     return 1;
   } catch (...) {
     return 0;
@@ -111,6 +133,20 @@ DebugLogRecord* DebugLogger::PopRecord() {
   taken_.pop_front();
   queueLength_.fetch_sub(1, std::memory_order_relaxed);
   return record;
+}
+
+void DebugLogger::RecordWritten(DebugLogRecord* record) {
+  written_.push_back(record);  // within the reserved capacity
+  if (written_.size() < kHandBackRecords) return;
+  {
+    ScopedLock hold(&queueLock_);
+    while (!written_.empty() && spare_.size() < kSpareRecords) {
+      spare_.push_back(written_.back());
+      written_.pop_back();
+    }
+  }
+  for (DebugLogRecord* surplus : written_) delete surplus;
+  written_.clear();
 }
 
 bool DebugLogger::SlotEnabled(int slot) const {
@@ -248,7 +284,7 @@ void DebugLogger::Run() {
       }
       DebugLogRecord* record = PopRecord();
       if (record == nullptr) break;
-      std::unique_ptr<DebugLogRecord> owned(record);
+      std::unique_ptr<DebugLogRecord, RecordDone> owned(record, RecordDone{this});
       try {
         if (settings_.maxQueueLength > 0) ApplyQueueRules(QueueLength(), record->time);
         WriteRecord(*record);

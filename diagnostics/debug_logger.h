@@ -61,6 +61,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "diagnostics/log_clock.h"
 #include "diagnostics/log_output.h"
@@ -171,6 +172,13 @@ class DebugLogger : public Thread {
   void Run() override;
 
  private:
+  // Keeps a record the logger thread has written; every so many go back to
+  // the callers (at most a bounded number are kept, the others freed).
+  void RecordWritten(DebugLogRecord* record);
+  struct RecordDone {
+    DebugLogger* logger;
+    void operator()(DebugLogRecord* record) const { logger->RecordWritten(record); }
+  };
   // Takes the oldest record (logger thread); null when the queue is empty.
   DebugLogRecord* PopRecord();
   // Applies the queue rules with `left` records still queued.
@@ -206,6 +214,11 @@ class DebugLogger : public Thread {
   // Records the logger thread has taken off queue_ and not written yet, in
   // order (still counted in the queue length).
   std::deque<DebugLogRecord*> taken_;
+  // Records written by the logger thread since it last took the queue
+  // (logger thread), and those handed back for the callers to fill again
+  // (under queueLock_).
+  std::vector<DebugLogRecord*> written_;
+  std::vector<DebugLogRecord*> spare_;
 
   // The logger thread's (the controlling thread's while it does not run).
   DebugLogSettings settings_;
