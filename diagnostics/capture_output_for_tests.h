@@ -43,6 +43,10 @@ class CaptureOutput : public LogOutput {
     ++closes_;
     return true;
   }
+  void Poll() override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    ++polls_;
+  }
   void ApplySettings(const DebugLogSettings& settings) override {
     std::lock_guard<std::mutex> hold(mutex_);
     applied_.push_back(settings);
@@ -68,6 +72,10 @@ class CaptureOutput : public LogOutput {
     std::lock_guard<std::mutex> hold(mutex_);
     return closes_;
   }
+  int Polls() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return polls_;
+  }
   std::vector<DebugLogSettings> Applied() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return applied_;
@@ -81,6 +89,7 @@ class CaptureOutput : public LogOutput {
   std::vector<DebugLogSettings> applied_;
   int opens_ = 0;
   int closes_ = 0;
+  int polls_ = 0;
 };
 
 // Four captures, one per slot, handed to Configure by Take(); the pointers

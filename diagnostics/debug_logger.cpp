@@ -27,18 +27,35 @@ constexpr wchar_t kQueueEnabled[] =
 constexpr wchar_t kThreadException[] =
     L"[DIAG] EVENT=DebugLog_Exception, EVENTMSG=\"DebugLog thread exception handled.\"";
 
+// Written records kept for the callers to fill again, and how many the
+// logger thread gathers before it hands them back.
+constexpr std::size_t kSpareRecords = 1024;
+constexpr std::size_t kHandBackRecords = 256;
+
 // The wait between two passes of the logger loop.
 constexpr int kPassWaitMs = 200;
+// The interval of the settings re-read.
+constexpr ULONGLONG kSettingsIntervalMs = 30000;
 
 const wchar_t* TextOrEmpty(const wchar_t* text) { return text != nullptr ? text : L""; }
 
 }  // namespace
 
-DebugLogger::DebugLogger() : Thread("DebugLogger") { UpdateOverallLevel(); }
+DebugLogger::DebugLogger() : Thread("DebugLogger") {
+  written_.reserve(kHandBackRecords);
+  spare_.reserve(kSpareRecords);
+  UpdateOverallLevel();
+}
 
 DebugLogger::~DebugLogger() {
   Stop();
   ScopedLock hold(&queueLock_);
+  for (DebugLogRecord* record : written_) delete record;
+  written_.clear();
+  for (DebugLogRecord* record : spare_) delete record;
+  spare_.clear();
+  for (DebugLogRecord* record : taken_) delete record;
+  taken_.clear();
   for (DebugLogRecord* record : queue_) delete record;
   queue_.clear();
   queueLength_.store(0, std::memory_order_relaxed);
@@ -47,6 +64,9 @@ DebugLogger::~DebugLogger() {
 bool DebugLogger::Configure(const DebugLogSettings& settings, DebugLogOutputs outputs) {
   if (GetThreadHandle() != nullptr) return false;
   settings_ = settings;
+  // The registry's values hold from the start, not only from the first
+  // re-read on.
+  if (!settings_.settingsKeyPath.empty()) ReadSettingsValues(settings_);
   outputs_ = std::move(outputs);
   queueWarned_ = false;
   queueFull_ = false;
@@ -74,18 +94,27 @@ int DebugLogger::Log(int level, unsigned eventCode, int threadId, const wchar_t*
   if (text == nullptr) return 0;
   if (level > overallLevel_.load(std::memory_order_relaxed) && level != 5) return 0;
   try {
-    auto record = std::make_unique<DebugLogRecord>();
+    // Each calling thread keeps one written record to fill next, so that
+    // records go back and forth between the threads instead of being freed
+    // on the logger's thread and allocated again on the callers'.
+    thread_local std::unique_ptr<DebugLogRecord> next;
+    std::unique_ptr<DebugLogRecord> record = std::move(next);
+    if (record == nullptr) record = std::make_unique<DebugLogRecord>();
     record->eventCode = eventCode;
     record->threadId = threadId > 0 ? static_cast<DWORD>(threadId) : GetCurrentThreadId();
     record->level = level;
     record->user = user;
     record->text = text;
     record->text.Trim(zev::ZEVString::kTrimTrailing);
-    GetLocalTime(&record->time);
+    clock_.load(std::memory_order_acquire)->LocalTime(&record->time);
     ScopedLock hold(&queueLock_);
     queue_.push_back(record.get());
     record.release();
     queueLength_.fetch_add(1, std::memory_order_relaxed);
+    if (!spare_.empty()) {
+      next.reset(spare_.back());
+      spare_.pop_back();
+    }
     return 1;
   } catch (...) {
     return 0;
@@ -93,12 +122,31 @@ int DebugLogger::Log(int level, unsigned eventCode, int threadId, const wchar_t*
 }
 
 DebugLogRecord* DebugLogger::PopRecord() {
-  ScopedLock hold(&queueLock_);
-  if (queue_.empty()) return nullptr;
-  DebugLogRecord* record = queue_.front();
-  queue_.pop_front();
+  if (taken_.empty()) {
+    // All that is queued moves over at once, so that the callers find the
+    // lock free nearly always.
+    ScopedLock hold(&queueLock_);
+    taken_.swap(queue_);
+  }
+  if (taken_.empty()) return nullptr;
+  DebugLogRecord* record = taken_.front();
+  taken_.pop_front();
   queueLength_.fetch_sub(1, std::memory_order_relaxed);
   return record;
+}
+
+void DebugLogger::RecordWritten(DebugLogRecord* record) {
+  written_.push_back(record);  // within the reserved capacity
+  if (written_.size() < kHandBackRecords) return;
+  {
+    ScopedLock hold(&queueLock_);
+    while (!written_.empty() && spare_.size() < kSpareRecords) {
+      spare_.push_back(written_.back());
+      written_.pop_back();
+    }
+  }
+  for (DebugLogRecord* surplus : written_) delete surplus;
+  written_.clear();
 }
 
 bool DebugLogger::SlotEnabled(int slot) const {
@@ -169,13 +217,9 @@ void DebugLogger::ApplyQueueRules(int left, const SYSTEMTIME& time) {
   WriteToSlots(LogLine{time, GetCurrentThreadId(), level, 0, text, L""}, false);
 }
 
-void DebugLogger::ReadSettings() {
-  Registry key(settings_.settingsKeyPath.c_str(), settings_.settingsInCurrentUser, false);
-  if (!key.Open(false)) return;
-
-  const bool wasEnabled[kLogSlotCount] = {SlotEnabled(0), SlotEnabled(1), SlotEnabled(2),
-                                          SlotEnabled(3)};
-  DebugLogSettings& s = settings_;
+bool DebugLogger::ReadSettingsValues(DebugLogSettings& s) {
+  Registry key(s.settingsKeyPath.c_str(), s.settingsInCurrentUser, false);
+  if (!key.Open(false)) return false;
   // A level counts when it is a DWORD of 0..15.
   auto readLevel = [&key](const wchar_t* name, int* out) {
     DWORD value = 0;
@@ -198,6 +242,13 @@ void DebugLogger::ReadSettings() {
   key.GetBoolDefaultW(L"EventLogEnabled", &s.EventLogEnabled, true);
   key.GetIntDefaultW(L"EventLogTimeThreshold", &s.EventLogTimeThreshold, 60);
   key.Close();
+  return true;
+}
+
+void DebugLogger::ReadSettings() {
+  const bool wasEnabled[kLogSlotCount] = {SlotEnabled(0), SlotEnabled(1), SlotEnabled(2),
+                                          SlotEnabled(3)};
+  if (!ReadSettingsValues(settings_)) return;
   UpdateOverallLevel();
 
   for (int slot : kSlotOpenOrder) {
@@ -214,8 +265,9 @@ void DebugLogger::Run() {
   for (int slot : kSlotOpenOrder) {
     if (SlotEnabled(slot)) OpenSlot(slot);
   }
+  const LogClock& clock = *clock_.load(std::memory_order_acquire);
+  ULONGLONG lastSettingsRead = clock.Ticks();
   active_.store(true, std::memory_order_release);
-  ULONGLONG lastSettingsRead = GetTickCount64();
   bool stopping = false;
 
   while (!stopping) {
@@ -232,7 +284,7 @@ void DebugLogger::Run() {
       }
       DebugLogRecord* record = PopRecord();
       if (record == nullptr) break;
-      std::unique_ptr<DebugLogRecord> owned(record);
+      std::unique_ptr<DebugLogRecord, RecordDone> owned(record, RecordDone{this});
       try {
         if (settings_.maxQueueLength > 0) ApplyQueueRules(QueueLength(), record->time);
         WriteRecord(*record);
@@ -247,9 +299,9 @@ void DebugLogger::Run() {
     }
 
     if (!stopping && settings_.rereadSettings && !settings_.settingsKeyPath.empty() &&
-        GetTickCount64() - lastSettingsRead > settingsIntervalMs_) {
+        clock.Ticks() - lastSettingsRead > kSettingsIntervalMs) {
       ReadSettings();
-      lastSettingsRead = GetTickCount64();
+      lastSettingsRead = clock.Ticks();
     }
   }
 

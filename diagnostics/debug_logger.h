@@ -6,7 +6,7 @@
 // record to up to four outputs (diagnostics/log_output.h), one per slot in
 // the order event log, console, syslog, debug file. The thread also applies
 // the queue-length rules and re-reads its settings from the registry every
-// 30 seconds.
+// 30 seconds (on the monotonic clock of SetClock).
 //
 // Configuring and starting. The program constructs the logger with the
 // defaults of DebugLogSettings and, unless it wants log output, leaves it
@@ -25,7 +25,8 @@
 // entry points start queueing) when the thread has opened its outputs.
 // Stop() (Thread::Stop) ends the thread after it has written every record
 // queued before the stop. Configure replaces all settings and the
-// outputs; a slot without an output is skipped.
+// outputs (a slot without an output is skipped), and with a settingsKeyPath
+// reads the registry values below at once, so the logger starts with them.
 //
 // Registry values read every 30 seconds from settingsKeyPath (under
 // HKEY_CURRENT_USER when settingsInCurrentUser, else HKEY_LOCAL_MACHINE;
@@ -60,7 +61,9 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "diagnostics/log_clock.h"
 #include "diagnostics/log_output.h"
 #include "foundation/critical_section.h"
 #include "foundation/thread.h"
@@ -158,15 +161,25 @@ class DebugLogger : public Thread {
   // The number of records queued.
   int QueueLength() const { return queueLength_.load(std::memory_order_relaxed); }
 
-  // The settings re-read interval, 30000 ms unless a test shortens it. Set
-  // it while the thread does not run.
-  void SetSettingsIntervalForTesting(DWORD milliseconds) { settingsIntervalMs_ = milliseconds; }
+  // The clock that stamps records and times the settings re-read (null:
+  // SystemLogClock()). Set it while the thread does not run and no thread
+  // logs; it must outlive its use.
+  void SetClock(LogClock* clock) {
+    clock_.store(clock != nullptr ? clock : &SystemLogClock(), std::memory_order_release);
+  }
 
  protected:
   void Run() override;
 
  private:
-  // Takes the oldest record; null when the queue is empty.
+  // Keeps a record the logger thread has written; every so many go back to
+  // the callers (at most a bounded number are kept, the others freed).
+  void RecordWritten(DebugLogRecord* record);
+  struct RecordDone {
+    DebugLogger* logger;
+    void operator()(DebugLogRecord* record) const { logger->RecordWritten(record); }
+  };
+  // Takes the oldest record (logger thread); null when the queue is empty.
   DebugLogRecord* PopRecord();
   // Applies the queue rules with `left` records still queued.
   void ApplyQueueRules(int left, const SYSTEMTIME& time);
@@ -177,6 +190,9 @@ class DebugLogger : public Thread {
   // Publishes the four thresholds, the overall level (the largest of them)
   // and EventLogTimeThreshold to the callers' atomics.
   void UpdateOverallLevel();
+  // Reads the registry values into `s`; false (nothing changed) when the
+  // key cannot be opened.
+  static bool ReadSettingsValues(DebugLogSettings& s);
   // Reads the registry values and applies the changes.
   void ReadSettings();
   bool SlotEnabled(int slot) const;
@@ -195,13 +211,21 @@ class DebugLogger : public Thread {
 
   CriticalSection queueLock_;
   std::deque<DebugLogRecord*> queue_;  // under queueLock_
+  // Records the logger thread has taken off queue_ and not written yet, in
+  // order (still counted in the queue length).
+  std::deque<DebugLogRecord*> taken_;
+  // Records written by the logger thread since it last took the queue
+  // (logger thread), and those handed back for the callers to fill again
+  // (under queueLock_).
+  std::vector<DebugLogRecord*> written_;
+  std::vector<DebugLogRecord*> spare_;
 
   // The logger thread's (the controlling thread's while it does not run).
   DebugLogSettings settings_;
   DebugLogOutputs outputs_;
   bool queueWarned_ = false;
   bool queueFull_ = false;
-  DWORD settingsIntervalMs_ = 30000;
+  std::atomic<LogClock*> clock_{&SystemLogClock()};
 };
 
 // The process-wide logger that the entry points of diagnostics/log.h use;

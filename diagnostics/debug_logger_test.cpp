@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include "diagnostics/wait_for_tests.h"
+
 #include "diagnostics/capture_output_for_tests.h"
+#include "diagnostics/fake_log_clock_for_tests.h"
 #include "platform/win32/thread.h"
 #include "testing/registry_fixture.h"
 
@@ -31,13 +34,6 @@ std::vector<int> Levels(const CaptureOutput& output) {
   return levels;
 }
 
-bool WaitFor(const std::function<bool()>& condition) {
-  for (int i = 0; i < 500; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
 
 TEST(DebugLogger, EachSlotGetsTheLevelsItsSwitchAndThresholdLetThrough) {
   DebugLogger logger;
@@ -249,12 +245,19 @@ TEST(DebugLogger, OutputThatThrowsGivesTheExceptionLineAndTheThreadGoesOn) {
 
 class DebugLoggerSettings : public morvale::testing::RegistryTest {
  protected:
-  // Starts a logger that reads Software\Test\Logging on every pass.
-  void Start(DebugLogSettings settings) {
+  // Starts a logger that reads Software\Test\Logging (missing at first),
+  // writes `values` there and moves the clock past the re-read interval.
+  void Start(DebugLogSettings settings, const char* values = nullptr) {
     settings.settingsKeyPath = L"Software\\Test\\Logging";
     ASSERT_TRUE(logger_.Configure(settings, capture_.Take()));
-    logger_.SetSettingsIntervalForTesting(0);
+    logger_.SetClock(&clock_);
     ASSERT_TRUE(logger_.Start());
+    ASSERT_TRUE(WaitFor([&] { return logger_.IsActive(); }));
+    if (values != nullptr) {
+      registry_.WriteRoot("HKLM", std::string("[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n") +
+                                      values);
+    }
+    clock_.Advance(30001);
   }
   DebugLogSettings WaitForRead() {
     CaptureOutput& file = capture_[LogSlot::kDebugFile];
@@ -262,25 +265,25 @@ class DebugLoggerSettings : public morvale::testing::RegistryTest {
     return file.Applied().empty() ? DebugLogSettings{} : file.Applied().back();
   }
 
+  FakeLogClock clock_;
   DebugLogger logger_;
   CaptureSet capture_;
 };
 
 TEST_F(DebugLoggerSettings, ValuesAreReadWithTheirRangesAndDefaults) {
-  registry_.WriteRoot("HKLM",
-                      "[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n"
-                      "\"DebugLogLevel\"=dword:00000010\n"
-                      "\"EventLogLevel\"=dword:00000004\n"
-                      "\"SysLogLevel\"=dword:00000001\n"
-                      "\"DebugLogEnabled\"=dword:00000000\n"
-                      "\"EventLogTimeThreshold\"=dword:00000005\n"
-                      "\"DebugLogEncoding\"=dword:00000002\n");
+  const char* values =
+      "\"DebugLogLevel\"=dword:00000010\n"
+      "\"EventLogLevel\"=dword:00000004\n"
+      "\"SysLogLevel\"=dword:00000001\n"
+      "\"DebugLogEnabled\"=dword:00000000\n"
+      "\"EventLogTimeThreshold\"=dword:00000005\n"
+      "\"DebugLogEncoding\"=dword:00000002\n";
   DebugLogSettings settings;
   settings.debugFilePath = L"trace.txt";
   settings.defaultDebugLogLevel = 4;
   settings.ConsoleLogEnabled = true;
   settings.ConsoleLogLevel = 6;
-  Start(settings);
+  Start(settings, values);
   DebugLogSettings read = WaitForRead();
 
   EXPECT_EQ(read.DebugLogLevel, 4);  // 16 is out of range
@@ -307,10 +310,7 @@ TEST_F(DebugLoggerSettings, ValuesAreReadWithTheirRangesAndDefaults) {
 }
 
 TEST_F(DebugLoggerSettings, ConsoleSwitchValueKeepsTheConsoleOnWithoutALevel) {
-  registry_.WriteRoot("HKLM",
-                      "[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n"
-                      "\"ConsoleLogEnabled\"=dword:00000001\n");
-  Start(DebugLogSettings{});
+  Start(DebugLogSettings{}, "\"ConsoleLogEnabled\"=dword:00000001\n");
   DebugLogSettings read = WaitForRead();
   EXPECT_TRUE(read.ConsoleLogEnabled);
   EXPECT_EQ(read.ConsoleLogLevel, 3);
@@ -319,13 +319,11 @@ TEST_F(DebugLoggerSettings, ConsoleSwitchValueKeepsTheConsoleOnWithoutALevel) {
 }
 
 TEST_F(DebugLoggerSettings, ConsoleSwitchValueTurnsOffTheConsoleAValidLevelTurnedOn) {
-  registry_.WriteRoot("HKLM",
-                      "[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n"
-                      "\"ConsoleLogLevel\"=dword:00000005\n"
-                      "\"ConsoleLogEnabled\"=dword:00000000\n");
   DebugLogSettings settings;
   settings.ConsoleLogEnabled = true;
-  Start(settings);
+  Start(settings,
+        "\"ConsoleLogLevel\"=dword:00000005\n"
+        "\"ConsoleLogEnabled\"=dword:00000000\n");
   DebugLogSettings read = WaitForRead();
   EXPECT_FALSE(read.ConsoleLogEnabled);
   EXPECT_EQ(read.ConsoleLogLevel, 5);
@@ -338,10 +336,34 @@ TEST_F(DebugLoggerSettings, MissingKeyChangesNothing) {
   settings.ConsoleLogEnabled = true;
   settings.DebugLogLevel = 7;
   Start(settings);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Two more passes: the second begins after a settings check that saw the
+  // clock past the interval.
+  CaptureOutput& file = capture_[LogSlot::kDebugFile];
+  const int polls = file.Polls();
+  ASSERT_TRUE(WaitFor([&] { return file.Polls() >= polls + 2; }));
   logger_.Stop();
   EXPECT_TRUE(capture_[LogSlot::kDebugFile].Applied().empty());
   EXPECT_TRUE(logger_.IsLevelEnabled(7));
+}
+
+TEST_F(DebugLoggerSettings, ConfigureTakesTheRegistryValuesAtOnce) {
+  registry_.WriteRoot("HKLM",
+                      "[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n"
+                      "\"ConsoleLogLevel\"=dword:00000004\n"
+                      "\"DebugLogEncoding\"=dword:00000001\n"
+                      "\"EventLogEnabled\"=dword:00000000\n");
+  DebugLogSettings settings;
+  settings.settingsKeyPath = L"Software\\Test\\Logging";
+  settings.rereadSettings = false;
+  ASSERT_TRUE(logger_.Configure(settings, capture_.Take()));
+  EXPECT_TRUE(logger_.IsLevelEnabled(4));
+  ASSERT_TRUE(logger_.Start());
+  logger_.Log(4, 0, 0, L"detail", nullptr);
+  logger_.Stop();
+  EXPECT_EQ(capture_[LogSlot::kConsole].Opens(), 1);
+  EXPECT_EQ(capture_[LogSlot::kEventLog].Opens(), 0);
+  EXPECT_EQ(capture_[LogSlot::kConsole].Texts(), std::vector<std::wstring>{L"detail"});
+  EXPECT_TRUE(capture_[LogSlot::kDebugFile].Applied().empty());  // no re-read
 }
 
 }  // namespace

@@ -49,12 +49,20 @@ const wchar_t* IntegerTypeName(const crt::Conversion& c) {
   }
 }
 
+// Counts the arguments and, when `describe` is set, writes their
+// description (only an invalid entry's report needs it).
 class Describer {
  public:
-  explicit Describer(LogArgumentCheck* out) : out_(out) {}
+  Describer(LogArgumentCheck* out, bool describe) : out_(out), describe_(describe) {}
+
+  bool describing() const { return describe_; }
 
   template <typename... Args>
   void Add(const wchar_t* type, const wchar_t* valueFormat, Args... values) {
+    if (!describe_) {
+      ++out_->argCount;
+      return;
+    }
     wchar_t value[1024];
     if (crt::snwprintf(value, 1023, valueFormat, values...) < 0) value[1023] = 0;
     value[1023] = 0;
@@ -69,6 +77,7 @@ class Describer {
 
  private:
   LogArgumentCheck* out_;
+  bool describe_;
 };
 
 // The characters of a text argument the formatter may read: up to its
@@ -91,6 +100,10 @@ bool DescribeText(const wchar_t* type, const Text* text, std::size_t limit, int 
   if (IsBadText(text, limit)) {
     d.Add(type, L"BAD_PTR(%p)", static_cast<const void*>(text));
     return false;
+  }
+  if (!d.describing()) {
+    d.Add(type, L"");
+    return true;
   }
   std::basic_string<Text> copy = Copy(text, limit);
   if constexpr (std::is_same_v<Text, char>) {
@@ -160,10 +173,10 @@ bool DescribeValue(const crt::Conversion& c, const crt::Argument& a, int starPre
 }
 
 template <typename Char>
-LogArgumentCheck Describe(const Char* format, va_list args) {
+LogArgumentCheck Describe(const Char* format, va_list args, bool describe) {
   LogArgumentCheck result;
   if (format == nullptr || IsBadText(format, kWholeText)) return result;
-  Describer d(&result);
+  Describer d(&result, describe);
   crt::FormatReader<Char> reader(format);
   crt::ArgList list(args);
   crt::FormatPiece<Char> piece;
@@ -188,10 +201,12 @@ LogArgumentCheck Describe(const Char* format, va_list args) {
 template <typename Char>
 bool Check(int level, const Char* format, va_list args, unsigned eventCode,
            const wchar_t* user) {
-  LogArgumentCheck check = Describe(format, args);
-  if (check.valid) return true;
+  // A valid entry is only walked; the description is written for the
+  // report of an invalid one.
+  if (Describe(format, args, false).valid) return true;
   DebugLogger& logger = GetDebugLogger();
   if (!logger.IsActive()) return false;
+  const LogArgumentCheck check = Describe(format, args, true);
 
   zev::ZEVString formatText;
   if (format == nullptr) {
@@ -224,11 +239,11 @@ bool Check(int level, const Char* format, va_list args, unsigned eventCode,
 }  // namespace
 
 LogArgumentCheck DescribeLogArguments(const char* format, va_list args) {
-  return Describe(format, args);
+  return Describe(format, args, true);
 }
 
 LogArgumentCheck DescribeLogArguments(const wchar_t* format, va_list args) {
-  return Describe(format, args);
+  return Describe(format, args, true);
 }
 
 bool CheckLogArguments(int level, const char* format, va_list args, unsigned eventCode,

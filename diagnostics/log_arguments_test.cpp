@@ -54,6 +54,7 @@ TEST(DescribeLogArguments, DescribesEveryArgumentWithItsType) {
 }
 
 TEST(DescribeLogArguments, RefusesWhatTheLogCallsDoNotAccept) {
+  int written = 12345;  // a valid, writable target for %n
   struct Case {
     const char* name;
     LogArgumentCheck check;
@@ -62,6 +63,8 @@ TEST(DescribeLogArguments, RefusesWhatTheLogCallsDoNotAccept) {
   const Case cases[] = {
       {"letter Z", Narrow("%d %Z", 1, 2), 1},
       {"%n", Narrow("%d%n", 1, static_cast<int*>(nullptr)), 1},
+      {"%n with a writable int", Narrow("%d%n", 1, &written), 1},
+      {"wide %n with a writable int", Wide(L"%n", &written), 0},
       {"ll", Narrow("%lld", 1LL), 0},
       {"hh", Narrow("%hhd", 1), 0},
       {"I32", Narrow("%I32d", 1), 0},
@@ -79,6 +82,7 @@ TEST(DescribeLogArguments, RefusesWhatTheLogCallsDoNotAccept) {
     EXPECT_FALSE(c.check.valid);
     EXPECT_EQ(c.check.argCount, c.describedBefore);
   }
+  EXPECT_EQ(written, 12345);
 }
 
 TEST(DescribeLogArguments, UnreadableTextIsReportedWithItsAddressAndStopsTheWalk) {

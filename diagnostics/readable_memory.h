@@ -2,8 +2,11 @@
 // could fault: the logging entry points look at every argument of a log
 // call this way before any formatter touches it.
 //
-// Method: the bytes are copied with process_vm_readv(2) from this very
-// process. The kernel performs the copy and answers EFAULT (or a short
+// Method: a text that ends inside memory known to stay readable (the
+// loaded segments of the program itself, where its string literals live,
+// or the calling thread's stack above the test's own frame) is read in
+// place. Any other text is copied with process_vm_readv(2) from this very
+// process: the kernel performs the copy and answers EFAULT (or a short
 // count) for any address that is unmapped or not readable (PROT_NONE,
 // guard pages), so a bad pointer costs an error code, never a signal. The
 // copy goes into a small stack buffer, page by page, up to the terminator

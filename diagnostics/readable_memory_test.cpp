@@ -1,9 +1,11 @@
 #include "diagnostics/readable_memory.h"
 
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -40,6 +42,11 @@ class GuardedPages : public ::testing::Test {
 };
 
 TEST_F(GuardedPages, UnmappedAddressIsBad) {
+  // The test's first use sets itself up (and may map memory doing so): done
+  // here with a text on the heap, so that nothing is mapped again where the
+  // block was.
+  const std::string warmUp(100, 'x');
+  ASSERT_FALSE(IsBadStringPtrA(warmUp.c_str(), 1024));
   void* block = mmap(nullptr, page_, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(block, MAP_FAILED);
   ASSERT_EQ(munmap(block, page_), 0);
@@ -74,6 +81,39 @@ TEST_F(GuardedPages, WideStringCountsCharactersNotBytes) {
   EXPECT_TRUE(IsBadStringPtrW(nullptr, 1));
   // Misaligned wide text.
   EXPECT_TRUE(IsBadStringPtrW(reinterpret_cast<const wchar_t*>(base_ + 1), 1));
+}
+
+}  // namespace
+
+namespace {
+
+const char kLiteral[] = "a literal of the program";
+
+TEST(ReadableMemory, LiteralsAndStackTextAreReadInPlace) {
+  EXPECT_FALSE(IsBadStringPtrA(kLiteral, 1024));
+  EXPECT_FALSE(IsBadStringPtrA(kLiteral, 3));  // the limit ends the test early
+  EXPECT_FALSE(IsBadStringPtrW(L"wide literal", 1024));
+  char onStack[16] = "on the stack";
+  wchar_t wideOnStack[16] = L"wide";
+  EXPECT_FALSE(IsBadStringPtrA(onStack, 1024));
+  EXPECT_FALSE(IsBadStringPtrW(wideOnStack, 1024));
+}
+
+// A forked child asks for its own id: a page only the child maps is
+// readable there.
+TEST(ReadableMemory, AForkedChildTestsItsOwnMemory) {
+  ASSERT_FALSE(IsBadStringPtrA(std::string("warm up").c_str(), 64));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    void* page = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    std::strcpy(static_cast<char*>(page), "child");
+    _exit(IsBadStringPtrA(static_cast<const char*>(page), 64) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

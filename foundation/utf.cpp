@@ -157,3 +157,17 @@ UtfResult ConvertUtf8ToUtf16(const char** source, const char* sourceEnd,
   *target = t;
   return result;
 }
+
+bool AppendUtf16FromWide(const wchar_t* source, std::size_t length, std::u16string* target) {
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto cp = static_cast<std::uint32_t>(source[i]);
+    if (cp > 0x10FFFF) return false;
+    if (cp >= 0x10000) {
+      target->push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      target->push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      target->push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return true;
+}

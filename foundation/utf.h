@@ -25,6 +25,9 @@
 // Pure functions; callable from any thread on buffers the caller owns.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 enum UtfResult {
   kUtfDone = 0,
   kUtfSourceExhausted = 1,
@@ -43,6 +46,13 @@ UtfResult ConvertUtf16ToUtf8(const char16_t** source, const char16_t* sourceEnd,
 UtfResult ConvertUtf8ToUtf16(const char** source, const char* sourceEnd,
                              char16_t** target, char16_t* targetEnd,
                              bool strict);
+
+// Wide text of this platform (one code point per wchar_t) to UTF-16 units,
+// appended to `target`: characters above U+FFFF as surrogate pairs, every
+// other value (lone surrogates too) as one unit. Stops before a value above
+// U+10FFFF, which no UTF-16 can hold, and returns false; true when the whole
+// text was converted.
+bool AppendUtf16FromWide(const wchar_t* source, std::size_t length, std::u16string* target);
 
 // Whether the `length` bytes at `sequence` form one legal UTF-8 sequence of
 // that length (1 to 4; any other length is illegal).

@@ -255,3 +255,25 @@ TEST(UtfRoundTripTest, RandomTextAgreesWithThePlatformBothWays) {
 }
 
 }  // namespace
+
+TEST(WideToUtf16Test, PairsAboveTheBasicPlaneAndStopsBeyondTheLast) {
+  struct Case {
+    std::wstring wide;
+    std::u16string units;
+    bool whole;
+  };
+  const Case cases[] = {
+      {L"", u"", true},
+      {L"a\u00e9\uffff", u"a\u00e9\uffff", true},
+      {std::wstring(1, static_cast<wchar_t>(0x10000)), {0xD800, 0xDC00}, true},
+      {std::wstring(1, static_cast<wchar_t>(0x10FFFF)), {0xDBFF, 0xDFFF}, true},
+      {std::wstring(1, static_cast<wchar_t>(0xD800)) + L"x", {0xD800, u'x'}, true},
+      {L"ab" + std::wstring(1, static_cast<wchar_t>(0x110000)) + L"c", u"ab", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.wide.size());
+    std::u16string out = u">";
+    EXPECT_EQ(AppendUtf16FromWide(c.wide.data(), c.wide.size(), &out), c.whole);
+    EXPECT_EQ(out, u">" + c.units);
+  }
+}
