@@ -179,26 +179,19 @@ bool FrontEnd::CheckUser(Pager* pager) {
 bool FrontEnd::ReadMailUser(const SPropValue* values, ULONG count) {
   UserTexts& t = texts_;
   const std::wstring name = Showable(t.storedDisplayName);
-  const auto has = [&](ULONG index, ULONG tag) { return index < count && values[index].ulPropTag == tag; };
-  if (!has(1, PR_EMS_AB_HOME_MDB)) {
-    Print(out_, "Morvale():Could not find server distinguished name. User:%S\n", name.c_str());
-    return false;
-  }
+  // Whether value `index` is missing; its line is printed when it is.
+  const auto missing = [&](ULONG index, ULONG tag, const char* line) {
+    if (index < count && values[index].ulPropTag == tag) return false;
+    Print(out_, line, name.c_str());
+    return true;
+  };
+  if (missing(1, PR_EMS_AB_HOME_MDB, "Morvale():Could not find server distinguished name. User:%S\n")) return false;
   CopyValue(t.currentServerDN, values[1].Value.lpszA);
-  if (!has(2, PR_EMAIL_ADDRESS)) {
-    Print(out_, "Could not get email address for this mailbox. User:%S\n", name.c_str());
-    return false;
-  }
+  if (missing(2, PR_EMAIL_ADDRESS, "Could not get email address for this mailbox. User:%S\n")) return false;
   CopyValue(t.currentMailboxDN, values[2].Value.lpszA);
-  if (!has(0, PR_DISPLAY_NAME_W)) {
-    Print(out_, "Could not get display name for this mailbox. User:%S\n", name.c_str());
-    return false;
-  }
+  if (missing(0, PR_DISPLAY_NAME_W, "Could not get display name for this mailbox. User:%S\n")) return false;
   CopyValue(t.currentDisplayName, values[0].Value.lpszW);
-  if (!has(3, PR_SMTP_ADDRESS)) {
-    Print(out_, "Could not get SMTP email address for this mailbox. User:%S\n", name.c_str());
-    return false;
-  }
+  if (missing(3, PR_SMTP_ADDRESS, "Could not get SMTP email address for this mailbox. User:%S\n")) return false;
   CopyValue(t.currentSmtpAddress, values[3].Value.lpszA);
   return true;
 }

@@ -76,6 +76,16 @@ bool CopyText(const Char* value, Char* buffer, int size) {
   return true;
 }
 
+// The reader of a narrow or wide text field of the record, copying it out.
+template <typename Char>
+auto TextReader(void (PagerRecord::*get)(Char**) const, Char* buffer, int size) {
+  return [=](PagerRecord& record) {
+    Char* value = nullptr;
+    (record.*get)(&value);
+    return CopyText<Char>(value, buffer, size);
+  };
+}
+
 template <typename T>
 bool CopyValue(T value, T* out) {
   if (out == nullptr) return false;
@@ -91,6 +101,19 @@ bool CopySize(unsigned size, int* out) {
   return true;
 }
 
+// The readers of the policy and peer-to-peer blobs.
+using BlobGetter = void (PagerRecord::*)(const std::uint8_t**, unsigned*) const;
+
+// The blob's byte count, as CopySize gives it.
+auto BlobSizeReader(BlobGetter get, int* size) {
+  return [=](PagerRecord& record) {
+    const std::uint8_t* bytes = nullptr;
+    unsigned count = 0;
+    (record.*get)(&bytes, &count);
+    return CopySize(count, size);
+  };
+}
+
 // The rule of the policy and peer-to-peer blobs: as many bytes as fit.
 bool CopyBlobPart(const std::uint8_t* bytes, unsigned size, void* buffer, std::uint32_t* length) {
   if (buffer == nullptr || length == nullptr || *length == 0) return false;
@@ -98,6 +121,15 @@ bool CopyBlobPart(const std::uint8_t* bytes, unsigned size, void* buffer, std::u
   if (count != 0) std::memcpy(buffer, bytes, count);
   *length = count;
   return true;
+}
+
+auto BlobPartReader(BlobGetter get, void* buffer, std::uint32_t* length) {
+  return [=](PagerRecord& record) {
+    const std::uint8_t* bytes = nullptr;
+    unsigned count = 0;
+    (record.*get)(&bytes, &count);
+    return CopyBlobPart(bytes, count, buffer, length);
+  };
 }
 
 // The rule of the capabilities and acknowledgement blobs: all or nothing.
@@ -266,38 +298,22 @@ bool PMDatabaseSQLImp::GetPendingServerConfigId(Pager* pager, int* serverConfigI
 
 bool PMDatabaseSQLImp::GetDisplayNameW(Pager* pager, wchar_t* buffer, int size) {
   return WithRecord("PMDatabaseSQLImp::GetDisplayNameW", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      wchar_t* value = nullptr;
-                      record.GetDisplayName(&value);
-                      return CopyText<wchar_t>(value, buffer, size);
-                    });
+                    TextReader(&PagerRecord::GetDisplayName, buffer, size));
 }
 
 bool PMDatabaseSQLImp::GetServerDN(Pager* pager, char* buffer, int size) {
   return WithRecord("PMDatabaseSQLImp::GetServerDN", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      char* value = nullptr;
-                      record.GetServerDN(&value);
-                      return CopyText<char>(value, buffer, size);
-                    });
+                    TextReader(&PagerRecord::GetServerDN, buffer, size));
 }
 
 bool PMDatabaseSQLImp::GetMailboxDN(Pager* pager, char* buffer, int size) {
   return WithRecord("PMDatabaseSQLImp::GetMailboxDN", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      char* value = nullptr;
-                      record.GetMailboxDN(&value);
-                      return CopyText<char>(value, buffer, size);
-                    });
+                    TextReader(&PagerRecord::GetMailboxDN, buffer, size));
 }
 
 bool PMDatabaseSQLImp::GetHomeMDB(Pager* pager, char* buffer, int size) {
   return WithRecord("PMDatabaseSQLImp::GetHomeMDB", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      char* value = nullptr;
-                      record.GetHomeMDB(&value);
-                      return CopyText<char>(value, buffer, size);
-                    });
+                    TextReader(&PagerRecord::GetHomeMDB, buffer, size));
 }
 
 bool PMDatabaseSQLImp::SetHomeMDB(Pager* pager, const char* homeMDB) {
@@ -327,29 +343,17 @@ bool PMDatabaseSQLImp::GetCalendarEnableState(Pager* pager, int* state) {
 
 bool PMDatabaseSQLImp::GetServiceName(Pager* pager, char* buffer, int size) {
   return WithRecord("PMDatabaseSQLImp::GetServiceName", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      char* value = nullptr;
-                      record.GetServiceName(&value);
-                      return CopyText<char>(value, buffer, size);
-                    });
+                    TextReader(&PagerRecord::GetServiceName, buffer, size));
 }
 
 bool PMDatabaseSQLImp::GetPendingServiceName(Pager* pager, char* buffer, int size) {
   return WithRecord("PMDatabaseSQLImp::GetPendingServiceName", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      char* value = nullptr;
-                      record.GetPendingServiceName(&value);
-                      return CopyText<char>(value, buffer, size);
-                    });
+                    TextReader(&PagerRecord::GetPendingServiceName, buffer, size));
 }
 
 bool PMDatabaseSQLImp::GetPolicyName(Pager* pager, char* buffer, int size) {
   return WithRecord("PMDatabaseSQLImp::GetPolicyName", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      char* value = nullptr;
-                      record.GetPolicyName(&value);
-                      return CopyText<char>(value, buffer, size);
-                    });
+                    TextReader(&PagerRecord::GetPolicyName, buffer, size));
 }
 
 bool PMDatabaseSQLImp::GetITPolicy2Id(Pager* pager, int* policyId) {
@@ -374,22 +378,12 @@ bool PMDatabaseSQLImp::GetPolicyTimeReceived(Pager* pager, std::int64_t* time) {
 
 bool PMDatabaseSQLImp::GetPolicyBlobSize(Pager* pager, int* size) {
   return WithRecord("PMDatabaseSQLImp::GetPolicyBlobSize", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      const std::uint8_t* bytes = nullptr;
-                      unsigned count = 0;
-                      record.GetPolicyBlob(&bytes, &count);
-                      return CopySize(count, size);
-                    });
+                    BlobSizeReader(&PagerRecord::GetPolicyBlob, size));
 }
 
 bool PMDatabaseSQLImp::GetPolicyBlob(Pager* pager, void* buffer, std::uint32_t* size) {
   return WithRecord("PMDatabaseSQLImp::GetPolicyBlob", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      const std::uint8_t* bytes = nullptr;
-                      unsigned count = 0;
-                      record.GetPolicyBlob(&bytes, &count);
-                      return CopyBlobPart(bytes, count, buffer, size);
-                    });
+                    BlobPartReader(&PagerRecord::GetPolicyBlob, buffer, size));
 }
 
 bool PMDatabaseSQLImp::SetPolicyBlob(Pager* pager, const void* data, int length) {
@@ -420,22 +414,12 @@ int PMDatabaseSQLImp::CheckDeviceCapabilitiesBlob(Pager* pager, const void* data
 
 bool PMDatabaseSQLImp::GetPeerToPeerKeyBlobSize(Pager* pager, int* size) {
   return WithRecord("PMDatabaseSQLImp::GetPeerToPeerKeyBlobSize", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      const std::uint8_t* bytes = nullptr;
-                      unsigned count = 0;
-                      record.GetPeerToPeerKeyBlob(&bytes, &count);
-                      return CopySize(count, size);
-                    });
+                    BlobSizeReader(&PagerRecord::GetPeerToPeerKeyBlob, size));
 }
 
 bool PMDatabaseSQLImp::GetPeerToPeerKeyBlob(Pager* pager, void* buffer, std::uint32_t* size) {
   return WithRecord("PMDatabaseSQLImp::GetPeerToPeerKeyBlob", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      const std::uint8_t* bytes = nullptr;
-                      unsigned count = 0;
-                      record.GetPeerToPeerKeyBlob(&bytes, &count);
-                      return CopyBlobPart(bytes, count, buffer, size);
-                    });
+                    BlobPartReader(&PagerRecord::GetPeerToPeerKeyBlob, buffer, size));
 }
 
 int PMDatabaseSQLImp::CheckActivationTime(Pager* pager, std::int64_t time) {
@@ -459,20 +443,12 @@ int PMDatabaseSQLImp::CheckRoutingInfo(Pager* pager, const char* routingInfo) {
 
 bool PMDatabaseSQLImp::GetOverrideEmailAddress(Pager* pager, char* buffer, int size) {
   return WithRecord("PMDatabaseSQLImp::GetOverrideEmailAddress", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      char* value = nullptr;
-                      record.GetOverrideSMTPAddr(&value);
-                      return CopyText<char>(value, buffer, size);
-                    });
+                    TextReader(&PagerRecord::GetOverrideSMTPAddr, buffer, size));
 }
 
 bool PMDatabaseSQLImp::GetEmailAddress(Pager* pager, char* buffer, int size) {
   return WithRecord("PMDatabaseSQLImp::GetEmailAddress", userLock_, [&] { return FindRecord(pager); },
-                    [&](PagerRecord& record) {
-                      char* value = nullptr;
-                      record.GetMailboxSMTPAddr(&value);
-                      return CopyText<char>(value, buffer, size);
-                    });
+                    TextReader(&PagerRecord::GetMailboxSMTPAddr, buffer, size));
 }
 
 bool PMDatabaseSQLImp::GetRichContentEnabled(Pager* pager, std::uint8_t* enabled) {
