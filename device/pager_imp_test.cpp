@@ -7,7 +7,7 @@
 namespace {
 
 TEST(PagerImpTest, ANewObjectBelongsToItsDatabaseWithUserIdZero) {
-  auto* owner = reinterpret_cast<PMDatabaseSQLImp*>(0x1000);
+  auto* owner = reinterpret_cast<PMDatabase*>(0x1000);
   std::unique_ptr<Pager> pager(CreatePagerImp(owner));
   ASSERT_NE(pager, nullptr);
   auto* imp = static_cast<PagerImp*>(pager.get());
