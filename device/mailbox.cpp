@@ -36,15 +36,15 @@ void LogResult(unsigned event, HRESULT result) {
   LogEvent(4, event, LoadResString(event), static_cast<unsigned>(result));
 }
 
-// Opens entry `entryId` of `parent` for writing as a folder.
-HRESULT OpenFolderEntry(IMAPIFolder* parent, const SBinary& entryId, IMAPIFolder** folder) {
+// Opens entry `entryId` (none: the root) of `container`, a store or a
+// folder, as a folder into `*folder`; MAPI_E_CORRUPT_DATA when it is not one.
+template <class Container>
+HRESULT OpenAsFolder(Container* container, ULONG size, LPENTRYID entryId, ULONG flags, IMAPIFolder** folder) {
   ULONG type = 0;
   IUnknown* object = nullptr;
-  const HRESULT hr = parent->OpenEntry(entryId.cb, reinterpret_cast<LPENTRYID>(entryId.lpb), nullptr, MAPI_MODIFY,
-                                       &type, &object);
+  const HRESULT hr = container->OpenEntry(size, entryId, nullptr, flags, &type, &object);
   if (FAILED(hr)) {
-    LogResult(kEventFolderOpenFailed, hr);
-    LogLastMapiError(parent, hr);
+    LogLastMapiError(container, hr);
     return hr;
   }
   if (object == nullptr || type != MAPI_FOLDER) {
@@ -53,6 +53,14 @@ HRESULT OpenFolderEntry(IMAPIFolder* parent, const SBinary& entryId, IMAPIFolder
   }
   *folder = static_cast<IMAPIFolder*>(object);
   return S_OK;
+}
+
+// Opens entry `entryId` of `parent` for writing as a folder.
+HRESULT OpenFolderEntry(IMAPIFolder* parent, const SBinary& entryId, IMAPIFolder** folder) {
+  const HRESULT hr =
+      OpenAsFolder(parent, entryId.cb, reinterpret_cast<LPENTRYID>(entryId.lpb), MAPI_MODIFY, folder);
+  if (FAILED(hr)) LogResult(kEventFolderOpenFailed, hr);
+  return hr;
 }
 
 // Makes the folder `name` under `parent`, saved, into `*folder`.
@@ -109,19 +117,7 @@ void LogAndFreeMapiError(HRESULT fetchResult, MAPIERROR** error) {
 HRESULT OpenRootFolder(IMsgStore* store, IMAPIFolder** root) {
   if (store == nullptr || root == nullptr) return E_INVALIDARG;
   *root = nullptr;
-  ULONG type = 0;
-  IUnknown* object = nullptr;
-  const HRESULT hr = store->OpenEntry(0, nullptr, nullptr, MAPI_BEST_ACCESS, &type, &object);
-  if (FAILED(hr)) {
-    LogLastMapiError(store, hr);
-    return hr;
-  }
-  if (object == nullptr || type != MAPI_FOLDER) {
-    UlRelease(object);
-    return MAPI_E_CORRUPT_DATA;
-  }
-  *root = static_cast<IMAPIFolder*>(object);
-  return S_OK;
+  return OpenAsFolder(store, 0, nullptr, MAPI_BEST_ACCESS, root);
 }
 
 HRESULT OpenOrCreateFolder(IMAPIFolder* parent, const char* name, bool create, IMAPIFolder** folder) {

@@ -26,6 +26,21 @@ inline constexpr char kTwoMailboxes[] =
     "[store]\ndn = /o=Org/ou=Site/cn=Recipients/cn=alice\ndisplay-name = Mailbox - Alice\n"
     "[store]\ndn = /o=Org/ou=Site/cn=Recipients/cn=bob\ndisplay-name = Mailbox - Bob\n";
 
+// Tags of the configuration list, one or two of each kind of value, and of
+// the statistics list.
+inline constexpr ULONG kText = 0x6001001E;
+inline constexpr ULONG kNarrowName = 0x601D001E;
+inline constexpr ULONG kWide = 0x6046001F;
+inline constexpr ULONG kLong = 0x60060003;
+inline constexpr ULONG kFlag = 0x60070003;
+inline constexpr ULONG kOtherLong = 0x60080003;
+inline constexpr ULONG kBinary = 0x60020102;
+inline constexpr ULONG kTime = 0x60250040;
+inline constexpr ULONG kList = 0x6095101E;
+inline constexpr ULONG kOtherList = 0x6098101E;
+inline constexpr ULONG kStat6005 = 0x60050003;
+inline constexpr ULONG kStat6009 = 0x60090003;
+
 class DeviceMailboxTest : public MapiSessionTest {
  protected:
   void SetUp() override {

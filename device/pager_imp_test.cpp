@@ -17,15 +17,6 @@
 namespace morvale::testing {
 namespace {
 
-constexpr ULONG kText = 0x6001001E;
-constexpr ULONG kWide = 0x6046001F;
-constexpr ULONG kLong = 0x60060003;
-constexpr ULONG kBinary = 0x60100102;
-constexpr ULONG kTime = 0x60250040;
-constexpr ULONG kList = 0x6095101E;
-constexpr ULONG kStat6005 = 0x60050003;
-constexpr ULONG kStat6009 = 0x60090003;
-
 TEST(PagerImpTest, ANewObjectBelongsToItsDatabaseWithUserIdZero) {
   auto* owner = reinterpret_cast<PMDatabase*>(0x1000);
   std::unique_ptr<Pager> pager(CreatePagerImp(owner));

@@ -294,7 +294,7 @@ HRESULT PagerPropertyStore::Save(std::set<ULONG>* savedIndices, std::uint64_t* t
   {
     ScopedLock message(&messageLock_);
     try {
-      hr = WriteValues(pending, count);
+      hr = WriteToMessage(pending, count);
     } catch (...) {
       hr = E_FAIL;
     }
@@ -313,7 +313,7 @@ HRESULT PagerPropertyStore::Save(std::set<ULONG>* savedIndices, std::uint64_t* t
   return hr;
 }
 
-HRESULT PagerPropertyStore::WriteValues(SPropValue* values, ULONG count) {
+HRESULT PagerPropertyStore::WriteToMessage(SPropValue* values, ULONG count) {
   if (!message_) return E_FAIL;
   HRESULT hr = E_FAIL;
   for (int attempt = 0; attempt < kSaveTries; ++attempt) {
@@ -404,6 +404,15 @@ const SPropValue* PagerPropertyStore::Find(ULONG tag, ULONG type) const {
   if (found == tagMap_.end() || found->second >= valueCount_) return nullptr;
   const SPropValue& value = values_[found->second];
   return value.ulPropTag == tag ? &value : nullptr;
+}
+
+bool PagerPropertyStore::WriteValue(const SPropValue& value) {
+  ScopedLock values(&valueLock_);
+  try {
+    return StoreValue(value);
+  } catch (...) {
+    return false;
+  }
 }
 
 bool PagerPropertyStore::StoreValue(const SPropValue& value) {
@@ -541,36 +550,21 @@ bool PagerPropertyStore::SetString(ULONG tag, const char* text) {
   if (PROP_TYPE(tag) != PT_STRING8) return false;
   SPropValue value{tag, 0, {}};
   value.Value.lpszA = const_cast<char*>(text != nullptr ? text : "");
-  ScopedLock values(&valueLock_);
-  try {
-    return StoreValue(value);
-  } catch (...) {
-    return false;
-  }
+  return WriteValue(value);
 }
 
 bool PagerPropertyStore::SetWideString(ULONG tag, const wchar_t* text) {
   if (PROP_TYPE(tag) != PT_UNICODE) return false;
   SPropValue value{tag, 0, {}};
   value.Value.lpszW = const_cast<wchar_t*>(text != nullptr ? text : L"");
-  ScopedLock values(&valueLock_);
-  try {
-    return StoreValue(value);
-  } catch (...) {
-    return false;
-  }
+  return WriteValue(value);
 }
 
 bool PagerPropertyStore::SetLong(ULONG tag, std::int32_t number) {
   if (PROP_TYPE(tag) != PT_LONG) return false;
   SPropValue value{tag, 0, {}};
   value.Value.l = number;
-  ScopedLock values(&valueLock_);
-  try {
-    return StoreValue(value);
-  } catch (...) {
-    return false;
-  }
+  return WriteValue(value);
 }
 
 bool PagerPropertyStore::SetBool(ULONG tag, bool flag) {
@@ -582,36 +576,21 @@ bool PagerPropertyStore::SetBool(ULONG tag, bool flag) {
   } else {
     return false;
   }
-  ScopedLock values(&valueLock_);
-  try {
-    return StoreValue(value);
-  } catch (...) {
-    return false;
-  }
+  return WriteValue(value);
 }
 
 bool PagerPropertyStore::SetBinary(ULONG tag, const BYTE* bytes, std::uint32_t count) {
   if (PROP_TYPE(tag) != PT_BINARY) return false;
   SPropValue value{tag, 0, {}};
   value.Value.bin = {bytes != nullptr ? count : 0, const_cast<BYTE*>(bytes)};
-  ScopedLock values(&valueLock_);
-  try {
-    return StoreValue(value);
-  } catch (...) {
-    return false;
-  }
+  return WriteValue(value);
 }
 
 bool PagerPropertyStore::SetTime(ULONG tag, std::int64_t seconds) {
   if (PROP_TYPE(tag) != PT_SYSTIME) return false;
   SPropValue value{tag, 0, {}};
   TimeToFileTime(seconds, &value.Value.ft);
-  ScopedLock values(&valueLock_);
-  try {
-    return StoreValue(value);
-  } catch (...) {
-    return false;
-  }
+  return WriteValue(value);
 }
 
 bool PagerPropertyStore::SetStringList(ULONG tag, const std::vector<std::string>& list) {

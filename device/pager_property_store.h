@@ -116,12 +116,15 @@ class PagerPropertyStore {
   };
   using TagList = std::unique_ptr<SPropTagArray, FreeDeleter>;
 
+  // Stores a copy of `value` under the value lock (the common rule of every
+  // write).
+  bool WriteValue(const SPropValue& value);
   // Both under the value lock.
   const SPropValue* Find(ULONG tag, ULONG type) const;
   bool StoreValue(const SPropValue& value);
   // Under the message lock.
   HRESULT OpenMessage();
-  HRESULT WriteValues(SPropValue* values, ULONG count);
+  HRESULT WriteToMessage(SPropValue* values, ULONG count);
   HRESULT ReadValues(SPropValue* values);
   HRESULT ReadOneValue(ULONG tag, SPropValue* value);
   void FreeLastError();

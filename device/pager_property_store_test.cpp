@@ -12,17 +12,6 @@
 namespace morvale::testing {
 namespace {
 
-// Tags of the configuration list, one per kind of value.
-constexpr ULONG kText = 0x6001001E;
-constexpr ULONG kNarrowName = 0x601D001E;
-constexpr ULONG kWide = 0x6046001F;
-constexpr ULONG kLong = 0x60060003;
-constexpr ULONG kFlag = 0x60070003;
-constexpr ULONG kOtherLong = 0x60080003;
-constexpr ULONG kBinary = 0x60020102;
-constexpr ULONG kTime = 0x60250040;
-constexpr ULONG kList = 0x6095101E;
-constexpr ULONG kOtherList = 0x6098101E;
 constexpr ULONG kNotListed = 0x60960003;
 
 // The index of `tag` in the configuration list.

@@ -14,9 +14,6 @@
 namespace morvale::testing {
 namespace {
 
-constexpr ULONG kText = 0x6001001E;
-constexpr ULONG kLong = 0x60060003;
-constexpr ULONG kStat6009 = 0x60090003;
 constexpr int kRounds = 15;
 
 class PagerThreadsTest : public DeviceMailboxTest {};
