@@ -83,8 +83,32 @@ constexpr MessageEntry kMessages[] = {
     {35028, L"%s: connection attempt %d of %d failed"},
     // operation name, time-out in seconds
     {35029, L"%s: could not connect within %d seconds"},
+    // HRESULT
+    {40149, L"Could not get the hierarchy table of the parent folder (0x%08X)"},
+    // HRESULT
+    {40150, L"Could not seek to the start of the folder hierarchy (0x%08X)"},
+    // HRESULT
+    {40151, L"Could not set the columns of the folder hierarchy (0x%08X)"},
+    // HRESULT
+    {40152, L"Could not read the folder hierarchy (0x%08X)"},
+    // folder name
+    {40153, L"Found folder %s"},
+    // HRESULT
+    {40154, L"Could not open the folder found (0x%08X)"},
+    // folder name
+    {40155, L"Opened folder %s"},
+    // HRESULT
+    {40156, L"Could not create or open the folder (0x%08X); creating it anew"},
+    // folder name
+    {40157, L"Created folder %s"},
+    // message count
+    {40158, L"The handheld information folder holds %d messages, not 2"},
+    // no arguments
+    {40159, L"A message of the handheld information folder has no message class"},
     // display name, user id
     {40682, L"Pager object for user %s, id %d"},
+    // error text, low-level error, component, context
+    {40720, L"MAPI extended error: %s (low-level error %u, component %s, context %u)"},
     // e-mail address, text
     {41079, L"User %s: %s"},
     // operation name, pool size
