@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/win32/sync.h"
@@ -51,6 +52,11 @@ struct KernelObject::Waiter {
 
   const DWORD threadId;
   std::condition_variable wake;
+  // Wakers that changed the state and have yet to notify `wake` outside the
+  // lock (a waiter woken in vain and queued again may be woken by another
+  // before the first has notified); the waiter leaves only when none is
+  // left.
+  std::atomic<int> notifying{0};
   State state = kQueued;
   // Set by the thread that satisfied the wait.
   DWORD result = WAIT_FAILED;
@@ -67,21 +73,32 @@ DWORD KernelObject::Wait(DWORD threadId, DWORD milliseconds, std::chrono::steady
     (last_ != nullptr ? last_->next : first_) = &waiter;
     last_ = &waiter;
     const auto woken = [&] { return waiter.state != Waiter::kQueued; };
+    // Every way out once queued: gives up the lock and lets the wakers
+    // still on their way finish with the waiter.
+    const auto leave = [&](DWORD result) {
+      lock.unlock();
+      while (waiter.notifying.load(std::memory_order_acquire) != 0) std::this_thread::yield();
+      return result;
+    };
     for (;;) {
       if (milliseconds == INFINITE) {
         waiter.wake.wait(lock, woken);
       } else if (!waiter.wake.wait_until(lock, deadline, woken)) {
         Unlink(&waiter);
-        return WAIT_TIMEOUT;
+        return leave(WAIT_TIMEOUT);
       }
       if (waiter.state == Waiter::kSatisfied) {
         TakenByCallingThread();
-        return waiter.result;
+        return leave(waiter.result);
       }
       --woken_;
-      if (IsSignaled(threadId)) break;
+      if (IsSignaled(threadId)) {
+        const DWORD result = Acquire(threadId);
+        TakenByCallingThread();
+        return leave(result);
+      }
       // Another thread took what the wake-up was for.
-      if (milliseconds != INFINITE && std::chrono::steady_clock::now() >= deadline) return WAIT_TIMEOUT;
+      if (milliseconds != INFINITE && std::chrono::steady_clock::now() >= deadline) return leave(WAIT_TIMEOUT);
       waiter.state = Waiter::kQueued;
       waiter.next = first_;
       (first_ != nullptr ? first_->previous : last_) = &waiter;
@@ -93,7 +110,12 @@ DWORD KernelObject::Wait(DWORD threadId, DWORD milliseconds, std::chrono::steady
   return result;
 }
 
-void KernelObject::SatisfyWaits() {
+void KernelObject::SatisfyWaits(std::unique_lock<std::mutex>& lock) {
+  // The waiters to notify once the lock is given up, so that they do not
+  // wake into a held lock; past the first few (a crowd released at once),
+  // they are notified at once.
+  std::array<Waiter*, 8> later;
+  std::size_t count = 0;
   const LONG available = Available();
   while (first_ != nullptr && available > woken_) {
     Waiter* waiter = first_;
@@ -105,9 +127,18 @@ void KernelObject::SatisfyWaits() {
       waiter->state = Waiter::kWoken;
       ++woken_;
     }
-    // Under the lock: the waiter cannot leave (and take its condition
-    // variable with it) before the lock is given up.
-    waiter->wake.notify_one();
+    if (count < later.size()) {
+      waiter->notifying.fetch_add(1, std::memory_order_relaxed);
+      later[count++] = waiter;
+    } else {
+      waiter->wake.notify_one();
+    }
+  }
+  lock.unlock();
+  for (std::size_t i = 0; i < count; ++i) {
+    later[i]->wake.notify_one();
+    // The last touch: the waiter may leave from here on.
+    later[i]->notifying.fetch_sub(1, std::memory_order_release);
   }
 }
 

@@ -23,10 +23,12 @@
 //     wakes one waiter per unit that no woken waiter is already on its way
 //     to take: a release of n counts wakes at most n threads. A woken thread
 //     takes the object unless a thread that came meanwhile took it first
-//     (which keeps a pool's connections busy instead of idle while a sleeper
-//     wakes), and then waits on at the head of the queue. A unit is never
-//     left unclaimed while threads sleep: the woken thread takes it even
-//     when its time-out has passed.
+//     (so a count given back is used again at once instead of lying idle
+//     while a sleeper wakes up), and then waits on at the head of the
+//     queue. A unit is never left unclaimed while threads sleep: the woken
+//     thread takes it even when its time-out has passed.
+// Waiters are notified after the lock is given up, so they do not wake into
+// a held lock.
 //
 // Thread safety: every function may be called from any thread; the members
 // marked so require the object's lock.
@@ -67,9 +69,10 @@ class KernelObject {
   // With the lock held, on the thread whose wait has just taken the object.
   virtual void TakenByCallingThread() {}
 
-  // With the lock held, after a change that may have signalled the object:
-  // wakes (or satisfies) waiters as the opening paragraph tells.
-  void SatisfyWaits();
+  // With the lock held in `lock`, after a change that may have signalled the
+  // object: wakes (or satisfies) waiters as the opening paragraph tells.
+  // Gives up the lock, and notifies the waiters after that.
+  void SatisfyWaits(std::unique_lock<std::mutex>& lock);
 
   std::mutex lock_;
 

@@ -17,9 +17,9 @@ class Event : public KernelObject {
   Event(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
 
   void Set(bool signaled) {
-    std::lock_guard lock(lock_);
+    std::unique_lock lock(lock_);
     signaled_ = signaled;
-    if (signaled) SatisfyWaits();
+    if (signaled) SatisfyWaits(lock);
   }
 
  private:
@@ -57,7 +57,7 @@ class Mutex : public KernelObject, public std::enable_shared_from_this<Mutex> {
   }
 
   bool Release(DWORD threadId) {
-    std::lock_guard lock(lock_);
+    std::unique_lock lock(lock_);
     if (owner_ != threadId || count_ == 0) return false;
     if (--count_ == 0) {
       owner_ = 0;
@@ -68,17 +68,17 @@ class Mutex : public KernelObject, public std::enable_shared_from_this<Mutex> {
           break;
         }
       }
-      SatisfyWaits();
+      SatisfyWaits(lock);
     }
     return true;
   }
 
   void Abandon() {
-    std::lock_guard lock(lock_);
+    std::unique_lock lock(lock_);
     owner_ = 0;
     count_ = 0;
     abandoned_ = true;
-    SatisfyWaits();
+    SatisfyWaits(lock);
   }
 
  private:
@@ -109,11 +109,11 @@ class Semaphore : public KernelObject {
   Semaphore(LONG count, LONG maximum) : count_(count), maximum_(maximum) {}
 
   bool Release(LONG releaseCount, LONG* previousCount) {
-    std::lock_guard lock(lock_);
+    std::unique_lock lock(lock_);
     if (releaseCount > maximum_ - count_) return false;
     if (previousCount != nullptr) *previousCount = count_;
     count_ += releaseCount;
-    SatisfyWaits();
+    SatisfyWaits(lock);
     return true;
   }
 

@@ -73,9 +73,9 @@ class Thread : public KernelObject {
 
   // On the new thread, its routine returned: the handle becomes signalled.
   void Finish() {
-    std::lock_guard lock(lock_);
+    std::unique_lock lock(lock_);
     finished_ = true;
-    SatisfyWaits();
+    SatisfyWaits(lock);
   }
 
   DWORD Resume() {
