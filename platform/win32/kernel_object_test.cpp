@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -42,8 +43,9 @@ struct TaskView {
     }
     return -1;
   }
+  // Until the thread blocks (or has ended: '?').
   static void AwaitAsleep(pid_t tid) {
-    while (State(tid) != 'S') Sleep(1);
+    for (char state; (state = State(tid)) != 'S' && state != '?';) Sleep(1);
   }
 };
 
@@ -163,6 +165,72 @@ TEST(WakeUpTest, ManualResetSetThenResetReleasesEveryoneWaiting) {
   EXPECT_EQ(released.load(), kWaiters);
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
   CloseHandle(event);
+}
+
+// A count released to a waiter whose time-out runs out as it wakes is not
+// lost: that waiter takes it (and gives it back here), or it passes on to
+// the next. Each round queues a waiter with a 50 ms time-out, then one
+// without, and releases one count a little before the first one's time-out,
+// a little earlier each round, so that some wake-ups meet the deadline.
+TEST(WakeUpTest, ACountMeetingATimeOutPassesOn) {
+  using Clock = std::chrono::steady_clock;
+  constexpr int kRounds = 40;
+  constexpr DWORD kShortMs = 50;
+  const HANDLE semaphore = CreateSemaphoreA(nullptr, 0, 2, nullptr);
+  std::atomic<int> round{0};
+  std::atomic<int> shortDone{0};
+  std::atomic<int> longDone{0};
+  std::atomic<int> longQueued{0};
+  std::atomic<pid_t> shortTid{0};
+  std::atomic<pid_t> longTid{0};
+  std::atomic<Clock::rep> shortStart{0};
+  std::atomic<int> longFailures{0};
+  std::atomic<bool> stop{false};  // after the first failure
+  std::thread shortWaiter([&] {
+    shortTid = gettid();
+    for (int r = 1; r <= kRounds; ++r) {
+      while (round.load() < r && !stop) std::this_thread::yield();
+      if (stop) return;
+      shortStart = Clock::now().time_since_epoch().count();
+      if (WaitForSingleObject(semaphore, kShortMs) == WAIT_OBJECT_0) ReleaseSemaphore(semaphore, 1, nullptr);
+      shortDone = r;
+    }
+  });
+  std::thread longWaiter([&] {
+    longTid = gettid();
+    for (int r = 1; r <= kRounds; ++r) {
+      while (longQueued.load() < r && !stop) std::this_thread::yield();
+      if (stop) return;
+      if (WaitForSingleObject(semaphore, kNeverMs) != WAIT_OBJECT_0) ++longFailures;
+      longDone = r;
+    }
+  });
+  while (shortTid.load() == 0 || longTid.load() == 0) Sleep(1);
+  for (int r = 1; r <= kRounds; ++r) {
+    SCOPED_TRACE(testing::Message() << "round " << r);
+    const Clock::rep before = shortStart.load();
+    round = r;
+    while (shortStart.load() == before) std::this_thread::yield();
+    TaskView::AwaitAsleep(shortTid.load());
+    longQueued = r;
+    TaskView::AwaitAsleep(longTid.load());
+    const Clock::time_point release = Clock::time_point(Clock::duration(shortStart.load())) +
+                                      std::chrono::milliseconds(kShortMs) - std::chrono::microseconds(15 * r);
+    while (Clock::now() < release) {
+    }
+    ASSERT_TRUE(ReleaseSemaphore(semaphore, 1, nullptr));
+    while (shortDone.load() < r || longDone.load() < r) Sleep(1);
+    if (longFailures.load() != 0) {
+      ADD_FAILURE() << "the count was left while a thread slept";
+      stop = true;
+      break;
+    }
+  }
+  shortWaiter.join();
+  longWaiter.join();
+  EXPECT_EQ(longFailures.load(), 0);
+  EXPECT_EQ(WaitForSingleObject(semaphore, 0), WAIT_TIMEOUT);
+  CloseHandle(semaphore);
 }
 
 // Threads borrow from a semaphore as from a pool, with waits that never
