@@ -11,6 +11,14 @@ namespace bench {
 struct RawOdbc::Handles {
   SQLHENV env = SQL_NULL_HENV;
   SQLHDBC dbc = SQL_NULL_HDBC;
+  // SelectByIdOnKeptStatement's statement and the buffers bound to it.
+  SQLHSTMT kept = SQL_NULL_HSTMT;
+  SQLINTEGER id = 0;
+  SQLLEN idIndicator = 0;
+  SQLINTEGER got = 0;
+  SQLLEN gotIndicator = 0;
+  SQLWCHAR name[256] = {};
+  SQLLEN nameIndicator = 0;
 };
 
 namespace {
@@ -48,6 +56,7 @@ std::unique_ptr<RawOdbc> RawOdbc::Connect(const std::string& odbc, std::string* 
 
 RawOdbc::~RawOdbc() {
   if (!h_) return;
+  if (h_->kept != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, h_->kept);
   SQLDisconnect(h_->dbc);
   SQLFreeHandle(SQL_HANDLE_DBC, h_->dbc);
   SQLFreeHandle(SQL_HANDLE_ENV, h_->env);
@@ -152,6 +161,22 @@ bool RawOdbc::SelectById(const std::string& sql, int id) {
     ok = got == id;
   }
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  return ok;
+}
+
+bool RawOdbc::SelectByIdOnKeptStatement(const std::string& sql, int id) {
+  Handles& h = *h_;
+  if (h.kept == SQL_NULL_HSTMT) {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &h.kept))) return false;
+    SQLBindParameter(h.kept, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &h.id, 0, &h.idIndicator);
+    SQLBindCol(h.kept, 1, SQL_C_SLONG, &h.got, sizeof h.got, &h.gotIndicator);
+    SQLBindCol(h.kept, 2, SQL_C_WCHAR, h.name, sizeof h.name, &h.nameIndicator);
+  }
+  h.id = id;
+  h.got = 0;
+  const bool ok = SQL_SUCCEEDED(SQLExecDirect(h.kept, Text(sql), SQL_NTS)) && SQL_SUCCEEDED(SQLFetch(h.kept)) &&
+                  h.got == id;
+  SQLFreeStmt(h.kept, SQL_CLOSE);
   return ok;
 }
 

@@ -26,6 +26,11 @@ class RawOdbc {
   // One statement cycle: allocate, bind one integer, execute, fetch the row
   // and its two columns, free. False on failure.
   bool SelectById(const std::string& sql, int id);
+  // The same cycle on one statement handle kept for the connection's life,
+  // its parameter (an integer) and its two columns (an integer, text) bound
+  // once: execute, fetch, close the cursor. `sql` is the same text on every
+  // call. False on failure or when the row's first column is not `id`.
+  bool SelectByIdOnKeptStatement(const std::string& sql, int id);
 
  private:
   RawOdbc() = default;

@@ -16,19 +16,22 @@ class Event : public KernelObject {
  public:
   Event(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
 
-  bool IsSignaled(DWORD) const override { return signaled_; }
+  void Set(bool signaled) {
+    std::unique_lock lock(lock_);
+    signaled_ = signaled;
+    if (signaled) SatisfyWaits(lock);
+  }
+
+ private:
+  LONG Available() const override {
+    if (!signaled_) return 0;
+    return manualReset_ ? kEveryWaiter : 1;
+  }
   DWORD Acquire(DWORD) override {
     if (!manualReset_) signaled_ = false;
     return WAIT_OBJECT_0;
   }
 
-  void Set(bool signaled) {
-    std::lock_guard lock(KernelLock());
-    signaled_ = signaled;
-    if (signaled) changed.notify_all();
-  }
-
- private:
   const bool manualReset_;
   bool signaled_;
 };
@@ -36,6 +39,7 @@ class Event : public KernelObject {
 class Mutex;
 
 // The mutexes a thread owns, given up as abandoned when the thread ends.
+// Only the owning thread touches its list.
 struct OwnedMutexes {
   std::vector<std::shared_ptr<Mutex>> mutexes;
   ~OwnedMutexes() { AbandonMutexesOfCurrentThread(); }
@@ -45,21 +49,15 @@ thread_local OwnedMutexes ownedMutexes;
 
 class Mutex : public KernelObject, public std::enable_shared_from_this<Mutex> {
  public:
-  bool IsSignaled(DWORD threadId) const override { return owner_ == 0 || owner_ == threadId; }
-
-  DWORD Acquire(DWORD threadId) override {
-    if (owner_ == 0) {
-      owner_ = threadId;
-      ownedMutexes.mutexes.push_back(shared_from_this());
-    }
-    ++count_;
-    const bool abandoned = abandoned_;
-    abandoned_ = false;
-    return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+  // For CreateMutex with initial ownership.
+  void TakeForCallingThread() {
+    std::lock_guard lock(lock_);
+    Acquire(GetCurrentThreadId());
+    TakenByCallingThread();
   }
 
-  // With the kernel lock held.
   bool Release(DWORD threadId) {
+    std::unique_lock lock(lock_);
     if (owner_ != threadId || count_ == 0) return false;
     if (--count_ == 0) {
       owner_ = 0;
@@ -70,20 +68,37 @@ class Mutex : public KernelObject, public std::enable_shared_from_this<Mutex> {
           break;
         }
       }
-      changed.notify_all();
+      SatisfyWaits(lock);
     }
     return true;
   }
 
-  // With the kernel lock held.
   void Abandon() {
+    std::unique_lock lock(lock_);
     owner_ = 0;
     count_ = 0;
     abandoned_ = true;
-    changed.notify_all();
+    SatisfyWaits(lock);
   }
 
  private:
+  LONG Available() const override { return owner_ == 0 ? 1 : 0; }
+  // The owner takes it again.
+  bool IsSignaled(DWORD threadId) const override { return owner_ == 0 || owner_ == threadId; }
+
+  DWORD Acquire(DWORD threadId) override {
+    owner_ = threadId;
+    ++count_;
+    const bool abandoned = abandoned_;
+    abandoned_ = false;
+    return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+  }
+
+  // The first hold joins the owner's list (a recursive one is there already).
+  void TakenByCallingThread() override {
+    if (count_ == 1) ownedMutexes.mutexes.push_back(shared_from_this());
+  }
+
   DWORD owner_ = 0;
   DWORD count_ = 0;
   bool abandoned_ = false;
@@ -93,22 +108,22 @@ class Semaphore : public KernelObject {
  public:
   Semaphore(LONG count, LONG maximum) : count_(count), maximum_(maximum) {}
 
-  bool IsSignaled(DWORD) const override { return count_ > 0; }
+  bool Release(LONG releaseCount, LONG* previousCount) {
+    std::unique_lock lock(lock_);
+    if (releaseCount > maximum_ - count_) return false;
+    if (previousCount != nullptr) *previousCount = count_;
+    count_ += releaseCount;
+    SatisfyWaits(lock);
+    return true;
+  }
+
+ private:
+  LONG Available() const override { return count_; }
   DWORD Acquire(DWORD) override {
     --count_;
     return WAIT_OBJECT_0;
   }
 
-  // With the kernel lock held.
-  bool Release(LONG releaseCount, LONG* previousCount) {
-    if (releaseCount > maximum_ - count_) return false;
-    if (previousCount != nullptr) *previousCount = count_;
-    count_ += releaseCount;
-    changed.notify_all();
-    return true;
-  }
-
- private:
   LONG count_;
   const LONG maximum_;
 };
@@ -131,10 +146,7 @@ template <typename Char>
 HANDLE CreateMutexOf(BOOL initialOwner, const Char* name) {
   if (RefuseName(name)) return nullptr;
   auto mutex = std::make_shared<Mutex>();
-  if (initialOwner) {
-    std::lock_guard lock(KernelLock());
-    mutex->Acquire(GetCurrentThreadId());
-  }
+  if (initialOwner) mutex->TakeForCallingThread();
   return InsertHandle(mutex);
 }
 
@@ -159,11 +171,8 @@ BOOL SetEventState(HANDLE handle, bool signaled) {
 
 void win32_internal::AbandonMutexesOfCurrentThread() {
   std::vector<std::shared_ptr<Mutex>> owned;
-  {
-    std::lock_guard lock(KernelLock());
-    owned.swap(ownedMutexes.mutexes);
-    for (const auto& mutex : owned) mutex->Abandon();
-  }
+  owned.swap(ownedMutexes.mutexes);
+  for (const auto& mutex : owned) mutex->Abandon();
 }
 
 HANDLE CreateEventA(SECURITY_ATTRIBUTES*, BOOL manualReset, BOOL initialState, const char* name) {
@@ -190,7 +199,6 @@ HANDLE CreateMutexW(SECURITY_ATTRIBUTES*, BOOL initialOwner, const wchar_t* name
 BOOL ReleaseMutex(HANDLE handle) {
   const auto mutex = LookUpHandleAs<Mutex>(handle);
   if (mutex == nullptr) return FALSE;
-  std::lock_guard lock(KernelLock());
   if (!mutex->Release(GetCurrentThreadId())) {
     SetLastError(ERROR_NOT_OWNER);
     return FALSE;
@@ -215,7 +223,6 @@ BOOL ReleaseSemaphore(HANDLE handle, LONG releaseCount, LONG* previousCount) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::lock_guard lock(KernelLock());
   if (!semaphore->Release(releaseCount, previousCount)) {
     SetLastError(ERROR_TOO_MANY_POSTS);
     return FALSE;

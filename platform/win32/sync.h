@@ -11,6 +11,13 @@
 //   - Semaphores count between 0 and their maximum; a wait takes one count.
 //     A release that would pass the maximum fails with ERROR_TOO_MANY_POSTS
 //     and changes nothing.
+//   - Wake-ups: a semaphore release of n counts, the last ReleaseMutex of
+//     the owner, or SetEvent on an auto-reset event wakes at most as many
+//     waiting threads as it made available, longest waiting first; a woken
+//     thread takes the object unless a thread that was not waiting took it
+//     first, and then waits on (no order of success is promised). SetEvent
+//     on a manual-reset event releases every thread waiting at that moment,
+//     even when ResetEvent follows at once.
 //   - WaitForSingleObject returns WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT,
 //     or WAIT_FAILED with ERROR_INVALID_HANDLE for a handle that is not open
 //     (closed before the wait began). Finite time-outs pass through a hook

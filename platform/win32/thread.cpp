@@ -7,7 +7,9 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "platform/win32/error.h"
 #include "platform/win32/kernel_object.h"
@@ -54,38 +56,75 @@ void ApplyPriority(pid_t tid, int priority) {
 class Thread : public KernelObject {
  public:
   Thread(DWORD id, unsigned (*start)(void*), void* argument, bool suspended)
-      : id(id), start(start), argument(argument), suspendCount(suspended ? 1 : 0) {}
-
-  bool IsSignaled(DWORD) const override { return finished; }
-  DWORD Acquire(DWORD) override { return WAIT_OBJECT_0; }
+      : id(id), start(start), argument(argument), suspendCount_(suspended ? 1 : 0) {}
 
   const DWORD id;
   unsigned (*const start)(void*);
   void* const argument;
-  // Guarded by the kernel lock.
-  DWORD suspendCount;
-  int priority = THREAD_PRIORITY_NORMAL;
-  pid_t tid = 0;
-  bool finished = false;
+
+  // On the new thread: records its Linux id, waits until it is resumed and
+  // returns the priority it is to run with.
+  int AwaitStart(pid_t tid) {
+    std::unique_lock lock(lock_);
+    tid_ = tid;
+    resumed_.wait(lock, [&] { return suspendCount_ == 0; });
+    return priority_;
+  }
+
+  // On the new thread, its routine returned: the handle becomes signalled.
+  void Finish() {
+    std::unique_lock lock(lock_);
+    finished_ = true;
+    SatisfyWaits(lock);
+  }
+
+  DWORD Resume() {
+    std::lock_guard lock(lock_);
+    const DWORD previous = suspendCount_;
+    if (previous > 0 && --suspendCount_ == 0) resumed_.notify_one();
+    return previous;
+  }
+
+  void SetPriority(int priority) {
+    pid_t tid;
+    bool running;
+    {
+      std::lock_guard lock(lock_);
+      priority_ = priority;
+      tid = tid_;
+      running = suspendCount_ == 0 && !finished_;
+    }
+    // A thread that has not run yet takes its priority when it starts.
+    if (tid != 0 && running) ApplyPriority(tid, priority);
+  }
+
+  int Priority() {
+    std::lock_guard lock(lock_);
+    return priority_;
+  }
+
+ private:
+  LONG Available() const override { return finished_ ? kEveryWaiter : 0; }
+  DWORD Acquire(DWORD) override { return WAIT_OBJECT_0; }
+
+  std::condition_variable resumed_;
+  // Guarded by the lock.
+  DWORD suspendCount_;
+  int priority_ = THREAD_PRIORITY_NORMAL;
+  pid_t tid_ = 0;
+  bool finished_ = false;
 };
 
 void* RunThread(void* context) {
   const std::unique_ptr<std::shared_ptr<Thread>> owner(static_cast<std::shared_ptr<Thread>*>(context));
   Thread& thread = **owner;
   currentThreadId = thread.id;
-  int priority;
-  {
-    std::unique_lock lock(KernelLock());
-    thread.tid = gettid();
-    thread.changed.wait(lock, [&] { return thread.suspendCount == 0; });
-    priority = thread.priority;
-  }
-  if (priority != THREAD_PRIORITY_NORMAL) ApplyPriority(thread.tid, priority);
+  const pid_t tid = gettid();
+  const int priority = thread.AwaitStart(tid);
+  if (priority != THREAD_PRIORITY_NORMAL) ApplyPriority(tid, priority);
   thread.start(thread.argument);
   AbandonMutexesOfCurrentThread();
-  std::lock_guard lock(KernelLock());
-  thread.finished = true;
-  thread.changed.notify_all();
+  thread.Finish();
   return nullptr;
 }
 
@@ -128,10 +167,7 @@ std::uintptr_t BeginThreadEx(void*, unsigned stackSize, unsigned (*start)(void*)
 DWORD ResumeThread(HANDLE handle) {
   const auto thread = LookUpHandleAs<Thread>(handle);
   if (thread == nullptr) return static_cast<DWORD>(-1);
-  std::lock_guard lock(KernelLock());
-  const DWORD previous = thread->suspendCount;
-  if (previous > 0 && --thread->suspendCount == 0) thread->changed.notify_all();
-  return previous;
+  return thread->Resume();
 }
 
 BOOL SetThreadPriority(HANDLE handle, int priority) {
@@ -141,22 +177,12 @@ BOOL SetThreadPriority(HANDLE handle, int priority) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  pid_t tid;
-  bool running;
-  {
-    std::lock_guard lock(KernelLock());
-    thread->priority = priority;
-    tid = thread->tid;
-    running = thread->suspendCount == 0 && !thread->finished;
-  }
-  // A thread that has not run yet takes its priority when it starts.
-  if (tid != 0 && running) ApplyPriority(tid, priority);
+  thread->SetPriority(priority);
   return TRUE;
 }
 
 int GetThreadPriority(HANDLE handle) {
   const auto thread = LookUpHandleAs<Thread>(handle);
   if (thread == nullptr) return THREAD_PRIORITY_ERROR_RETURN;
-  std::lock_guard lock(KernelLock());
-  return thread->priority;
+  return thread->Priority();
 }

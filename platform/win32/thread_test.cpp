@@ -78,6 +78,26 @@ TEST(ThreadTest, ClosingTheHandleOfARunningThreadLetsItFinish) {
   CloseHandle(shared.done);
 }
 
+TEST(ThreadTest, EveryThreadWaitingOnTheHandleIsReleasedAtTheEnd) {
+  Shared shared;
+  shared.release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const auto handle = reinterpret_cast<HANDLE>(BeginThreadEx(nullptr, 0, Routine, &shared, 0, nullptr));
+  ASSERT_NE(handle, nullptr);
+  std::atomic<int> released{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 4; ++i) {
+    waiters.emplace_back([&] {
+      if (WaitForSingleObject(handle, 30'000) == WAIT_OBJECT_0) ++released;
+    });
+  }
+  SetEvent(shared.release);
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(released.load(), 4);
+  EXPECT_TRUE(shared.ran.load());
+  CloseHandle(handle);
+  CloseHandle(shared.release);
+}
+
 TEST(ThreadTest, AMutexLeftOwnedIsAbandonedBeforeTheHandleIsSignalled) {
   Shared shared;
   shared.mutexToKeep = CreateMutexA(nullptr, FALSE, nullptr);
