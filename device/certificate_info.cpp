@@ -23,11 +23,9 @@ constexpr std::uint8_t kTagErrorState = 9;
 
 // Writes `value` whole as a tagged byte string (an empty one as the tag and
 // length 0).
-bool WriteField(FormattedStream& stream, std::uint8_t tag, ByteBuffer& value) {
-  value.Seek(0, 0);
-  const bool ok = stream.WriteTaggedBuffer(tag, &value, static_cast<int>(value.GetSize()));
-  value.Seek(0, 0);
-  return ok;
+bool WriteField(FormattedStream& stream, std::uint8_t tag, const ByteBuffer& value) {
+  const int size = static_cast<int>(value.GetSize());
+  return stream.WriteByte(tag) && stream.WriteLength(size) && stream.WriteBytes(value.GetData(), size);
 }
 
 // A byte string field read whole into `out` (emptied first).
@@ -79,7 +77,7 @@ void CertInfo::SetUserName(const std::wstring& wide, const std::string& narrow) 
   UserName = narrow;
 }
 
-bool CertInfo::Serialize(ByteBuffer& out) {
+bool CertInfo::Serialize(ByteBuffer& out) const {
   FormattedStream stream(&out, nullptr);
   if (!HasPart(1)) LogMessage(4, "{%s} OTACR: Profile Name is missing from ClientCertificateInfo", Who());
   bool ok = WriteField(stream, kTagProfileName, ProfileName);
@@ -98,7 +96,7 @@ bool CertInfo::Serialize(ByteBuffer& out) {
   if (HasPart(4)) {
     FormattedStream nested(&chain, nullptr);
     ok = ok && nested.WriteByte(CACertificatesStatus);
-    for (ByteBuffer& each : CACertificates) {
+    for (const ByteBuffer& each : CACertificates) {
       if (each.GetSize() == 0) continue;
       ok = ok && nested.WriteLength(static_cast<int>(each.GetSize())) &&
            nested.WriteBytes(each.GetData(), static_cast<int>(each.GetSize()));
@@ -343,11 +341,11 @@ void CertificateInfo::AddEntry(std::unique_ptr<CertInfo> entry) {
   Entries[number] = std::move(entry);
 }
 
-bool CertificateInfo::Serialize(ByteBuffer& out) {
+bool CertificateInfo::Serialize(ByteBuffer& out) const {
   out.SetSize(0);
   FormattedStream stream(&out, nullptr);
   bool ok = true;
-  for (auto& [number, entry] : Entries) {
+  for (const auto& [number, entry] : Entries) {
     ByteBuffer record;
     ok = entry->Serialize(record) && ok;
     ok = ok && WriteField(stream, 1, record);

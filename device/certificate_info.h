@@ -59,7 +59,7 @@ class CertInfo {
 
   // Appends the request record to `out` at its position; false when a
   // write failed.
-  bool Serialize(ByteBuffer& out);
+  bool Serialize(ByteBuffer& out) const;
   // Reads a request record; an empty or unreadable record resets the
   // request and gives false.
   bool Parse(const ByteBuffer& record);
@@ -142,7 +142,7 @@ class CertificateInfo {
   bool Parse(const ByteBuffer& record);
   // The outer record into `out` (emptied first, rewound after); false when
   // a request or a field could not be written.
-  bool Serialize(ByteBuffer& out);
+  bool Serialize(ByteBuffer& out) const;
   void SetUserName(const char* userName);
   const std::wstring& GetUserName() const { return UserNameW; }
   // Appends the blank-separated extensions of `text` ("cer der" when null

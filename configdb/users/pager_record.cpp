@@ -254,6 +254,43 @@ void PagerRecord::CopyFrom(const PagerRecord* other) {
   disableRedirectRead_ = other->disableRedirectRead_;
   redirectFromSentItems_ = other->redirectFromSentItems_;
   deviceUserId_ = other->deviceUserId_;
+  ByteBuffer own;
+  if (certificateInfo_.Serialize(own) && !other->CertificateEquals(own)) {
+    ByteBuffer theirs;
+    other->SerializeCertificates(theirs);
+    if (theirs.IsPresent()) {
+      certificateInfo_.Load(theirs, other->mailboxSMTPAddr_.get());
+    } else {
+      // Loading nothing would keep the own requests: the other record has
+      // none, so neither has this one now.
+      certificateInfo_.Clear();
+      certificateInfo_.SetUserName(other->mailboxSMTPAddr_.get());
+    }
+  }
+}
+
+bool PagerRecord::CertificateEquals(const ByteBuffer& blob) const {
+  if (!blob.IsPresent()) return false;
+  ByteBuffer own;
+  return certificateInfo_.Serialize(own) && own.IsEqual(blob.GetData(), blob.GetSize());
+}
+
+bool PagerRecord::LoadCertificates(const ByteBuffer& blob) {
+  return certificateInfo_.Load(blob, mailboxSMTPAddr_.get());
+}
+
+bool PagerRecord::AcceptCertificateAttachment(const char* attachmentName, unsigned length, const char* extensions) {
+  certificateInfo_.SetAllowedExtensions(extensions);
+  return certificateInfo_.AcceptAttachment(attachmentName, length);
+}
+
+bool PagerRecord::AcceptCertificateBlob(const char* attachmentName, const ByteBuffer& blob) {
+  return blob.IsPresent() && certificateInfo_.AcceptAttachment(attachmentName, blob.GetSize()) &&
+         certificateInfo_.StoreCertificate(blob.GetData(), blob.GetSize());
+}
+
+bool PagerRecord::AcceptCACertificate(const CertificateMessageFields& fields, const ByteBuffer& body) {
+  return certificateInfo_.ScanIssueMessage(fields, body.GetData(), body.GetSize());
 }
 
 bool PagerRecord::GetCachedValueById(int id, CachedValue& out) const {
