@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "configdb/core/open_database_for_tests.h"
 #include "configdb/core/pm_database_for_tests.h"
 #include "configdb/users/fake_pager_for_tests.h"
 #include "db/connection_pool.h"
@@ -118,31 +119,14 @@ class Listener : public ChangeListener {
   void OnServerSettingChanged(int) override {}
 };
 
-class PMDatabaseOpenTest : public VexdbDatabaseTest {
+class PMDatabaseOpenTest : public OpenDatabaseTest {
  protected:
-  void SetUp() override {
-    VexdbDatabaseTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    const std::wstring& ado = database().ado_connection_string();
-    connectionString_.assign(ado.begin(), ado.end());
-  }
-
   // Open as the front end calls it, with the given listener and result
   // flag, users not loaded.
   bool Open(PMDatabaseSQLImp& db, const char* connection, const char* server, ChangeListener* listener = nullptr,
             bool* flag = nullptr) {
     return db.Open(0, 3, connection, 5, listener, server, false, false, 0, flag, false, 0);
   }
-  static LONG PoolUses() { return GetConnectionPool().GetStatistics().references; }
-  static std::vector<CapturedLine> WithCode(const std::vector<CapturedLine>& lines, unsigned code) {
-    std::vector<CapturedLine> found;
-    for (const CapturedLine& line : lines) {
-      if (line.eventCode == code) found.push_back(line);
-    }
-    return found;
-  }
-
-  std::string connectionString_;
 };
 
 TEST_F(PMDatabaseOpenTest, MissingArgumentsFailWithoutAMessageOfTheirOwn) {
@@ -192,7 +176,7 @@ TEST_F(PMDatabaseOpenTest, AMinimalServerRowOpensAndCreatesItsStatisticsRow) {
   EXPECT_EQ(Access::AgentId(*db), 3);
   EXPECT_FALSE(Access::RefreshCounters(*db));
   EXPECT_EQ(Access::LastHistoryId(*db), 77);
-  EXPECT_EQ(PoolUses(), uses + 1);
+  EXPECT_EQ(PoolUses(), uses + 2) << "one use for the object, one for its ServerStats row";
   EXPECT_EQ(Scalar(L"SELECT count(*) FROM ServerStats WHERE ServerConfigId = 42"), 1);
   KwyRList relays;
   ASSERT_TRUE(db->Reserved312(relays));

@@ -125,10 +125,13 @@ bool SQLDBObject::Initialize(const char* table, const std::vector<SQLDBValue>* c
                              const std::vector<SQLDBValue>* keys, const std::string& connectionString, int poolSize) {
   ScopedLock reload(&reloadLock_);
   ScopedLock values(&valueLock_);
-  if (!GetConnectionPool().InitializePool(static_cast<unsigned>(poolSize), connectionString, 0, false, true)) {
-    return false;
+  // One use of the pool per object: a second Initialize keeps the one held.
+  if (!poolUse_) {
+    if (!GetConnectionPool().InitializePool(static_cast<unsigned>(poolSize), connectionString, 0, false, true)) {
+      return false;
+    }
+    poolUse_ = true;
   }
-  poolUse_ = true;
   if (table == nullptr || columns == nullptr || keys == nullptr || columns->empty() || keys->empty()) return false;
   table_ = table;
   for (const SQLDBValue& column : *columns) columns_[column.GetName()] = std::make_unique<SQLDBValue>(column);
