@@ -362,6 +362,10 @@ void CertificateInfo::SetUserName(const char* userName) {
 
 bool CertificateInfo::SetAllowedExtensions(const char* text) {
   const std::string list = text != nullptr && *text != '\0' ? text : "cer der";
+  // The caller's list replaces the one before: every attachment test sets
+  // it, and the list neither grows with each test nor keeps allowing what a
+  // later caller does not.
+  AllowedExtensions.clear();
   std::size_t start = 0;
   while (start <= list.size()) {
     const std::size_t end = std::min(list.find(' ', start), list.size());

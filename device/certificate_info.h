@@ -145,8 +145,8 @@ class CertificateInfo {
   bool Serialize(ByteBuffer& out) const;
   void SetUserName(const char* userName);
   const std::wstring& GetUserName() const { return UserNameW; }
-  // Appends the blank-separated extensions of `text` ("cer der" when null
-  // or empty) to the allowed ones; true.
+  // The allowed extensions become the blank-separated ones of `text` ("cer
+  // der" when null or empty); true.
   bool SetAllowedExtensions(const char* text);
   // An attachment named `fileName` of `size` bytes is taken when its
   // extension is allowed (case counts), its size is 1 to 61440, and a

@@ -185,8 +185,9 @@ TEST(ClientCertificateInfoTest, AcceptsCertificateAttachmentsByExtensionSizeAndW
   EXPECT_FALSE(info.AcceptAttachment(nullptr, 10));
 
   info.SetAllowedExtensions("p7b  CER");
-  EXPECT_EQ(info.GetAllowedExtensions(), (std::list<std::string>{"cer", "der", "p7b", "CER"}));
+  EXPECT_EQ(info.GetAllowedExtensions(), (std::list<std::string>{"p7b", "CER"})) << "replaced, not added to";
   EXPECT_TRUE(info.AcceptAttachment("ca.CER", 100));
+  EXPECT_FALSE(info.AcceptAttachment("ca.cer", 100));
 
   // Once the certificate was delivered, no request waits.
   CertInfo& entry = *info.GetEntries().at(1);
