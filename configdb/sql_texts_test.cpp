@@ -77,6 +77,8 @@ TEST_F(SqlTextsTest, EveryTextRunsOnTheTestSchema) {
       {statsInsert, {Int(7)}},
       {kSelectServerCapabilities, {Int(7)}},
       {kServerCapabilitiesSet, {Int(7), Wide(L"SYNC"), Wide(L"<caps service=\"SYNC\"/>")}, ado::adCmdStoredProc},
+      {UserListSql(false), {Int(7), Int(7)}},
+      {UserListSql(true), {Int(7), Int(7), Int(2)}},
       {UserRowSql(true, false), {Int(70)}},
       {UserRowSql(true, true), {Int(70), Int(2)}},
       {UserRowSql(false, false), {Text("/o=x/cn=u")}},

@@ -3,6 +3,7 @@
 // rows, single users loaded by id or MailboxDN, users added to the
 // database, and the list rebuilt.
 #include <cstring>
+#include <vector>
 
 #include "configdb/core/column_values.h"
 #include "configdb/core/core_sql.h"
@@ -20,6 +21,7 @@ constexpr unsigned kEventPagerCreated = 0x6FFF9EEAu;  // message 40682
 constexpr unsigned kEventPagerFailed = 0xAFFF4F56u;   // message 20310
 constexpr int kFromUserRow = 68;                      // CreatePagerForUser
 constexpr int kFromUserArray = 86;                    // CreatePagerFromRow
+constexpr std::size_t kUserIdColumn = 22;
 
 void LogPagerFailed(int place, const PagerRecord* record, int userId) {
   wchar_t* name = nullptr;
@@ -42,12 +44,13 @@ bool PMDatabaseSQLImp::CreatePagerForUser(int userId, const char* mailboxDN) {
   return CachePager(pager, record, userId, kFromUserRow, nullptr);
 }
 
-bool PMDatabaseSQLImp::CreatePagerFromRow(int userId, SAFEARRAY* rows, LONG row, const StatsRows* stats) {
+bool PMDatabaseSQLImp::CreatePagerFromRow(int userId, const VARIANT* cells, std::size_t count,
+                                          const StatsRows* stats) {
   Pager* pager = CreatePagerImp(this);
   if (pager == nullptr) return false;
   if (userId != 0) pager->SetUserId(userId);
   auto* record = new PagerRecord(pager, userId);
-  if (LoadUserConfigRow(userId, record, rows, row) <= 0) {
+  if (LoadUserConfigCells(userId, record, cells, count) <= 0) {
     LogPagerFailed(kFromUserArray, record, userId);
     delete record;
     return false;
@@ -67,7 +70,9 @@ bool PMDatabaseSQLImp::CachePager(Pager* pager, PagerRecord* record, int userId,
     delete record;
     return false;
   }
-  LogEventW(4, kEventPagerCreated, LoadResStringW(40682), displayName, userId);
+  // The text is loaded once: a server's users are many.
+  static const ResStringW created = LoadResStringW(40682);
+  LogEventW(4, kEventPagerCreated, created.c_str(), displayName, userId);
   record->SetDBStatus(1);
   pagers_.emplace(pager, record);
   userRecords_[userId] = record;
@@ -86,29 +91,47 @@ bool PMDatabaseSQLImp::PopulateListOfPagers(LoadProgress* progress) {
   const char* name = "PMDatabaseSQLImp::PopulateListOfPagers";
   ScopedLock users(&userLock_);
   try {
-    _variant_t rows;
-    if (!GetUserList(rows, serverConfigId_, agentId_)) return false;
-    if (rows.vt == VT_EMPTY) return true;
-    LONG upper = -1;
-    if ((rows.vt & VT_ARRAY) == 0 || FAILED(SafeArrayGetUBound(rows.parray, 2, &upper))) {
-      LogMessage(2, "[%s]: Cannot read recordset into buffer", name);
-      return false;
+    // The rows of the user list (GetUserList), read row by row from the
+    // recordset rather than copied whole into an array first: a server's
+    // users are many, and each row is needed only while its record is made.
+    if (serverConfigId_ <= 0) return false;
+    const std::wstring sql = UserListSql(agentId_ != 0);
+    int server = serverConfigId_;
+    int agent = agentId_;
+    ado::_CommandPtr command;
+    ado::_RecordsetPtr rows;
+    const bool ran = agentId_ != 0 ? VEXDB_RunParameterizedQuery(name, command, rows, sql.c_str(), ado::adInteger,
+                                                                 &server, ado::adInteger, &server, ado::adInteger,
+                                                                 &agent, 0)
+                                   : VEXDB_RunParameterizedQuery(name, command, rows, sql.c_str(), ado::adInteger,
+                                                                 &server, ado::adInteger, &server, 0);
+    if (!ran) return false;
+    if (rows->GetEndOfFile()) {
+      closeRecordSet(rows);
+      return true;
     }
     // Every user's statistics in one read; without it each user reads its
     // own row.
     StatsRows stats;
     const bool haveStats = LoadServerStatRows(stats);
-    const double total = static_cast<double>(upper + 1);
-    for (LONG row = 0; row <= upper; ++row) {
-      _variant_t id;
-      int column = 22;
-      int index = static_cast<int>(row);
-      if (VEXDB_GetArrayValue(&id, &index, &column, rows.parray)) {
-        const int userId = VariantInt(id);
-        if (userId != 0) CreatePagerFromRow(userId, rows.parray, row, haveStats ? &stats : nullptr);
-      }
-      if (progress != nullptr) progress->OnProgress(static_cast<double>(row + 1), total);
+    const ado::FieldsPtr fields = rows->GetFields();
+    std::vector<ado::FieldPtr> columns;
+    for (LONG column = 0; column < fields->GetCount(); ++column) {
+      columns.push_back(fields->GetItem(_variant_t(static_cast<INT>(column))));
     }
+    std::vector<_variant_t> cells(columns.size());
+    static_assert(sizeof(_variant_t) == sizeof(VARIANT));
+    const double total = static_cast<double>(rows->GetRecordCount());
+    double done = 0;
+    for (; !rows->GetEndOfFile(); rows->MoveNext()) {
+      for (std::size_t column = 0; column < columns.size(); ++column) cells[column] = columns[column]->GetValue();
+      if (cells.size() > kUserIdColumn && cells[kUserIdColumn].vt != VT_NULL) {
+        const int userId = VariantInt(cells[kUserIdColumn]);
+        if (userId != 0) CreatePagerFromRow(userId, cells.data(), cells.size(), haveStats ? &stats : nullptr);
+      }
+      if (progress != nullptr) progress->OnProgress(++done, total);
+    }
+    closeRecordSet(rows);
     return true;
   } catch (const _com_error& error) {
     LogOperationComError(name, error, L"");

@@ -1,6 +1,8 @@
 // Per-user statistics: one ServerPagerStats per cached user, loaded from
 // the user's UserStats row, changed in memory by the getters and setters and
 // written back whole by SaveServerPagerStats.
+#include <vector>
+
 #include "configdb/core/column_values.h"
 #include "configdb/core/core_sql.h"
 #include "configdb/core/operation_log.h"
@@ -10,39 +12,51 @@
 
 namespace {
 
-constexpr int kStatsIdColumn = 11;
+constexpr std::size_t kStatsIdColumn = 11;
+constexpr std::size_t kStatsUserColumn = 12;
 
-// The statistics record of the current row of a recordset whose columns
-// begin as kSelectUserStats's; each column read only when it holds a value.
-ServerPagerStats ReadStatsRow(const ado::FieldsPtr& fields, int userId) {
-  auto value = [&fields](int column, _variant_t* out) {
-    const ado::FieldPtr field = fields->GetItem(_variant_t(static_cast<INT>(column)));
-    if (field->GetActualSize() == 0) return false;
-    *out = field->GetValue();
+// The columns of a recordset whose columns begin as kSelectUserStats's.
+class StatsColumns {
+ public:
+  explicit StatsColumns(const ado::FieldsPtr& fields) {
+    for (LONG column = 0; column < fields->GetCount(); ++column) {
+      fields_.push_back(fields->GetItem(_variant_t(static_cast<INT>(column))));
+    }
+  }
+  // The value of `column` in the current row, when it holds one.
+  bool Value(std::size_t column, _variant_t* out) const {
+    if (fields_[column]->GetActualSize() == 0) return false;
+    *out = fields_[column]->GetValue();
     return true;
-  };
-  _variant_t v;
-  value(kStatsIdColumn, &v);
-  ServerPagerStats stats(VariantInt(v), userId);
-  if (value(0, &v)) stats.LastMsgSent = VariantTime(v);
-  if (value(1, &v)) stats.LastMsgRcvd = VariantTime(v);
-  if (value(2, &v)) stats.LastXPAction = VariantInt(v);
-  if (value(3, &v)) stats.MsgsSent = VariantInt(v);
-  if (value(4, &v)) stats.MsgsRcvd = VariantInt(v);
-  if (value(5, &v)) stats.PendingMsgsCount = VariantInt(v);
-  if (value(6, &v)) stats.FailedMsgsCount = VariantInt(v);
-  if (value(7, &v)) stats.ExpiredMsgsCount = VariantInt(v);
-  if (value(8, &v)) stats.FilteredMsgsCount = VariantInt(v);
-  if (value(9, &v)) stats.LastMsgExpired = VariantTime(v);
-  if (value(10, &v)) stats.Status = VariantInt(v);
-  stats.resetMark = stats.MsgsRcvd == 0 && stats.MsgsSent == 0 && stats.ExpiredMsgsCount == 0 &&
-                    stats.FilteredMsgsCount == 0 && stats.FailedMsgsCount == 0;
-  return stats;
-}
+  }
+  bool HasId() const { return fields_.size() > kStatsIdColumn && fields_[kStatsIdColumn]->GetActualSize() != 0; }
+  std::size_t Count() const { return fields_.size(); }
 
-bool HasStatsId(const ado::FieldsPtr& fields) {
-  return fields->GetItem(_variant_t(static_cast<INT>(kStatsIdColumn)))->GetActualSize() != 0;
-}
+  // The statistics record of the current row; each column read only when
+  // it holds a value.
+  ServerPagerStats Read(int userId) const {
+    _variant_t v;
+    Value(kStatsIdColumn, &v);
+    ServerPagerStats stats(VariantInt(v), userId);
+    if (Value(0, &v)) stats.LastMsgSent = VariantTime(v);
+    if (Value(1, &v)) stats.LastMsgRcvd = VariantTime(v);
+    if (Value(2, &v)) stats.LastXPAction = VariantInt(v);
+    if (Value(3, &v)) stats.MsgsSent = VariantInt(v);
+    if (Value(4, &v)) stats.MsgsRcvd = VariantInt(v);
+    if (Value(5, &v)) stats.PendingMsgsCount = VariantInt(v);
+    if (Value(6, &v)) stats.FailedMsgsCount = VariantInt(v);
+    if (Value(7, &v)) stats.ExpiredMsgsCount = VariantInt(v);
+    if (Value(8, &v)) stats.FilteredMsgsCount = VariantInt(v);
+    if (Value(9, &v)) stats.LastMsgExpired = VariantTime(v);
+    if (Value(10, &v)) stats.Status = VariantInt(v);
+    stats.resetMark = stats.MsgsRcvd == 0 && stats.MsgsSent == 0 && stats.ExpiredMsgsCount == 0 &&
+                      stats.FilteredMsgsCount == 0 && stats.FailedMsgsCount == 0;
+    return stats;
+  }
+
+ private:
+  std::vector<ado::FieldPtr> fields_;
+};
 
 _variant_t DateOf(std::int64_t time) {
   double date = 0;
@@ -74,12 +88,12 @@ bool PMDatabaseSQLImp::LoadPagerStatRecord(int userId) {
       closeRecordSet(rows);
       return true;
     }
-    const ado::FieldsPtr fields = rows->GetFields();
-    if (!HasStatsId(fields)) {
+    const StatsColumns columns(rows->GetFields());
+    if (!columns.HasId()) {
       closeRecordSet(rows);
       return false;
     }
-    const ServerPagerStats stats = ReadStatsRow(fields, userId);
+    const ServerPagerStats stats = columns.Read(userId);
     closeRecordSet(rows);
     StorePagerStatRecord(stats);
     return true;
@@ -107,12 +121,18 @@ bool PMDatabaseSQLImp::LoadServerStatRows(StatsRows& out) {
     ado::_RecordsetPtr rows;
     executeQuery(name, rows, command);
     if (!rows) return false;
+    if (rows->GetEndOfFile()) {
+      closeRecordSet(rows);
+      return true;
+    }
+    const StatsColumns columns(rows->GetFields());
+    if (columns.Count() <= kStatsUserColumn) _com_issue_error(DISP_E_BADINDEX);
+    _variant_t user;
     for (; !rows->GetEndOfFile(); rows->MoveNext()) {
-      const ado::FieldsPtr fields = rows->GetFields();
-      if (!HasStatsId(fields)) continue;
-      const int userId = VariantInt(fields->GetItem(_variant_t(12))->GetValue());
+      if (!columns.HasId() || !columns.Value(kStatsUserColumn, &user)) continue;
+      const int userId = VariantInt(user);
       // The first row of a user is the one a single load would take.
-      if (out.count(userId) == 0) out.emplace(userId, ReadStatsRow(fields, userId));
+      if (out.count(userId) == 0) out.emplace(userId, columns.Read(userId));
     }
     closeRecordSet(rows);
     return true;

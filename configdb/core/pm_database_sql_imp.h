@@ -522,12 +522,13 @@ class PMDatabaseSQLImp : public PMDatabase {
   bool PopulateListOfPagers(LoadProgress* progress);
   // Make, load and cache one user (the caller holds the user lock).
   bool CreatePagerForUser(int userId, const char* mailboxDN);
-  // From row `row` of the user array; `stats`, when given, holds the
-  // UserStats rows of the server's users read in one batch.
-  bool CreatePagerFromRow(int userId, SAFEARRAY* rows, LONG row, const StatsRows* stats);
+  // From the cells of the user's row (the user SELECT's columns in order,
+  // NULL for none); `stats`, when given, holds the UserStats rows of the
+  // server's users read in one batch.
+  bool CreatePagerFromRow(int userId, const VARIANT* cells, std::size_t count, const StatsRows* stats);
   // LoadUserConfigVariant for a row already found: the record filled from
-  // row `row` of a GetRows array.
-  int LoadUserConfigRow(int userId, PagerRecord* record, SAFEARRAY* rows, LONG row);
+  // its cells.
+  int LoadUserConfigCells(int userId, PagerRecord* record, const VARIANT* cells, std::size_t count);
   // Puts a freshly loaded record into the maps and loads what belongs to it.
   bool CachePager(Pager* pager, PagerRecord* record, int userId, int place, const StatsRows* stats);
   // Reads the UserStats rows of the server's users, first row per user.

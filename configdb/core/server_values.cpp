@@ -299,6 +299,8 @@ bool PMDatabaseSQLImp::UpdateCertificateRequestRecord(PagerRecord* record, int s
                                                       int deliverCertificate, int deliverChain) {
   if (record == nullptr || serverConfigId < 1 || userId < 1) return true;
   if (record->GetCertificateInfo() == nullptr) return false;
+  // No request serialises to nothing: nothing to update (most users).
+  if (record->GetCertificateInfo()->GetEntries().empty()) return false;
   ByteBuffer before;
   record->SerializeCertificates(before);
   if (before.GetSize() == 0) return false;

@@ -92,8 +92,10 @@ void PagerRecord::GetDeviceIDCache(DeviceIDRecord* out) const {
 
 bool PagerRecord::SetBytes(ByteBuffer& buffer, const void* bytes, int length) {
   buffer.SetSize(0);
-  if (bytes != nullptr && length > 0) {
-    buffer.Write(bytes, length);
+  // Exactly the bytes' size: a record keeps its buffers as they are set,
+  // and a server keeps one record per user.
+  if (bytes != nullptr && length > 0 && buffer.SetSize(length)) {
+    std::memcpy(buffer.GetData(), bytes, static_cast<std::size_t>(length));
     buffer.Seek(0, 0);
   }
   return true;

@@ -22,6 +22,8 @@ namespace {
 
 constexpr unsigned kEventProcedureFailed = 0xAFFF61A8u;  // message 25000
 constexpr int kIdColumn = 22;
+// Columns the record loaders read: up to ClientCertificateInfo (62).
+constexpr std::size_t kUserColumns = 63;
 
 // The order in which both loaders read the columns of the user SELECT
 // (VEXDB_BuildUserSelect), which is also the order a failure names: column
@@ -323,31 +325,29 @@ int PMDatabaseSQLImp::LoadUserConfig(int userId, PagerRecord* record, const char
 
 int PMDatabaseSQLImp::LoadUserConfigVariant(int userId, PagerRecord* record, const VARIANT* rows) {
   if (rows == nullptr || (rows->vt & VT_ARRAY) == 0 || rows->parray == nullptr || userId == 0) return 0;
+  SAFEARRAY* array = rows->parray;
   LONG upper = -1;
-  if (FAILED(SafeArrayGetUBound(rows->parray, 2, &upper)) || upper < 0) return 0;
+  if (FAILED(SafeArrayGetUBound(array, 2, &upper)) || upper < 0) return 0;
   for (LONG row = 0; row <= upper; ++row) {
     _variant_t id;
     int column = kIdColumn;
     int index = static_cast<int>(row);
-    if (VEXDB_GetArrayValue(&id, &index, &column, rows->parray) && VariantInt(id) == userId) {
-      return record != nullptr ? LoadUserConfigRow(userId, record, rows->parray, row) : 0;
-    }
+    if (!VEXDB_GetArrayValue(&id, &index, &column, array) || VariantInt(id) != userId) continue;
+    if (record == nullptr) return 0;
+    // The cells of one row follow each other: [column][row], column first.
+    if ((array->fFeatures & FADF_VARIANT) == 0 || SafeArrayGetDim(array) != 2) return -1;
+    const ULONG columns = array->rgsabound[1].cElements;
+    const VARIANT* cells = static_cast<const VARIANT*>(array->pvData) + static_cast<std::size_t>(row) * columns;
+    return LoadUserConfigCells(userId, record, cells, columns);
   }
   return 0;
 }
 
-int PMDatabaseSQLImp::LoadUserConfigRow(int userId, PagerRecord* record, SAFEARRAY* rows, LONG row) {
+int PMDatabaseSQLImp::LoadUserConfigCells(int userId, PagerRecord* record, const VARIANT* cells, std::size_t count) {
   wchar_t displayName[255] = L"";
   int column = 0;
   try {
-    // The cells of one row follow each other: [column][row], column first.
-    if (rows == nullptr || SafeArrayGetDim(rows) != 2 || (rows->fFeatures & FADF_VARIANT) == 0) {
-      _com_issue_error(E_INVALIDARG);
-    }
-    const ULONG columns = rows->rgsabound[1].cElements;
-    const ULONG rowCount = rows->rgsabound[0].cElements;
-    if (row < 0 || static_cast<ULONG>(row) >= rowCount || columns < 63) _com_issue_error(DISP_E_BADINDEX);
-    const VARIANT* cells = static_cast<const VARIANT*>(rows->pvData) + static_cast<std::size_t>(row) * columns;
+    if (cells == nullptr || count < kUserColumns) _com_issue_error(DISP_E_BADINDEX);
     ApplyUserColumns(
         record,
         [&](int each) -> const VARIANT* {
