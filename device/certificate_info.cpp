@@ -1,6 +1,7 @@
 #include "device/certificate_info.h"
 
 #include <cwchar>
+#include <memory>
 
 #include "diagnostics/log.h"
 #include "foundation/formatted_stream.h"
@@ -47,6 +48,22 @@ void Assign(ByteBuffer& out, const std::uint8_t* at, unsigned length) {
 }
 
 std::string Narrow(const std::wstring& wide) { return ToNarrowString(wide, CP_ACP); }
+
+struct ContextFree {
+  void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
+};
+using Context = std::unique_ptr<const CERT_CONTEXT, ContextFree>;
+
+// The certificate context of DER bytes; null, logged for `user`, when the
+// bytes are not one certificate.
+Context ContextOf(const void* bytes, unsigned size, const char* user) {
+  Context context(CertCreateCertificateContext(X509_ASN_ENCODING, static_cast<const BYTE*>(bytes), size));
+  if (context == nullptr || context->pCertInfo == nullptr) {
+    LogMessage(4, "{%s} OTACR: Unable to create certificate context", user);
+    context.reset();
+  }
+  return context;
+}
 
 }  // namespace
 
@@ -244,11 +261,9 @@ bool CertInfo::AcceptIssueId(const std::string& id) {
 
 bool CertInfo::CheckKeyOfCertificate(const void* bytes, unsigned size) {
   if (bytes == nullptr || size == 0) return false;
-  PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, static_cast<const BYTE*>(bytes), size);
+  const Context context = ContextOf(bytes, size, Who());
   bool match = false;
-  if (context == nullptr || context->pCertInfo == nullptr) {
-    LogMessage(4, "{%s} OTACR: Unable to create certificate context", Who());
-  } else {
+  if (context != nullptr) {
     const CRYPT_BIT_STRING_BLOB& key = context->pCertInfo->SubjectPublicKeyInfo.PublicKey;
     if (key.cbData != PublicKey.GetSize()) {
       LogMessage(4,
@@ -261,7 +276,6 @@ bool CertInfo::CheckKeyOfCertificate(const void* bytes, unsigned size) {
       match = true;
     }
   }
-  CertFreeCertificateContext(context);
   if (!match) ErrorState = kErrorNoMatch;
   return match;
 }
@@ -269,29 +283,25 @@ bool CertInfo::CheckKeyOfCertificate(const void* bytes, unsigned size) {
 bool CertInfo::GetThumbprint(const void* bytes, unsigned size, std::wstring& out) {
   out.clear();
   if (bytes == nullptr || size == 0) return false;
-  PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, static_cast<const BYTE*>(bytes), size);
-  if (context == nullptr) {
-    LogMessage(4, "{%s} OTACR: Unable to create certificate context", Who());
-    return false;
-  }
+  const Context context = ContextOf(bytes, size, Who());
+  if (context == nullptr) return false;
   DWORD length = 0;
   BYTE hash[64];
-  bool ok = false;
-  if (!CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, nullptr, &length) || length == 0 ||
+  if (!CertGetCertificateContextProperty(context.get(), CERT_SHA1_HASH_PROP_ID, nullptr, &length) || length == 0 ||
       length > sizeof hash) {
     LogMessage(4, "{%s} OTACR: Unable to get length of certificate thumbprint", Who());
-  } else if (!CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash, &length) || length == 0) {
-    LogMessage(4, "{%s} OTACR: Unable to get certificate thumbprint", Who());
-  } else {
-    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-    for (DWORD i = 0; i < length; ++i) {
-      out += kDigits[hash[i] >> 4];
-      out += kDigits[hash[i] & 0x0F];
-    }
-    ok = true;
+    return false;
   }
-  CertFreeCertificateContext(context);
-  return ok;
+  if (!CertGetCertificateContextProperty(context.get(), CERT_SHA1_HASH_PROP_ID, hash, &length) || length == 0) {
+    LogMessage(4, "{%s} OTACR: Unable to get certificate thumbprint", Who());
+    return false;
+  }
+  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  for (DWORD i = 0; i < length; ++i) {
+    out += kDigits[hash[i] >> 4];
+    out += kDigits[hash[i] & 0x0F];
+  }
+  return true;
 }
 
 // CertificateInfo

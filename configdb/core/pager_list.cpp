@@ -145,13 +145,7 @@ bool PMDatabaseSQLImp::ReloadPagerList(LoadProgress* progress) {
   ScopedLock users(&userLock_);
   ScopedLock lifeCycle(&lifeCycleLock_);
   try {
-    while (!pagers_.empty()) {
-      const auto first = pagers_.begin();
-      PagerRecord* record = first->second;
-      RemoveCachedPager(first->first->GetUserId());
-      pagers_.erase(first);
-      delete record;
-    }
+    RemoveAllPagers();
     return PopulateListOfPagers(progress);
   } catch (...) {
     LogOperationException("PMDatabaseSQLImp::ReloadPagerList");

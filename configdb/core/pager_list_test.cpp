@@ -11,14 +11,6 @@ namespace {
 
 using Access = PMDatabaseSQLImpTestAccess;
 
-class Listener : public ChangeListener {
- public:
-  void OnUserEvent(int event, Pager*) override { userEvents.push_back(event); }
-  void OnUserHistoryEvent(int, Pager*, int) override {}
-  void OnServerSettingChanged(int) override {}
-  std::vector<int> userEvents;
-};
-
 class Progress : public LoadProgress {
  public:
   void OnProgress(double done, double total) override { calls.emplace_back(done, total); }
@@ -141,7 +133,7 @@ TEST_F(PagerListTest, ReloadRebuildsTheListWithProgress) {
 TEST_F(PagerListTest, AddPagerInsertsANewUserAndCachesIt) {
   DatabasePtr db = NewDatabase();
   ASSERT_TRUE(OpenServer(*db, "S62"));
-  Listener listener;
+  RecordingListener listener;
   Access::SetListener(*db, &listener);
   DeviceIDRecord ids;
   ids.DeviceType = 5;

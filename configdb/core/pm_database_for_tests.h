@@ -16,9 +16,20 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "configdb/core/pm_database_sql_imp.h"
 #include "device/pager.h"
+
+// A change listener that keeps what it was told.
+class RecordingListener : public ChangeListener {
+ public:
+  void OnUserEvent(int event, Pager*) override { userEvents.push_back(event); }
+  void OnUserHistoryEvent(int, Pager*, int) override {}
+  void OnServerSettingChanged(int event) override { serverEvents.push_back(event); }
+  std::vector<int> userEvents;
+  std::vector<int> serverEvents;
+};
 
 struct DatabaseReleaser {
   void operator()(PMDatabaseSQLImp* database) const { ReleasePMDatabase(database); }

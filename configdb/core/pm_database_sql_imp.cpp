@@ -111,13 +111,7 @@ void PMDatabaseSQLImp::Close() {
     ScopedLock lifeCycle(&lifeCycleLock_);
     ScopedLock statistics(&statsLock_);
     try {
-      while (!pagers_.empty()) {
-        const auto first = pagers_.begin();
-        PagerRecord* record = first->second;
-        RemoveCachedPager(first->first->GetUserId());
-        pagers_.erase(first);
-        delete record;
-      }
+      RemoveAllPagers();
       stats_.clear();
       ClearServerStatsRow();
     } catch (...) {
@@ -127,6 +121,17 @@ void PMDatabaseSQLImp::Close() {
   if (opened_) {
     opened_ = false;
     GetConnectionPool().ReleasePool(false);
+  }
+}
+
+void PMDatabaseSQLImp::RemoveAllPagers() {
+  ScopedLock users(&userLock_);
+  while (!pagers_.empty()) {
+    const auto first = pagers_.begin();
+    PagerRecord* record = first->second;
+    RemoveCachedPager(first->first->GetUserId());
+    pagers_.erase(first);
+    delete record;
   }
 }
 

@@ -519,6 +519,13 @@ class PMDatabaseSQLImp : public PMDatabase {
 
   bool LoadServerCapabilities();
   int _GetDefaultPolicyId();
+  // The first column of the first row of `sql` (with the one text
+  // parameter when `text` is not null) when it holds a value; else 0, also
+  // on failure (logged under `name`).
+  int SelectId(const char* name, const wchar_t* sql, const char* text);
+  // Removes every cached user: record and device object (under the user
+  // lock).
+  void RemoveAllPagers();
   bool PopulateListOfPagers(LoadProgress* progress);
   // Make, load and cache one user (the caller holds the user lock).
   bool CreatePagerForUser(int userId, const char* mailboxDN);

@@ -112,13 +112,6 @@ TEST_F(PMDatabaseCacheTest, CloseDeletesEveryRecordAndTheDeviceObjectsTheyOwn) {
   delete kept;
 }
 
-class Listener : public ChangeListener {
- public:
-  void OnUserEvent(int, Pager*) override {}
-  void OnUserHistoryEvent(int, Pager*, int) override {}
-  void OnServerSettingChanged(int) override {}
-};
-
 class PMDatabaseOpenTest : public OpenDatabaseTest {
  protected:
   // Open as the front end calls it, with the given listener and result
@@ -165,7 +158,7 @@ TEST_F(PMDatabaseOpenTest, AMinimalServerRowOpensAndCreatesItsStatisticsRow) {
       "(42, 'relay-b', 3102, 2), (42, 'relay-a', 3101, 1), (41, 'other', 1, 1);"
       "INSERT INTO ConfigHistory (Id, ChangeType) VALUES (77, 1)");
   const LONG uses = PoolUses();
-  Listener listener;
+  RecordingListener listener;
   bool flag = false;
   DatabasePtr db = NewDatabase();
   ASSERT_TRUE(Open(*db, connectionString_.c_str(), "S42", &listener, &flag));

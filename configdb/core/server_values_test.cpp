@@ -14,14 +14,6 @@ namespace {
 
 using Access = PMDatabaseSQLImpTestAccess;
 
-class Listener : public ChangeListener {
- public:
-  void OnUserEvent(int, Pager*) override {}
-  void OnUserHistoryEvent(int, Pager*, int) override {}
-  void OnServerSettingChanged(int event) override { events.push_back(event); }
-  std::vector<int> events;
-};
-
 void Fill(ByteBuffer& buffer, const std::vector<std::uint8_t>& bytes) {
   buffer.SetSize(0);
   buffer.Write(bytes.data(), static_cast<int>(bytes.size()));
@@ -133,18 +125,18 @@ TEST_F(ServerValuesTest, ServerChangesAreToldInOrder) {
   const bool no = false;
   const int smime = 3;
   db_->NotifyServerConfigChanges(&yes, &no, &smime, "S2", "bcc@example.com");  // no listener: nothing
-  Listener listener;
+  RecordingListener listener;
   Access::SetListener(*db_, &listener);
   db_->NotifyServerConfigChanges(&yes, &no, &smime, "S2", "bcc@example.com");
-  EXPECT_EQ(listener.events, (std::vector<int>{18, 19, 16, 66, 65}));
-  listener.events.clear();
+  EXPECT_EQ(listener.serverEvents, (std::vector<int>{18, 19, 16, 66, 65}));
+  listener.serverEvents.clear();
   const bool on = true;
   const int same = 2;
   db_->NotifyServerConfigChanges(&no, &on, &same, "S1", "");
-  EXPECT_TRUE(listener.events.empty());
+  EXPECT_TRUE(listener.serverEvents.empty());
   s.SRPID.clear();
   db_->NotifyServerConfigChanges(nullptr, nullptr, nullptr, "S9", nullptr);
-  EXPECT_TRUE(listener.events.empty()) << "no SRPID held: nothing to compare";
+  EXPECT_TRUE(listener.serverEvents.empty()) << "no SRPID held: nothing to compare";
   Access::SetListener(*db_, nullptr);
 }
 

@@ -45,47 +45,36 @@ bool PMDatabaseSQLImp::GetUserIdByEmail(const wchar_t* smtpAddress, int* userId)
   return false;
 }
 
-int PMDatabaseSQLImp::CheckUserExists(const char* mailboxDN) {
-  const char* name = "PMDatabaseSQLImp::CheckUserExists";
-  // No MailboxDN matches no row; a "?" left unbound would only fail.
-  if (mailboxDN == nullptr) return 0;
+int PMDatabaseSQLImp::SelectId(const char* name, const wchar_t* sql, const char* text) {
   try {
     ConnectionHolder holder;
     if (holder.get() == nullptr) return 0;
     ado::_CommandPtr command;
-    if (!PrepareCommand(name, holder, kUserIdByMailboxDN, command)) return 0;
-    AppendParameter(command, ado::adVarChar, static_cast<LONG>(std::strlen(mailboxDN) + 1), _variant_t(mailboxDN));
+    if (!PrepareCommand(name, holder, sql, command)) return 0;
+    if (text != nullptr) {
+      AppendParameter(command, ado::adVarChar, static_cast<LONG>(std::strlen(text) + 1), _variant_t(text));
+    }
     ado::_RecordsetPtr rows;
     executeQuery(name, rows, command);
     const int id = FirstId(rows);
     closeRecordSet(rows);
     return id;
   } catch (const _com_error& error) {
-    LogOperationComError(name, error, kUserIdByMailboxDN);
+    LogOperationComError(name, error, sql);
   } catch (...) {
     LogOperationException(name);
   }
   return 0;
 }
 
+int PMDatabaseSQLImp::CheckUserExists(const char* mailboxDN) {
+  // No MailboxDN matches no row; a "?" left unbound would only fail.
+  if (mailboxDN == nullptr) return 0;
+  return SelectId("PMDatabaseSQLImp::CheckUserExists", kUserIdByMailboxDN, mailboxDN);
+}
+
 int PMDatabaseSQLImp::_GetDefaultPolicyId() {
-  const char* name = "PMDatabaseSQLImp::_GetDefaultPolicyId";
-  try {
-    ConnectionHolder holder;
-    if (holder.get() == nullptr) return 0;
-    ado::_CommandPtr command;
-    if (!PrepareCommand(name, holder, kDefaultPolicy, command)) return 0;
-    ado::_RecordsetPtr rows;
-    executeQuery(name, rows, command);
-    const int id = FirstId(rows);
-    closeRecordSet(rows);
-    return id;
-  } catch (const _com_error& error) {
-    LogOperationComError(name, error, kDefaultPolicy);
-  } catch (...) {
-    LogOperationException(name);
-  }
-  return 0;
+  return SelectId("PMDatabaseSQLImp::_GetDefaultPolicyId", kDefaultPolicy, nullptr);
 }
 
 bool PMDatabaseSQLImp::GetAgentIdforUserId(int userId, int* agentId, int* serverConfigId, bool* found) {

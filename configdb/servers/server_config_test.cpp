@@ -10,14 +10,6 @@ namespace {
 
 using Access = PMDatabaseSQLImpTestAccess;
 
-class Listener : public ChangeListener {
- public:
-  void OnUserEvent(int, Pager*) override {}
-  void OnUserHistoryEvent(int, Pager*, int) override {}
-  void OnServerSettingChanged(int event) override { events.push_back(event); }
-  std::vector<int> events;
-};
-
 std::vector<std::uint8_t> Bytes(const ByteBuffer& buffer) {
   return std::vector<std::uint8_t>(buffer.GetData(), buffer.GetData() + buffer.GetSize());
 }
@@ -130,9 +122,9 @@ TEST_F(ServerConfigTest, ReloadReadsTheColumnsAsTheLoadDoes) {
   Sql("INSERT INTO ServerConfig (Id, ServiceName, PrePopulationDays, PrePopulationMessage, MigrationComplete, "
       "RichContentEnabled, GlobalFilter) VALUES (13, 'Reloaded', 45, 5000, -1, true, 'f1')");
   DatabasePtr db = NewDatabase();
-  Listener listener;
+  RecordingListener listener;
   ASSERT_TRUE(OpenServer(*db, "Reloaded", false, 0, &listener));
-  EXPECT_TRUE(listener.events.empty()) << "the listener is stored after the first load";
+  EXPECT_TRUE(listener.serverEvents.empty()) << "the listener is stored after the first load";
   const ServerConfigValues& s = Access::Server(*db);
 
   Sql("UPDATE ServerConfig SET PrePopulationDays = -5, GlobalFilter = 'f2' WHERE Id = 13");
@@ -142,13 +134,13 @@ TEST_F(ServerConfigTest, ReloadReadsTheColumnsAsTheLoadDoes) {
   EXPECT_TRUE(s.MigrationComplete) << "-1 is set, as for the load";
   EXPECT_TRUE(s.RichContentEnabled);
   EXPECT_EQ(std::wstring(zev::ZEVString(s.GlobalFilter).GetWide()), L"f2");
-  EXPECT_TRUE(listener.events.empty()) << "the interface's re-read tells no one";
+  EXPECT_TRUE(listener.serverEvents.empty()) << "the interface's re-read tells no one";
 
   Sql("UPDATE ServerConfig SET PrePopulationDays = NULL, GlobalFilter = 'f3' WHERE Id = 13");
   ASSERT_TRUE(db->LoadServerConfig(13));
   EXPECT_EQ(s.PrePopulationDays, 0);
   ASSERT_TRUE(db->LoadServerConfig(13));
-  EXPECT_EQ(listener.events, std::vector<int>{8}) << "a new global filter is told once";
+  EXPECT_EQ(listener.serverEvents, std::vector<int>{8}) << "a new global filter is told once";
 
   Sql("DELETE FROM ServerStats WHERE ServerConfigId = 13; DELETE FROM ServerConfig WHERE Id = 13");
   EXPECT_FALSE(db->ReloadServerConfig());
