@@ -79,17 +79,20 @@ std::string MakeUsers(int users) {
          "decode(repeat(lpad(to_hex(g + 2), 8, '0'), 18), 'hex'), '2020-01-01'::timestamp + g * interval '1 minute', "
          "1, '\\x0102030405060708', '2021-01-01', '\\x0a0b0c0d', 'Desktop', '\\x0e0f', '2022-01-01', 'route', 0, "
          "E'Sent from my handheld\\nRegards', 1, 0, 1, 0, 0, 'ABCD', g, 'Mailbox', 0, 1, 1, -1, 0, 0, 0, 0, 0, g "
-         "FROM generate_series(1, " + n + ") g;"
+         "FROM generate_series(1, " +
+         n +
+         ") g;"
          "INSERT INTO UserStats (UserConfigId, MsgsSent, MsgsForwarded, MsgsPending, MsgsFailed, MsgsExpired, "
          "MsgsFiltered, Status, LastSentTime, LastFwdTime) "
-         "SELECT g, g % 7, g % 11, 0, 0, 0, 0, 0, '2023-01-01', '2023-01-02' FROM generate_series(1, " + n + ") g;"
+         "SELECT g, g % 7, g % 11, 0, 0, 0, 0, 0, '2023-01-01', '2023-01-02' FROM generate_series(1, " +
+         n +
+         ") g;"
          "ANALYZE";
 }
 
 // One psql run that copies the rows Open reads to /dev/null: wall and CPU
 // seconds in *wall and *cpu; false when psql failed.
-bool RunPsql(const std::map<std::string, std::string>& server, const std::string& database, double* wall,
-             double* cpu) {
+bool RunPsql(const std::map<std::string, std::string>& server, const std::string& database, double* wall, double* cpu) {
   const std::string users =
       "COPY (SELECT DisplayName, MailboxDN, ServerDN,   DeviceType, PIN, RedirectionState, ExtServicesState,   "
       "CalendarEnableState,  OTAFMUserConfig, OTAFMConflictResolution,  OTAFMState, OverrideSMTPAddr, OTAPIMState,   "

@@ -1,10 +1,10 @@
 // Every SQL text of the configuration database object, as PostgreSQL gets
 // it after the dialect rewrite of the ADO layer, runs against the test
 // schema with parameters of the types the object binds.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "configdb/core/core_sql.h"
 #include "configdb/servers/server_sql.h"
@@ -42,11 +42,12 @@ class SqlTextsTest : public ComDatabaseTest {};
 
 TEST_F(SqlTextsTest, EveryTextRunsOnTheTestSchema) {
   std::string error;
-  ASSERT_TRUE(database().Execute("INSERT INTO ServerConfig (Id, ServiceName) VALUES (7, 'S7');"
-                                 "INSERT INTO GlobalSettings (Container) VALUES ('Site');"
-                                 "INSERT INTO UserConfig (Id, DisplayName, ServerConfigId) VALUES (70, 'u', 7);"
-                                 "INSERT INTO UserStats (Id, UserConfigId) VALUES (700, 70)",
-                                 &error))
+  ASSERT_TRUE(
+      database().Execute("INSERT INTO ServerConfig (Id, ServiceName) VALUES (7, 'S7');"
+                         "INSERT INTO GlobalSettings (Container) VALUES ('Site');"
+                         "INSERT INTO UserConfig (Id, DisplayName, ServerConfigId) VALUES (70, 'u', 7);"
+                         "INSERT INTO UserStats (Id, UserConfigId) VALUES (700, 70)",
+                         &error))
       << error;
   ado::_ConnectionPtr connection = ado::MakeConnection();
   connection->Open(_bstr_t(database().ado_connection_string().c_str()), _bstr_t(L""), _bstr_t(L""), -1);
@@ -87,7 +88,8 @@ TEST_F(SqlTextsTest, EveryTextRunsOnTheTestSchema) {
        {{ado::adBigInt, _variant_t("0")}, Int(7), Int(0), {ado::adBigInt, _variant_t(), ado::adParamOutput}},
        ado::adCmdStoredProc},
       {kSelectUserStats, {Int(70)}},
-      {kUpdateUserStats, {Int(1), Int(2), Int(3), Int(4), Int(5), Int(6), Int(7), Date(), Date(), Date(), Int(8), Int(700)}},
+      {kUpdateUserStats,
+       {Int(1), Int(2), Int(3), Int(4), Int(5), Int(6), Int(7), Date(), Date(), Date(), Int(8), Int(700)}},
       {ServerStatRowsSql(false), {Int(7), Int(7)}},
       {ServerStatRowsSql(true), {Int(7), Int(7), Int(2)}},
       {kUserIdByEmail, {Wide(L"kim@example.com")}},

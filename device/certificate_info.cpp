@@ -187,7 +187,8 @@ bool CertInfo::Parse(const ByteBuffer& record) {
       case kTagAttachmentName: {
         ok = ReadField(stream, AttachmentName);
         if (ok && AttachmentName.GetSize() != 0) {
-          SetAttachmentName(std::string(reinterpret_cast<const char*>(AttachmentName.GetData()), AttachmentName.GetSize()));
+          SetAttachmentName(
+              std::string(reinterpret_cast<const char*>(AttachmentName.GetData()), AttachmentName.GetSize()));
         }
         break;
       }
@@ -241,9 +242,7 @@ bool CertInfo::HasPart(int part) const {
   }
 }
 
-bool CertInfo::IsDelivered(int part) const {
-  return (part == 3 || part == 4) && HasPart(part) && GetStatus(part) == 2;
-}
+bool CertInfo::IsDelivered(int part) const { return (part == 3 || part == 4) && HasPart(part) && GetStatus(part) == 2; }
 
 bool CertInfo::IsActive() const {
   return CACertificatesStatus == 1 || (CertificateStatus == 1 && (ErrorState >= 0 || HasPart(3)));
@@ -454,9 +453,9 @@ bool CertificateInfo::ScanIssueMessage(const CertificateMessageFields& fields, c
   if (!id.empty()) {
     bool everyOne = true;
     for (auto& [number, entry] : Entries) everyOne = entry->AcceptIssueId(id) && everyOne;
-    LogMessage(4,
-               everyOne ? "{%s} OTACR: found certificate issue id %s" : "{%s} OTACR: already found certificate issue id %s",
-               UserName.c_str(), id.c_str());
+    LogMessage(
+        4, everyOne ? "{%s} OTACR: found certificate issue id %s" : "{%s} OTACR: already found certificate issue id %s",
+        UserName.c_str(), id.c_str());
     return true;
   }
   if (scanned) LogMessage(4, "{%s} OTACR: certificate issue id not found", UserName.c_str());

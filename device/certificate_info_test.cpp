@@ -1,9 +1,9 @@
 #include "device/certificate_info.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "db/test_support_for_tests.h"
 #include "platform/crypt/test_certificates_for_tests.h"
@@ -174,9 +174,9 @@ TEST(ClientCertificateInfoTest, AcceptsCertificateAttachmentsByExtensionSizeAndW
     unsigned size;
     bool accepted;
   } cases[] = {
-      {"ca.cer", 61440, true}, {"ca.der", 1, true},     {"ca.CER", 100, false}, {"ca.cer", 61441, false},
-      {"ca.cer", 0, false},    {"cer", 100, true},      {"ca.cer.txt", 100, false}, {"", 100, false},
-      {"ca.", 100, false},
+      {"ca.cer", 61440, true},    {"ca.der", 1, true},  {"ca.CER", 100, false},
+      {"ca.cer", 61441, false},   {"ca.cer", 0, false}, {"cer", 100, true},
+      {"ca.cer.txt", 100, false}, {"", 100, false},     {"ca.", 100, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.size));

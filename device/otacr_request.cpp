@@ -98,7 +98,8 @@ bool OTACRRequest::Parse(std::uint8_t kind, const void* block, std::uint32_t siz
     if (nameOffset >= size || !Inside(body2Offset, body2, size) || !Inside(body1Offset, body1, size)) return false;
     const void* end = std::memchr(b + nameOffset, 0, size - nameOffset);
     if (end == nullptr) return false;
-    Name.assign(reinterpret_cast<const char*>(b + nameOffset), static_cast<const std::uint8_t*>(end) - (b + nameOffset));
+    Name.assign(reinterpret_cast<const char*>(b + nameOffset),
+                static_cast<const std::uint8_t*>(end) - (b + nameOffset));
     CopyBody(Body1, b, body1Offset, body1);
     CopyBody(Body2, b, body2Offset, body2);
   } else {

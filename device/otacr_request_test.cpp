@@ -1,10 +1,10 @@
 #include "device/otacr_request.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -55,8 +55,7 @@ void Fill(OTACRRequest& request, std::uint8_t kind) {
 const char kPolicyBlock[] =
     "81000000 2c000000 04030201 07000000 ffffffff ffffff7f 00000080 2f000000 03000000 32000000 01000000"
     "616200 010203 09";
-const char kKeyBlock[] =
-    "81000000 04030201 07000000 ffffffff ffffff7f 00000080 20000000 03000000 010203";
+const char kKeyBlock[] = "81000000 04030201 07000000 ffffffff ffffff7f 00000080 20000000 03000000 010203";
 
 TEST(OTACRRequestTest, SerializesEachLayoutByteForByte) {
   const struct {
@@ -127,7 +126,8 @@ TEST(OTACRRequestTest, RefusesBlocksThatDoNotHoldWhatTheirHeaderSays) {
     std::vector<std::uint8_t> block;
   } cases[] = {
       {"name offset at the end", 3, patched(kPolicyBlock, 4, 51)},
-      {"name without its zero byte", 3, [] {
+      {"name without its zero byte", 3,
+       [] {
          std::vector<std::uint8_t> block = Bytes(kPolicyBlock);
          std::fill(block.begin() + 44, block.end(), 'x');
          return block;
@@ -151,7 +151,7 @@ TEST(OTACRRequestTest, NamesNetworkTypes) {
   const struct {
     int code;
     const char* name;
-  } cases[] = {{0, "Unknown"}, {1, "Mobitex"}, {2, "DataTAC"}, {3, "GPRS"}, {4, "CDMA"},
+  } cases[] = {{0, "Unknown"}, {1, "Mobitex"}, {2, "DataTAC"}, {3, "GPRS"},    {4, "CDMA"},
                {5, "iDEN"},    {6, "WiFi"},    {7, "3G"},      {8, "Unknown"}, {-1, "Unknown"}};
   for (const auto& c : cases) EXPECT_EQ(GetNetworkTypeName(c.code), c.name) << c.code;
 }

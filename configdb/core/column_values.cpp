@@ -19,9 +19,7 @@ _variant_t Converted(const VARIANT& value, VARTYPE type) {
 
 }  // namespace
 
-std::int32_t VariantInt(const VARIANT& value) {
-  return value.vt == VT_I4 ? value.lVal : Converted(value, VT_I4).lVal;
-}
+std::int32_t VariantInt(const VARIANT& value) { return value.vt == VT_I4 ? value.lVal : Converted(value, VT_I4).lVal; }
 
 std::int16_t VariantShort(const VARIANT& value) {
   return value.vt == VT_I2 ? value.iVal : Converted(value, VT_I2).iVal;

@@ -40,8 +40,8 @@ class OpenDatabaseTest : public VexdbDatabaseTest {
   // refresh off unless asked.
   bool OpenServer(PMDatabaseSQLImp& db, const char* server, bool loadUsers = false, int agent = 0,
                   ChangeListener* listener = nullptr, bool* flag = nullptr, bool refreshCounters = false) {
-    return db.Open(0, agent, connectionString_.c_str(), 5, listener, server, false, refreshCounters, 0, flag,
-                   loadUsers, 0);
+    return db.Open(0, agent, connectionString_.c_str(), 5, listener, server, false, refreshCounters, 0, flag, loadUsers,
+                   0);
   }
   static LONG PoolUses() { return GetConnectionPool().GetStatistics().references; }
   // The lines of `lines` with event code `code`.

@@ -44,8 +44,7 @@ bool PMDatabaseSQLImp::CreatePagerForUser(int userId, const char* mailboxDN) {
   return CachePager(pager, record, userId, kFromUserRow, nullptr);
 }
 
-bool PMDatabaseSQLImp::CreatePagerFromRow(int userId, const VARIANT* cells, std::size_t count,
-                                          const StatsRows* stats) {
+bool PMDatabaseSQLImp::CreatePagerFromRow(int userId, const VARIANT* cells, std::size_t count, const StatsRows* stats) {
   Pager* pager = CreatePagerImp(this);
   if (pager == nullptr) return false;
   if (userId != 0) pager->SetUserId(userId);
@@ -100,11 +99,11 @@ bool PMDatabaseSQLImp::PopulateListOfPagers(LoadProgress* progress) {
     int agent = agentId_;
     ado::_CommandPtr command;
     ado::_RecordsetPtr rows;
-    const bool ran = agentId_ != 0 ? VEXDB_RunParameterizedQuery(name, command, rows, sql.c_str(), ado::adInteger,
-                                                                 &server, ado::adInteger, &server, ado::adInteger,
-                                                                 &agent, 0)
-                                   : VEXDB_RunParameterizedQuery(name, command, rows, sql.c_str(), ado::adInteger,
-                                                                 &server, ado::adInteger, &server, 0);
+    const bool ran = agentId_ != 0
+                         ? VEXDB_RunParameterizedQuery(name, command, rows, sql.c_str(), ado::adInteger, &server,
+                                                       ado::adInteger, &server, ado::adInteger, &agent, 0)
+                         : VEXDB_RunParameterizedQuery(name, command, rows, sql.c_str(), ado::adInteger, &server,
+                                                       ado::adInteger, &server, 0);
     if (!ran) return false;
     if (rows->GetEndOfFile()) {
       closeRecordSet(rows);
@@ -192,8 +191,7 @@ bool PMDatabaseSQLImp::AddPager(const wchar_t* displayName, const char* mailboxD
     };
     if (existing == 0) {
       const wchar_t* displayed = displayName != nullptr ? displayName : L"";
-      AppendParameter(command, ado::adVarWChar, static_cast<LONG>(std::wcslen(displayed) + 1),
-                      _variant_t(displayed));
+      AppendParameter(command, ado::adVarWChar, static_cast<LONG>(std::wcslen(displayed) + 1), _variant_t(displayed));
       text(serverDN);
       integer(redirectionState ? 1 : 0);
       integer(extServicesState ? 1 : 0);

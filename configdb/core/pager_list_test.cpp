@@ -1,8 +1,8 @@
 // Opening a server with its users, adding users, rebuilding the list.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "configdb/core/open_database_for_tests.h"
 #include "device/pager_imp.h"
@@ -185,8 +185,8 @@ TEST_F(PagerListTest, AddPagerOfAnExistingUserMovesItHereAndRefreshesItsCachedRe
   cached->GetDisplayName(&name);
   EXPECT_EQ(std::wstring(name), L"Elsewhere 2") << "the row as it is now";
 
-  ASSERT_TRUE(db->AddPager(L"ignored", "/o=Org/cn=anna", "/s", nullptr, 0, false, false, 0, 0, nullptr, nullptr, 0,
-                           nullptr));
+  ASSERT_TRUE(
+      db->AddPager(L"ignored", "/o=Org/cn=anna", "/s", nullptr, 0, false, false, 0, 0, nullptr, nullptr, 0, nullptr));
   EXPECT_EQ(Scalar(L"SELECT ServerConfigId FROM UserConfig WHERE Id = 601"), 62);
   EXPECT_EQ(Scalar(L"SELECT count(*) FROM UserConfig WHERE Id = 601 AND RoutingInfo = ''"), 1);
   ASSERT_NE(Access::RecordById(*db, 601), nullptr) << "moved here and cached";

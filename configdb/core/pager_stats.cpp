@@ -191,7 +191,9 @@ bool PMDatabaseSQLImp::SetExpiredMsgsCount(Pager* p, int v) {
   return SetStat(p, v, &Stats::ExpiredMsgsCount, true, true);
 }
 bool PMDatabaseSQLImp::GetFailedMsgsCount(Pager* p, int* v) { return GetStat(p, v, &Stats::FailedMsgsCount); }
-bool PMDatabaseSQLImp::SetFailedMsgsCount(Pager* p, int v) { return SetStat(p, v, &Stats::FailedMsgsCount, true, false); }
+bool PMDatabaseSQLImp::SetFailedMsgsCount(Pager* p, int v) {
+  return SetStat(p, v, &Stats::FailedMsgsCount, true, false);
+}
 bool PMDatabaseSQLImp::GetFilteredMsgsCount(Pager* p, int* v) { return GetStat(p, v, &Stats::FilteredMsgsCount); }
 bool PMDatabaseSQLImp::SetFilteredMsgsCount(Pager* p, int v) {
   return SetStat(p, v, &Stats::FilteredMsgsCount, true, true);

@@ -19,12 +19,12 @@ struct ServerPagerStats {
   std::int32_t RowId;
   std::int32_t UserId;
   // Counts never become negative: a negative value is not stored.
-  std::int32_t ExpiredMsgsCount = 0;  // MsgsExpired
-  std::int32_t FailedMsgsCount = 0;   // MsgsFailed
-  std::int32_t PendingMsgsCount = 0;  // MsgsPending
-  std::int32_t FilteredMsgsCount = 0; // MsgsFiltered
-  std::int32_t MsgsRcvd = 0;          // MsgsForwarded
-  std::int32_t MsgsSent = 0;          // MsgsSent
+  std::int32_t ExpiredMsgsCount = 0;   // MsgsExpired
+  std::int32_t FailedMsgsCount = 0;    // MsgsFailed
+  std::int32_t PendingMsgsCount = 0;   // MsgsPending
+  std::int32_t FilteredMsgsCount = 0;  // MsgsFiltered
+  std::int32_t MsgsRcvd = 0;           // MsgsForwarded
+  std::int32_t MsgsSent = 0;           // MsgsSent
   // time64 values (LastMsgExpired, LastSentTime, LastFwdTime) and
   // LastXPAction, which the row holds as a 32-bit integer.
   std::int64_t LastMsgExpired = 0;

@@ -58,9 +58,9 @@ bool PMDatabaseSQLImp::GetServerBytes(const ByteBuffer ServerConfigValues::*memb
 }
 
 // Every getter refuses a null out pointer: the value goes nowhere.
-#define MORVALE_SERVER_GETTER(Operation, Type, Expression)                                    \
-  bool PMDatabaseSQLImp::Operation(Type* value) {                                             \
-    if (value == nullptr) return false;                                                       \
+#define MORVALE_SERVER_GETTER(Operation, Type, Expression)                                           \
+  bool PMDatabaseSQLImp::Operation(Type* value) {                                                    \
+    if (value == nullptr) return false;                                                              \
     return ReadServer([&](const ServerConfigValues& s) { *value = static_cast<Type>(Expression); }); \
   }
 
@@ -142,8 +142,7 @@ bool PMDatabaseSQLImp::Reserved246(std::int64_t* value) {
 }
 
 void PMDatabaseSQLImp::NotifyServerConfigChanges(const bool* externalServices, const bool* otafmEnable,
-                                                 const int* enableSMIME, const char* srpid,
-                                                 const char* autoBCCAddr) {
+                                                 const int* enableSMIME, const char* srpid, const char* autoBCCAddr) {
   if (changeListener_ == nullptr) return;
   std::vector<int> events;
   {
@@ -183,8 +182,7 @@ bool PMDatabaseSQLImp::CompleteUserDelete(Pager* pager, bool* failed) {
 
 bool PMDatabaseSQLImp::GetMbFolderSyncItemByVexFolderId(int userId, int vexFolderId, GWFolderState* out) {
   wchar_t sql[512];
-  crt::snwprintf(sql, 511, kFolderSyncByVexFolderId,
-                userId, vexFolderId);
+  crt::snwprintf(sql, 511, kFolderSyncByVexFolderId, userId, vexFolderId);
   sql[511] = L'\0';
   return GetMbFolderSyncItem(sql, out);
 }
@@ -193,8 +191,7 @@ bool PMDatabaseSQLImp::GetMbFolderSyncItemByFolderId(int userId, const char* fol
   // The folder id is a literal of the text: its quotes are doubled.
   const std::wstring literal = QuotedLiteral(folderId);
   wchar_t sql[512];
-  crt::snwprintf(sql, 511, kFolderSyncByFolderId,
-                userId, literal.c_str());
+  crt::snwprintf(sql, 511, kFolderSyncByFolderId, userId, literal.c_str());
   sql[511] = L'\0';
   return GetMbFolderSyncItem(sql, out);
 }

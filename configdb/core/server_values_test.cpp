@@ -1,9 +1,9 @@
 // Answers from the server values held, typed blobs, certificate operations
 // over cached users and the small operations.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "configdb/core/pm_database_for_tests.h"
 #include "configdb/users/fake_pager_for_tests.h"
@@ -180,7 +180,8 @@ TEST_F(ServerValuesTest, CertificateOperationsWorkOnTheCachedUsersRequests) {
   EXPECT_TRUE(db_->MatchCertificateAttachment(pager, &attachment, 300, "der cer"));
 
   const std::vector<BYTE> der = HexBytes(kTestDeviceCertificateHex);
-  ASSERT_TRUE(db_->StoreCertificateAttachment(pager, &attachment, ByteBuffer(der.data(), static_cast<unsigned>(der.size()))));
+  ASSERT_TRUE(
+      db_->StoreCertificateAttachment(pager, &attachment, ByteBuffer(der.data(), static_cast<unsigned>(der.size()))));
   EXPECT_TRUE(record->GetCertificateInfo()->GetEntries().at(1)->HasPart(3));
   EXPECT_FALSE(db_->StoreCertificateAttachment(pager, &attachment, ByteBuffer()));
 

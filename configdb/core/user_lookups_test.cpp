@@ -27,11 +27,8 @@ TEST_F(UserLookupsTest, FindsUsersBySmtpAddressAndMailboxDN) {
     bool found;
     int id;
   } addresses[] = {
-      {L"a@example.com", true, 801},
-      {L"A@Example.COM", true, 801},
-      {L"o'brien@example.com", true, 802},
-      {L"x' OR '1'='1", false, 0},
-      {L"nobody@example.com", false, 0},
+      {L"a@example.com", true, 801}, {L"A@Example.COM", true, 801},     {L"o'brien@example.com", true, 802},
+      {L"x' OR '1'='1", false, 0},   {L"nobody@example.com", false, 0},
   };
   for (const auto& a : addresses) {
     SCOPED_TRACE(std::wstring(a.address).size());

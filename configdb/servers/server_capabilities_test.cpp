@@ -65,8 +65,7 @@ TEST_F(ServerCapabilitiesTest, StoresThroughTheProcedureAndFollowsItsAnswer) {
 
   // New (procedure answers 1), then updated (0).
   ASSERT_TRUE(db->SetServerCapabilities(4, L"<ippp v=\"1\"/>"));
-  EXPECT_EQ(Scalar(L"SELECT count(*) FROM ServerCapabilities WHERE ServerConfigId = 32 AND ServiceType = 'IPPP'"),
-            1);
+  EXPECT_EQ(Scalar(L"SELECT count(*) FROM ServerCapabilities WHERE ServerConfigId = 32 AND ServiceType = 'IPPP'"), 1);
   ASSERT_TRUE(db->HasServerCapability(4, text));
   EXPECT_EQ(text, L"<ippp v=\"1\"/>");
   ASSERT_TRUE(db->SetServerCapabilities(4, L"<ippp v=\"2\"/>"));

@@ -1,8 +1,8 @@
 // The server configuration row read by name and by id on PostgreSQL.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "configdb/core/open_database_for_tests.h"
 

@@ -130,7 +130,9 @@ class SQLDBObject {
  private:
   template <typename Change>
   HRESULT ChangeIntColumn(const char* column, Change change);
-  static bool IsNullKey(const SQLDBValue& key) { return key.GetType() == SQLDBValue::kBlob && key.GetBlobLength() == 0; }
+  static bool IsNullKey(const SQLDBValue& key) {
+    return key.GetType() == SQLDBValue::kBlob && key.GetBlobLength() == 0;
+  }
 
   SQLDBValueMap columns_;
   std::int32_t columnCount_ = 0;

@@ -1,9 +1,9 @@
 #include "configdb/servers/sql_db_object.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "configdb/core/open_database_for_tests.h"
 
@@ -84,8 +84,7 @@ class SQLDBObjectDatabaseTest : public OpenDatabaseTest {
             SQLDBValue("Data", SQLDBValue::kBlob), SQLDBValue("At", SQLDBValue::kTime)};
   }
   std::vector<SQLDBValue> Keys(const char* name, const std::vector<std::uint8_t>& bytes) {
-    std::vector<SQLDBValue> keys = {SQLDBValue("Name", SQLDBValue::kString),
-                                    SQLDBValue("KeyBytes", SQLDBValue::kBlob)};
+    std::vector<SQLDBValue> keys = {SQLDBValue("Name", SQLDBValue::kString), SQLDBValue("KeyBytes", SQLDBValue::kBlob)};
     keys[0].SetString(name);
     keys[1].SetBlob(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     return keys;

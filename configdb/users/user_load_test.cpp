@@ -1,9 +1,9 @@
 // Users' rows loaded into records, one by one and from the batch array.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "configdb/core/open_database_for_tests.h"
 #include "foundation/time_convert.h"
@@ -29,8 +29,9 @@ std::vector<std::uint8_t> Range(int first, int count) {
 }
 
 std::int64_t Time(int year, int month, int day, int hour, int minute, int second) {
-  SYSTEMTIME st{static_cast<WORD>(year), static_cast<WORD>(month), 0, static_cast<WORD>(day),
-                static_cast<WORD>(hour), static_cast<WORD>(minute), static_cast<WORD>(second), 0};
+  SYSTEMTIME st{
+      static_cast<WORD>(year),   static_cast<WORD>(month),  0, static_cast<WORD>(day), static_cast<WORD>(hour),
+      static_cast<WORD>(minute), static_cast<WORD>(second), 0};
   DATE date = 0;
   SystemTimeToVariantTime(&st, &date);
   return VariantDateToTime(date);
@@ -39,7 +40,10 @@ std::int64_t Time(int year, int month, int day, int hour, int minute, int second
 std::string Text(const char* text) { return text != nullptr ? text : "(null)"; }
 
 // A ClientCertificateInfo value with one request, number 3.
-constexpr char kCertificateInfo[] = "0118010150050103" "0202aabb03000400060007017808000901" "00";
+constexpr char kCertificateInfo[] =
+    "0118010150050103"
+    "0202aabb03000400060007017808000901"
+    "00";
 
 class UserLoadTest : public OpenDatabaseTest {
  protected:
@@ -69,10 +73,13 @@ class UserLoadTest : public OpenDatabaseTest {
         "', '2021-03-04 05:06:07', 9, '\\x0a0b', '2022-01-01 00:00:00', '\\x0c', 'Bücher', '\\x0d0e', "
         "'2023-06-07 08:09:10', 'route', 1, 'pending route', 'secret', '2024-12-31 23:59:59', "
         "E'Gruß\\nZoë\\r\\nEnde\\n', 1, -1, 1, 1, E'  rule\\n ', 1, 'AB', 77, 'Postfach', 'Disclaimer ü', "
-        "'Prepended', 1, 1, -1, -2, 4, 1234, '\\x0f', '\\x10', 1, 0, 1, 99, '\\x" + kCertificateInfo +
+        "'Prepended', 1, 1, -1, -2, 4, 1234, '\\x0f', '\\x10', 1, 0, 1, 99, '\\x" +
+        kCertificateInfo +
         "', 0),"
         "(502, 'Minimal', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 3, NULL, NULL, NULL, NULL, 51, "
-        "NULL, '\\x" + Hex(0, 40) + "', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0, "
+        "NULL, '\\x" +
+        Hex(0, 40) +
+        "', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0, "
         "NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
         "NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0)");
     Sql("INSERT INTO UserConfig (Id, DisplayName, MailboxDN, ServerConfigId, AgentId) VALUES "

@@ -1,9 +1,9 @@
 #include "platform/crypt/crypt.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/crypt/test_certificates_for_tests.h"
 #include "platform/win32/error.h"
@@ -65,8 +65,7 @@ TEST(CertificateContextTest, RefusesWhatIsNotExactlyOneCertificate) {
       {"no bytes", X509_ASN_ENCODING, der.data(), 0, ERROR_INVALID_PARAMETER},
       {"other encoding", PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()), ERROR_INVALID_PARAMETER},
       {"cut short", X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size() - 1), CRYPT_E_ASN1_BADTAG},
-      {"a byte too many", X509_ASN_ENCODING, trailing.data(), static_cast<DWORD>(trailing.size()),
-       CRYPT_E_ASN1_BADTAG},
+      {"a byte too many", X509_ASN_ENCODING, trailing.data(), static_cast<DWORD>(trailing.size()), CRYPT_E_ASN1_BADTAG},
       {"not a sequence", X509_ASN_ENCODING, corrupt.data(), static_cast<DWORD>(corrupt.size()), CRYPT_E_ASN1_BADTAG},
   };
   for (const auto& c : cases) {
@@ -80,7 +79,8 @@ TEST(CertificateContextTest, RefusesWhatIsNotExactlyOneCertificate) {
 
 TEST(CertificateContextTest, PropertyReadsCheckTheirBuffer) {
   const std::vector<BYTE> der = HexBytes(kTestDeviceCertificateHex);
-  PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), der.size());
+  PCCERT_CONTEXT context =
+      CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), der.size());
   ASSERT_NE(context, nullptr);
   BYTE hash[20] = {};
   DWORD size = 19;

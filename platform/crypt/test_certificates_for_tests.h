@@ -46,6 +46,7 @@ inline constexpr const wchar_t kTestDeviceThumbprint[] = L"17ad37148d1726050ddc2
 // The bytes of a text of hexadecimal digit pairs.
 inline std::vector<BYTE> HexBytes(const std::string& hex) {
   std::vector<BYTE> bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return bytes;
 }
