@@ -1,7 +1,9 @@
 // The server configuration row read by name and by id on PostgreSQL.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "configdb/core/open_database_for_tests.h"
@@ -145,6 +147,34 @@ TEST_F(ServerConfigTest, ReloadReadsTheColumnsAsTheLoadDoes) {
   Sql("DELETE FROM ServerStats WHERE ServerConfigId = 13; DELETE FROM ServerConfig WHERE Id = 13");
   EXPECT_FALSE(db->ReloadServerConfig());
   EXPECT_EQ(std::wstring(zev::ZEVString(s.GlobalFilter).GetWide()), L"f3");
+}
+
+TEST_F(ServerConfigTest, ReadersNeverSeeAByteValueWhileAReloadReplacesIt) {
+  DatabasePtr db = NewDatabase();
+  ASSERT_TRUE(OpenServer(*db, "Relay Nord"));
+  std::atomic<bool> done{false};
+  int reloads = 0;
+  std::thread reloader([&] {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    for (; reloads < 20 && db->ReloadServerConfig(); ++reloads) {
+    }
+    done = true;
+    CoUninitialize();
+  });
+  int reads = 0;
+  while (!done) {
+    std::uint8_t key[16] = {};
+    std::uint32_t length = sizeof key;
+    ASSERT_TRUE(db->GetAuthenticationKey(key, &length));
+    ASSERT_EQ(key[0], 'S');
+    bool enabled = true;
+    ASSERT_TRUE(db->GetServerRichContentEnabled(&enabled));
+    EXPECT_FALSE(enabled);
+    ++reads;
+  }
+  reloader.join();
+  EXPECT_EQ(reloads, 20);
+  EXPECT_GT(reads, 0);
 }
 
 TEST_F(ServerConfigTest, AServerWithoutTheSiteRowIsNotFound) {

@@ -74,7 +74,8 @@ TEST_F(ServerStatsTest, OpenCreatesTheRowAndCountersStartFromIt) {
 }
 
 TEST_F(ServerStatsTest, CountersAreReReadWhenOlderThanFifteenSeconds) {
-  Sql("UPDATE ServerStats SET MsgsSent = 10 WHERE ServerConfigId = 21");
+  Sql("INSERT INTO ServerStats (ServerConfigId, MsgsSent) VALUES (21, 10) "
+      "ON CONFLICT (ServerConfigId) DO UPDATE SET MsgsSent = 10");
   DatabasePtr db = Open(true);
   int value = 0;
   ASSERT_TRUE(db->IncrementServerMsgsSent(&value));
