@@ -92,9 +92,9 @@ TEST_F(RegistryTest, CreatesOpensAndClosesKeysWhateverTheCaseOfTheirNames) {
   }
 
   // The names keep the case they were created with.
-  EXPECT_NE(registry_.ReadFile("HKLM.reg").find("[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Product]"),
+  EXPECT_NE(registry_.ReadFile("HKLM.reg.journal").find("[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Product]"),
             std::string::npos);
-  EXPECT_EQ(registry_.ReadFile("HKCU.reg"), "");
+  EXPECT_EQ(registry_.ReadFile("HKCU.reg") + registry_.ReadFile("HKCU.reg.journal"), "");
 }
 
 TEST_F(RegistryTest, StaleAndForeignHandlesAreRefused) {
@@ -486,23 +486,34 @@ TEST_F(RegistryTest, ReadsAFileAgainOnlyWhenItChanged) {
   RegCloseKey(key);
 }
 
+// Writes go to the journal and leave the hand-edited file as it is; the
+// write that merges the journal into the file keeps its comments.
 TEST_F(RegistryTest, AWriteKeepsTheCommentsOfAHandEditedFile) {
-  registry_.WriteRoot("HKCU",
-                      "; kept by the operator\n"
-                      "\n"
-                      "[HKEY_CURRENT_USER\\Software\\Vendor]\n"
-                      "; how many retries\n"
-                      "\"Retries\"=dword:00000003\n"
-                      "; the end of the vendor's settings\n");
+  const std::string edited =
+      "Windows Registry Editor Version 5.00\n\n"
+      "; kept by the operator\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\Vendor]\n"
+      "; how many retries\n"
+      "\"Retries\"=dword:00000003\n"
+      "; the end of the vendor's settings\n";
+  registry_.WriteFile("HKCU.reg", edited);
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vendor", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
   const DWORD five = 5;
   ASSERT_EQ(RegSetValueExW(key, L"RETRIES", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&five), 4),
             ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueExW(key, L"Added", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&five), 4), ERROR_SUCCESS);
+  EXPECT_EQ(registry_.ReadFile("HKCU.reg"), edited);
+  EXPECT_NE(registry_.ReadFile("HKCU.reg.journal").find("\"Added\"=dword:00000005\n"), std::string::npos);
+
+  // A value longer than the journal may grow makes the write merge it.
+  const std::wstring big(70000, L'x');
+  ASSERT_EQ(RegSetValueExW(key, L"Big", 0, REG_SZ, Bytes(big.c_str()), WideSize(big.c_str())), ERROR_SUCCESS);
   RegCloseKey(key);
   EXPECT_EQ(registry_.ReadFile("HKCU.reg"),
-            "Windows Registry Editor Version 5.00\n\n"
+            "Windows Registry Editor Version 5.00\n"
+            "; generation 1 of this file; later changes are in its journal\n\n"
             "; kept by the operator\n"
             "[HKEY_CURRENT_USER]\n\n"
             "[HKEY_CURRENT_USER\\Software]\n\n"
@@ -510,12 +521,15 @@ TEST_F(RegistryTest, AWriteKeepsTheCommentsOfAHandEditedFile) {
             "; how many retries\n"
             "\"Retries\"=dword:00000005\n"
             "\"Added\"=dword:00000005\n"
+            "\"Big\"=\"" + std::string(big.begin(), big.end()) + "\"\n"
             "; the end of the vendor's settings\n\n");
+  EXPECT_FALSE(std::filesystem::exists(registry_.path() + "/HKCU.reg.journal"));
 }
 
-// A writer killed at any point leaves the file whole (the old or the new
-// text) and at most its temporary file, which the next write removes; files
-// of other names beside it are left alone.
+// A writer killed at any point while it rewrites the file (each write of a
+// value this large does) leaves the file whole (the old or the new text) and
+// at most its temporary file, which the next write removes; files of other
+// names beside it are left alone.
 TEST_F(RegistryTest, AWriterKilledMidWriteLeavesAWholeFileAndNoTemporary) {
   { Key make(L"Software\\Big"); }
   std::vector<BYTE> blob(256 * 1024, 0x5A);
@@ -563,7 +577,8 @@ TEST_F(RegistryTest, AWriterKilledMidWriteLeavesAWholeFileAndNoTemporary) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"HKLM.reg", "HKLM.reg.a1B2c3", "HKLM.reg.backup", "HKLM.reg.lock"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"HKLM.reg", "HKLM.reg.a1B2c3", "HKLM.reg.backup", "HKLM.reg.journal",
+                                             "HKLM.reg.lock"}));
 }
 
 TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
@@ -578,7 +593,7 @@ TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(key);
-  EXPECT_NE(scoped.ReadFile(".morvale/registry/HKLM.reg").find("[HKEY_LOCAL_MACHINE\\Software]"),
+  EXPECT_NE(scoped.ReadFile(".morvale/registry/HKLM.reg.journal").find("[HKEY_LOCAL_MACHINE\\Software]"),
             std::string::npos);
   if (home != nullptr) {
     setenv("HOME", previousHome.c_str(), 1);
