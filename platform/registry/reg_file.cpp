@@ -308,7 +308,10 @@ bool TakeText(std::string_view* s, std::string_view text) {
 
 // The generation of a stamp line.
 bool ParseStamp(std::string_view line, std::uint64_t* generation) {
-  return TakeText(&line, kStampStart) && TakeNumber(&line, generation) && line == kStampEnd;
+  std::uint64_t number = 0;
+  if (!TakeText(&line, kStampStart) || !TakeNumber(&line, &number) || line != kStampEnd) return false;
+  *generation = number;
+  return true;
 }
 
 // Reads a root's file, or, in a journal, the text of one record, which may
