@@ -666,7 +666,7 @@ bool ParseJournalHeader(std::string_view bytes, JournalBase* base, size_t* lengt
 
 namespace {
 
-// The first line of a record: a blank line, then the section of the key at
+// The first line of a change: a blank line, then the section of the key at
 // `path`, or its deletion.
 std::string SectionLine(Root root, const std::vector<std::wstring>& path, bool deletion) {
   std::string out = deletion ? "\n[-" : "\n[";
@@ -674,16 +674,6 @@ std::string SectionLine(Root root, const std::vector<std::wstring>& path, bool d
   for (const std::wstring& name : path) out.append("\\").append(ToUtf8(name));
   out.append("]\n");
   return out;
-}
-
-// `body` with its end line.
-std::string Framed(std::string body) {
-  const std::uint32_t checksum = Crc32(body);
-  const size_t length = body.size();
-  body.append(kEndLineStart).append(std::to_string(length)).push_back(' ');
-  AppendHex8(checksum, &body);
-  body.push_back('\n');
-  return body;
 }
 
 // True when `line` is the end line of `body`.
@@ -696,27 +686,35 @@ bool EndLineMatches(std::string_view line, std::string_view body) {
 
 }  // namespace
 
-std::string SetValueRecord(Root root, const std::vector<std::wstring>& path, const Value& value) {
-  std::string body = SectionLine(root, path, false);
-  AppendValueName(value.name, &body);
-  AppendValueData(value, &body);
-  body.push_back('\n');
-  return Framed(std::move(body));
+std::string SetValueChange(Root root, const std::vector<std::wstring>& path, const Value& value) {
+  std::string change = SectionLine(root, path, false);
+  AppendValueName(value.name, &change);
+  AppendValueData(value, &change);
+  change.push_back('\n');
+  return change;
 }
 
-std::string DeleteValueRecord(Root root, const std::vector<std::wstring>& path, std::wstring_view name) {
-  std::string body = SectionLine(root, path, false);
-  AppendValueName(name, &body);
-  body.append("-\n");
-  return Framed(std::move(body));
+std::string DeleteValueChange(Root root, const std::vector<std::wstring>& path, std::wstring_view name) {
+  std::string change = SectionLine(root, path, false);
+  AppendValueName(name, &change);
+  change.append("-\n");
+  return change;
 }
 
-std::string CreateKeyRecord(Root root, const std::vector<std::wstring>& path) {
-  return Framed(SectionLine(root, path, false));
+std::string CreateKeyChange(Root root, const std::vector<std::wstring>& path) {
+  return SectionLine(root, path, false);
 }
 
-std::string DeleteKeyRecord(Root root, const std::vector<std::wstring>& path) {
-  return Framed(SectionLine(root, path, true));
+std::string DeleteKeyChange(Root root, const std::vector<std::wstring>& path) {
+  return SectionLine(root, path, true);
+}
+
+std::string JournalRecord(std::string_view change) {
+  std::string record(change);
+  record.append(kEndLineStart).append(std::to_string(change.size())).push_back(' ');
+  AppendHex8(Crc32(change), &record);
+  record.push_back('\n');
+  return record;
 }
 
 bool ApplyJournalRecords(std::string_view bytes, Root root, Key* tree, size_t* used, std::string* error) {

@@ -148,7 +148,7 @@ std::string SerializeRegFile(const Key& tree, Root root, std::uint64_t generatio
 //   ; changes since generation 7 of the registry file (88123 bytes, CRC-32 0a1b2c3d)
 //
 // (the generation stamped in the root file, the file's size and its CRC-32),
-// then its records. A record is one change: the section of a key, alone to
+// then its records. A record holds one change: the section of a key, alone to
 // create it or followed by one value line, or a deletion, which only a journal
 // may hold:
 //
@@ -156,9 +156,8 @@ std::string SerializeRegFile(const Key& tree, Root root, std::uint64_t generatio
 //   "Name"=-                                      deletes a value (@=- the default)
 //   [-HKEY_LOCAL_MACHINE\Software\Vendor\Old]    deletes a key and all below it
 //
-// Each record starts with a blank line and ends with a line "; end N C": its
-// length in bytes from its first byte up to that line, in decimal, and their
-// CRC-32, in 8 hex digits. A record cut short by a crash does not match its
+// A change starts with a blank line; its record adds a line "; end N C": the
+// change's length in bytes, in decimal, and its CRC-32, in 8 hex digits. A record cut short by a crash does not match its
 // end line, or has none.
 
 // The version of a root file that a journal applies to.
@@ -181,12 +180,16 @@ std::string JournalHeader(const JournalBase& base);
 // journal's header. *length is their length.
 bool ParseJournalHeader(std::string_view bytes, JournalBase* base, size_t* length);
 
-// The text of one change, framed as a record. `path` names a key below the
-// root; a name that exists may be given in any case.
-std::string SetValueRecord(Root root, const std::vector<std::wstring>& path, const Value& value);
-std::string DeleteValueRecord(Root root, const std::vector<std::wstring>& path, std::wstring_view name);
-std::string CreateKeyRecord(Root root, const std::vector<std::wstring>& path);
-std::string DeleteKeyRecord(Root root, const std::vector<std::wstring>& path);
+// The text of one change (which starts with a blank line). `path` names a
+// key below the root; a name that exists may be given in any case.
+std::string SetValueChange(Root root, const std::vector<std::wstring>& path, const Value& value);
+std::string DeleteValueChange(Root root, const std::vector<std::wstring>& path, std::wstring_view name);
+std::string CreateKeyChange(Root root, const std::vector<std::wstring>& path);
+std::string DeleteKeyChange(Root root, const std::vector<std::wstring>& path);
+
+// `change` as a record: followed by its end line. A change ends in a newline
+// and has no line that starts with ';', as those above.
+std::string JournalRecord(std::string_view change);
 
 // Applies the records of `bytes`, which starts where a record starts, to
 // `tree` in turn. A last record cut short is left out: *used is the length of

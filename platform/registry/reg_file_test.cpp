@@ -1,7 +1,5 @@
 #include "platform/registry/reg_file.h"
 
-#include <cstdio>
-
 #include <gtest/gtest.h>
 
 #include "platform/registry/registry.h"
@@ -335,14 +333,16 @@ TEST(RegJournal, RecordsChangeATreeAsTheirWriteMeantIt) {
                    "[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Old]\n"
                    "\"In\"=\"x\"\n");
   const std::vector<std::wstring> vendor{L"SOFTWARE", L"vendor"};
-  const std::string set = SetValueRecord(root, vendor, Bytes(L"COUNT", REG_DWORD, {2, 0, 0, 0}));
+  const std::string set = JournalRecord(SetValueChange(root, vendor, Bytes(L"COUNT", REG_DWORD, {2, 0, 0, 0})));
   EXPECT_EQ(set.substr(0, set.size() - 9),
             "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\vendor]\n\"COUNT\"=dword:00000002\n; end 61 ");
   const std::string records =
-      set + DeleteValueRecord(root, vendor, L"gone") + DeleteValueRecord(root, vendor, L"") +
-      DeleteKeyRecord(root, {L"Software", L"Vendor", L"OLD"}) + CreateKeyRecord(root, {L"Software", L"New", L"Leaf"}) +
-      DeleteKeyRecord(root, {L"Missing", L"Key"}) + DeleteValueRecord(root, vendor, L"missing") +
-      SetValueRecord(root, {L"Software", L"New"}, Text(L"Text", REG_SZ, std::wstring(L"a\nb", 4)));
+      set + JournalRecord(DeleteValueChange(root, vendor, L"gone")) + JournalRecord(DeleteValueChange(root, vendor, L"")) +
+      JournalRecord(DeleteKeyChange(root, {L"Software", L"Vendor", L"OLD"})) +
+      JournalRecord(CreateKeyChange(root, {L"Software", L"New", L"Leaf"})) +
+      JournalRecord(DeleteKeyChange(root, {L"Missing", L"Key"})) +
+      JournalRecord(DeleteValueChange(root, vendor, L"missing")) +
+      JournalRecord(SetValueChange(root, {L"Software", L"New"}, Text(L"Text", REG_SZ, std::wstring(L"a\nb", 4))));
   size_t used = 0;
   std::string error;
   ASSERT_TRUE(ApplyJournalRecords(records, root, &tree, &used, &error)) << error;
@@ -366,14 +366,11 @@ TEST(RegJournal, RecordsChangeATreeAsTheirWriteMeantIt) {
 // more follows, or one that matches but cannot be read, is damage.
 TEST(RegJournal, ALastRecordCutShortIsLeftOutAndDamageBeforeTheEndRefused) {
   const Root root = Root::kLocalMachine;
-  const std::string one = SetValueRecord(root, {L"A"}, Bytes(L"One", REG_DWORD, {1, 0, 0, 0}));
-  const std::string two = SetValueRecord(root, {L"A"}, Bytes(L"Two", REG_DWORD, {2, 0, 0, 0}));
+  const std::string one = JournalRecord(SetValueChange(root, {L"A"}, Bytes(L"One", REG_DWORD, {1, 0, 0, 0})));
+  const std::string two = JournalRecord(SetValueChange(root, {L"A"}, Bytes(L"Two", REG_DWORD, {2, 0, 0, 0})));
   std::string changed = two;
   changed[changed.find("Two")] = 't';
-  const std::string unreadableBody = "\n\"x\"=dword:1\n";
-  char end[32];
-  std::snprintf(end, sizeof end, "; end %zu %08x\n", unreadableBody.size(),
-                static_cast<unsigned>(Crc32(unreadableBody)));
+  const std::string unreadable = JournalRecord("\n\"x\"=dword:1\n");  // a value outside a section
   const struct {
     const char* what;
     std::string journal;
@@ -388,7 +385,7 @@ TEST(RegJournal, ALastRecordCutShortIsLeftOutAndDamageBeforeTheEndRefused) {
       {"last record not matching its end line", one + changed, true, one.size()},
       {"zeros after a record", one + std::string(4096, '\0'), true, one.size()},
       {"not matching, then a record", changed + one, false, 0},
-      {"matching but unreadable", one + unreadableBody + end, false, 0},
+      {"matching but unreadable", one + unreadable, false, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

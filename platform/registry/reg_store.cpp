@@ -495,7 +495,7 @@ LONG ReadRoot(Root root, std::shared_ptr<const Key>* tree) {
   return ERROR_SUCCESS;
 }
 
-LONG UpdateRoot(Root root, const std::function<LONG(const Key& tree, std::string* record)>& describe) {
+LONG UpdateRoot(Root root, const std::function<LONG(const Key& tree, std::string* change)>& describe) {
   Files files;
   if (LONG rc = FilesOf(root, &files); rc != ERROR_SUCCESS) return rc;
   int raw = -1;
@@ -506,8 +506,9 @@ LONG UpdateRoot(Root root, const std::function<LONG(const Key& tree, std::string
   CachedRoot& entry = Entry(files.root);
   std::lock_guard hold(entry.mutex);
   if (LONG rc = Refresh(files, root, entry); rc != ERROR_SUCCESS) return rc;
-  std::string record;
-  if (LONG rc = describe(*entry.tree, &record); rc != ERROR_SUCCESS || record.empty()) return rc;
+  std::string change;
+  if (LONG rc = describe(*entry.tree, &change); rc != ERROR_SUCCESS || change.empty()) return rc;
+  const std::string record = JournalRecord(change);
 
   // What a writer killed before its rename left.
   const std::string temp = files.root + kTempSuffix;

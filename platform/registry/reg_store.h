@@ -24,12 +24,13 @@ namespace morvale::registry {
 LONG ReadRoot(Root root, std::shared_ptr<const Key>* tree);
 
 // Runs `describe` on the current tree of `root` while holding the root's
-// write lock. It sets *record to the journal record of its one change
-// (reg_file.h: SetValueRecord and the others), or leaves it empty when
-// nothing changes. The record is applied to the tree and stored durably.
+// write lock. It sets *change to the text of its one change (reg_file.h:
+// SetValueChange and the others), or leaves it empty when nothing changes.
+// The change is applied to the tree as every reader applies it and stored
+// durably: appended to the journal, or merged with it into the root's file.
 // Returns the result of `describe`, or the error of reading (as ReadRoot) or
 // writing (ERROR_ACCESS_DENIED, ERROR_CANTWRITE); nothing is stored when
 // `describe` fails.
-LONG UpdateRoot(Root root, const std::function<LONG(const Key& tree, std::string* record)>& describe);
+LONG UpdateRoot(Root root, const std::function<LONG(const Key& tree, std::string* change)>& describe);
 
 }  // namespace morvale::registry

@@ -106,13 +106,13 @@ LONG ReadKey(const KeyRef& ref, std::shared_ptr<const Key>* tree, const Key** ke
   return *key == nullptr ? static_cast<LONG>(ERROR_KEY_DELETED) : ERROR_SUCCESS;
 }
 
-// Stores the change that `describe` makes to the key a handle names, as a
-// journal record (reg_store.h).
-LONG WriteKey(const KeyRef& ref, const std::function<LONG(const Key& key, std::string* record)>& describe) {
-  return UpdateRoot(ref.root, [&](const Key& tree, std::string* record) -> LONG {
+// Stores the change that `describe` gives for the key a handle names
+// (reg_store.h).
+LONG WriteKey(const KeyRef& ref, const std::function<LONG(const Key& key, std::string* change)>& describe) {
+  return UpdateRoot(ref.root, [&](const Key& tree, std::string* change) -> LONG {
     const Key* key = Find(tree, ref.path);
     if (key == nullptr) return ERROR_KEY_DELETED;
-    return describe(*key, record);
+    return describe(*key, change);
   });
 }
 
@@ -227,7 +227,7 @@ LONG CreateKey(HKEY key, const std::wstring& subKey, DWORD options, REGSAM acces
   if (LONG rc = Require(ref, KEY_CREATE_SUB_KEY); rc != ERROR_SUCCESS) return rc;
   std::vector<std::wstring> path;
   bool created = false;
-  const LONG rc = WriteKey(ref, [&](const Key& base, std::string* record) -> LONG {
+  const LONG rc = WriteKey(ref, [&](const Key& base, std::string* change) -> LONG {
     path = ref.path;
     created = false;
     const Key* at = &base;
@@ -236,7 +236,7 @@ LONG CreateKey(HKEY key, const std::wstring& subKey, DWORD options, REGSAM acces
       created = created || at == nullptr;
       path.push_back(at == nullptr ? name : at->name);
     }
-    if (created) *record = CreateKeyRecord(ref.root, path);
+    if (created) *change = CreateKeyChange(ref.root, path);
     return ERROR_SUCCESS;
   });
   if (rc != ERROR_SUCCESS) return rc;
@@ -264,8 +264,8 @@ LONG SetValue(HKEY key, Value value) {
   if (!IsStorableName(value.name) || Utf16Length(value.name) > kMaxValueNameLength) {
     return ERROR_INVALID_PARAMETER;
   }
-  return WriteKey(ref, [&](const Key&, std::string* record) -> LONG {
-    *record = SetValueRecord(ref.root, ref.path, value);
+  return WriteKey(ref, [&](const Key&, std::string* change) -> LONG {
+    *change = SetValueChange(ref.root, ref.path, value);
     return ERROR_SUCCESS;
   });
 }
@@ -274,9 +274,9 @@ LONG DeleteValue(HKEY key, const std::wstring& name) {
   KeyRef ref;
   if (LONG rc = Resolve(key, &ref); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = Require(ref, KEY_SET_VALUE); rc != ERROR_SUCCESS) return rc;
-  return WriteKey(ref, [&](const Key& at, std::string* record) -> LONG {
+  return WriteKey(ref, [&](const Key& at, std::string* change) -> LONG {
     if (at.FindValue(name) == nullptr) return ERROR_FILE_NOT_FOUND;
-    *record = DeleteValueRecord(ref.root, ref.path, name);
+    *change = DeleteValueChange(ref.root, ref.path, name);
     return ERROR_SUCCESS;
   });
 }
@@ -290,12 +290,12 @@ LONG DeleteKey(HKEY key, const std::wstring& subKey) {
   std::vector<std::wstring> path = ref.path;
   path.insert(path.end(), names.begin(), names.end());
   if (path.empty()) return ERROR_ACCESS_DENIED;
-  return UpdateRoot(ref.root, [&](const Key& tree, std::string* record) -> LONG {
+  return UpdateRoot(ref.root, [&](const Key& tree, std::string* change) -> LONG {
     if (Find(tree, ref.path) == nullptr) return ERROR_KEY_DELETED;
     const Key* target = Find(tree, path);
     if (target == nullptr) return ERROR_FILE_NOT_FOUND;
     if (!target->subkeys.empty()) return ERROR_ACCESS_DENIED;
-    *record = DeleteKeyRecord(ref.root, path);
+    *change = DeleteKeyChange(ref.root, path);
     return ERROR_SUCCESS;
   });
 }

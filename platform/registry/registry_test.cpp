@@ -778,7 +778,8 @@ TEST_F(RegistryTest, ValuesWrittenBeforeAndAfterAMergeAreAllRead) {
 // record is then the journal's last.
 TEST_F(RegistryTest, ARecordCutShortIsIgnoredAndCutOffByTheNextWrite) {
   using morvale::registry::Root;
-  using morvale::registry::SetValueRecord;
+  using morvale::registry::JournalRecord;
+  using morvale::registry::SetValueChange;
   using morvale::registry::Value;
   Key key(L"Software\\Torn");
   ASSERT_EQ(SetDword(key.get(), L"Whole", 1), ERROR_SUCCESS);
@@ -793,15 +794,16 @@ TEST_F(RegistryTest, ARecordCutShortIsIgnoredAndCutOffByTheNextWrite) {
 
   const std::string whole = registry_.ReadFile("HKLM.reg.journal");
   const std::vector<std::wstring> path{L"Software", L"Torn"};
-  const std::string cut = SetValueRecord(Root::kLocalMachine, path,
-                                         Value{L"Cut short, longer than the next record", REG_DWORD, {}, {2, 0, 0, 0}, {}});
+  const std::string cut = JournalRecord(SetValueChange(
+      Root::kLocalMachine, path, Value{L"Cut short, longer than the next record", REG_DWORD, {}, {2, 0, 0, 0}, {}}));
   registry_.WriteFile("HKLM.reg.journal", whole + cut.substr(0, cut.size() - 3));
   EXPECT_TRUE(before());
   EXPECT_TRUE(readsTorn.Succeeds());
 
   ASSERT_EQ(SetDword(key.get(), L"After", 3), ERROR_SUCCESS);
   EXPECT_EQ(registry_.ReadFile("HKLM.reg.journal"),
-            whole + SetValueRecord(Root::kLocalMachine, path, Value{L"After", REG_DWORD, {}, {3, 0, 0, 0}, {}}));
+            whole + JournalRecord(SetValueChange(Root::kLocalMachine, path,
+                                                 Value{L"After", REG_DWORD, {}, {3, 0, 0, 0}, {}})));
   EXPECT_TRUE(after());
   EXPECT_TRUE(readsAfter.Succeeds());
 }
