@@ -25,6 +25,13 @@
 
 namespace {
 
+using morvale::registry::ApplyJournalRecords;
+using morvale::registry::JournalBase;
+using morvale::registry::JournalRecord;
+using morvale::registry::ParseJournalHeader;
+using morvale::registry::Root;
+using morvale::registry::SetValueChange;
+using morvale::registry::Value;
 using morvale::testing::RegistryTest;
 
 const BYTE* Bytes(const wchar_t* text) { return reinterpret_cast<const BYTE*>(text); }
@@ -584,38 +591,60 @@ TEST_F(RegistryTest, AWriteKeepsTheCommentsOfAHandEditedFile) {
   EXPECT_FALSE(std::filesystem::exists(registry_.path() + "/HKCU.reg.journal"));
 }
 
+// Runs a process that writes REG_BINARY values of `size` bytes into the key
+// at `path` without end, the one of write i named name(i) and starting with
+// the byte i, and kills it once it has finished `writes` of them (it may be
+// amid the next). Returns the number of the last write it finished.
+DWORD KillAWriter(const wchar_t* path, size_t size, const std::function<std::wstring(DWORD)>& name, int writes) {
+  int acks[2];
+  if (pipe(acks) != 0) {
+    ADD_FAILURE() << "no pipe";
+    return 0;
+  }
+  const pid_t child = fork();
+  if (child < 0) {
+    ADD_FAILURE() << "no child";
+    close(acks[0]);
+    close(acks[1]);
+    return 0;
+  }
+  if (child == 0) {
+    close(acks[0]);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_WRITE, &key) != ERROR_SUCCESS) _exit(1);
+    std::vector<BYTE> data(size, 0x5A);
+    for (DWORD i = 0;; ++i) {
+      data[0] = static_cast<BYTE>(i);
+      if (RegSetValueExW(key, name(i).c_str(), 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size())) !=
+              ERROR_SUCCESS ||
+          write(acks[1], &i, sizeof i) != sizeof i) {
+        _exit(1);
+      }
+    }
+  }
+  close(acks[1]);
+  DWORD last = 0;
+  for (int n = 0; n < writes; ++n) {
+    if (read(acks[0], &last, sizeof last) != static_cast<ssize_t>(sizeof last)) ADD_FAILURE() << "the writer failed";
+  }
+  EXPECT_EQ(kill(child, SIGKILL), 0);
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  while (read(acks[0], &last, sizeof last) == static_cast<ssize_t>(sizeof last)) {
+  }
+  close(acks[0]);
+  return last;
+}
+
 // A writer killed at any point while it rewrites the file (each write of a
 // value this large does) leaves the file whole (the old or the new text) and
 // at most its temporary file, which the next write removes; files of other
 // names beside it are left alone.
 TEST_F(RegistryTest, AWriterKilledMidWriteLeavesAWholeFileAndNoTemporary) {
   { Key make(L"Software\\Big"); }
-  std::vector<BYTE> blob(256 * 1024, 0x5A);
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(ready[0]);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Big", 0, KEY_WRITE, &key) != ERROR_SUCCESS) _exit(1);
-    for (DWORD i = 0;; ++i) {
-      blob[0] = static_cast<BYTE>(i);
-      if (RegSetValueExW(key, L"Blob", 0, REG_BINARY, blob.data(), static_cast<DWORD>(blob.size())) !=
-          ERROR_SUCCESS) {
-        _exit(1);
-      }
-      if (i == 2 && write(ready[1], "x", 1) != 1) _exit(1);
-    }
-  }
-  close(ready[1]);
-  char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);  // three writes done, more under way
-  close(ready[0]);
-  ASSERT_EQ(kill(child, SIGKILL), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status));
+  const size_t blob = 256 * 1024;
+  KillAWriter(L"Software\\Big", blob, [](DWORD) { return std::wstring(L"Blob"); }, 3);
 
   // What a writer killed between creating and renaming its file leaves, and
   // files of names the store does not make.
@@ -626,7 +655,7 @@ TEST_F(RegistryTest, AWriterKilledMidWriteLeavesAWholeFileAndNoTemporary) {
   Key key(L"Software\\Big");
   DWORD size = 0;
   ASSERT_EQ(RegQueryValueExW(key.get(), L"Blob", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, blob.size());
+  EXPECT_EQ(size, blob);
   const DWORD one = 1;
   ASSERT_EQ(RegSetValueExW(key.get(), L"After", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
             ERROR_SUCCESS);
@@ -777,10 +806,6 @@ TEST_F(RegistryTest, ValuesWrittenBeforeAndAfterAMergeAreAllRead) {
 // appended) is ignored by readers; the next write cuts it off, and its own
 // record is then the journal's last.
 TEST_F(RegistryTest, ARecordCutShortIsIgnoredAndCutOffByTheNextWrite) {
-  using morvale::registry::Root;
-  using morvale::registry::JournalRecord;
-  using morvale::registry::SetValueChange;
-  using morvale::registry::Value;
   Key key(L"Software\\Torn");
   ASSERT_EQ(SetDword(key.get(), L"Whole", 1), ERROR_SUCCESS);
   const auto before = [&key] {
@@ -812,40 +837,9 @@ TEST_F(RegistryTest, ARecordCutShortIsIgnoredAndCutOffByTheNextWrite) {
 // them) loses none of the writes it finished; the next write goes on from the
 // whole records, and the journal holds nothing else.
 TEST_F(RegistryTest, AWriterKilledWhileItAppendsLosesNoFinishedWrite) {
-  using morvale::registry::ApplyJournalRecords;
-  using morvale::registry::JournalBase;
-  using morvale::registry::ParseJournalHeader;
-  using morvale::registry::Root;
   { Key make(L"Software\\Killed"); }
   const auto name = [](DWORD i) { return L"v" + std::to_wstring(i); };
-  int acks[2];
-  ASSERT_EQ(pipe(acks), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(acks[0]);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Killed", 0, KEY_WRITE, &key) != ERROR_SUCCESS) _exit(1);
-    std::vector<BYTE> data(3000, 0x5A);  // a record of about 9 KB
-    for (DWORD i = 0;; ++i) {
-      data[0] = static_cast<BYTE>(i);
-      if (RegSetValueExW(key, name(i).c_str(), 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size())) !=
-              ERROR_SUCCESS ||
-          write(acks[1], &i, sizeof i) != sizeof i) {
-        _exit(1);
-      }
-    }
-  }
-  close(acks[1]);
-  DWORD last = 0;
-  for (int n = 0; n < 40; ++n) ASSERT_EQ(read(acks[0], &last, sizeof last), static_cast<ssize_t>(sizeof last));
-  ASSERT_EQ(kill(child, SIGKILL), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  while (read(acks[0], &last, sizeof last) == static_cast<ssize_t>(sizeof last)) {
-  }
-  close(acks[0]);
+  const DWORD last = KillAWriter(L"Software\\Killed", 3000, name, 40);  // records of about 9 KB
 
   Key key(L"Software\\Killed");
   for (DWORD i = 0; i <= last; ++i) {
