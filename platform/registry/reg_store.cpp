@@ -67,6 +67,7 @@ struct JournalSeen {
   ino_t inode = 0;
   off_t size = 0;        // its size then
   bool stale = false;    // of an older generation than the root's file: ignored
+  bool edited = false;   // over another version of the file (one edited by hand): the next write merges
   off_t applied = 0;     // the end of the last whole record applied to the tree
   std::string lastLine;  // the line that ends there, to tell that the file is still the one read
 };
@@ -85,7 +86,7 @@ struct CachedRoot {
   std::mutex mutex;  // held while the entry is used or brought up to date
   bool loaded = false;
   std::optional<FileIdentity> identity;  // the root's file; none: there is none
-  std::string text;
+  std::string text;                      // the file's
   bool settled = false;
   mode_t mode = 0600;
   JournalBase base;                    // what a journal over the file names
@@ -287,12 +288,11 @@ LONG Load(const Files& files, Root root, CachedRoot& entry, const timespec& now)
     seen->size = static_cast<off_t>(text.size());
     if (over.generation < base.generation) {
       seen->stale = true;
-    } else if (!(over == base)) {
-      // The file was changed by hand (or replaced) while the journal held
-      // changes made after the version it names: applying them to another
-      // version could undo the edit, dropping them would lose them.
-      return ERROR_BADDB;
     } else {
+      // A file changed by hand (or replaced, or removed) since the version
+      // that the journal names takes the journal's changes all the same:
+      // dropping them would lose them.
+      seen->edited = !(over == base);
       size_t used = 0;
       if (!ApplyJournalRecords(std::string_view(text).substr(header), root, tree.get(), &used, &error)) {
         return ERROR_BADDB;
@@ -526,7 +526,8 @@ LONG UpdateRoot(Root root, const std::function<LONG(const Key& tree, std::string
   const auto size = static_cast<off_t>(record.size());
   LONG rc;
   if (entry.journal && !entry.journal->stale) {
-    rc = entry.journal->applied + size <= bound ? Append(files, *entry.journal, record) : Merge(files, root, entry);
+    rc = entry.journal->applied + size <= bound && !entry.journal->edited ? Append(files, *entry.journal, record)
+                                                                          : Merge(files, root, entry);
   } else {
     const std::string text = JournalHeader(entry.base) + record;
     rc = static_cast<off_t>(text.size()) <= bound ? StartJournal(files, entry, text) : Merge(files, root, entry);

@@ -18,9 +18,8 @@
 namespace morvale::registry {
 
 // The current tree of `root`: an empty one when it has no files. Fails with
-// ERROR_PATH_NOT_FOUND (no directory configured), ERROR_BADDB (a file that
-// cannot be parsed, or a journal that does not apply to the root's file),
-// ERROR_ACCESS_DENIED or ERROR_CANTREAD.
+// ERROR_PATH_NOT_FOUND (no directory configured), ERROR_BADDB (a file or
+// journal that cannot be parsed), ERROR_ACCESS_DENIED or ERROR_CANTREAD.
 LONG ReadRoot(Root root, std::shared_ptr<const Key>* tree);
 
 // Runs `describe` on the current tree of `root` while holding the root's

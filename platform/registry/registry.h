@@ -40,13 +40,12 @@
 //
 // Editing a file by hand. The journal names the version of the file it
 // applies to (its generation, size and checksum). A file changed while its
-// journal holds changes (edited, replaced or removed) no longer matches it:
-// its root fails every call with ERROR_BADDB, and neither file is written,
-// since applying the journal to the edited file could undo the edit and
-// dropping it would lose its changes. Edit a file when it has no journal, or
-// settle such a conflict by hand: removing the journal keeps the edit and
-// drops the journal's changes (its text lists them), restoring the file
-// keeps them.
+// journal holds changes (edited, replaced or removed) still takes them: they
+// are applied to the file as it is now, and the next write merges both into
+// the file. Where the edit and the journal change the same value or key,
+// the journal's change is the one that stays: an editor shows the file
+// without the journal's changes, so change by hand what programs write only
+// while the file has no journal.
 //
 // Names of keys and values are compared without regard to case and keep the
 // case they were first written with; sub-keys enumerate in the order of their

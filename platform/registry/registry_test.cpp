@@ -692,8 +692,7 @@ TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
 // A process that has read a root brings it up to date with the records that
 // other processes append to the journal, reading only those. The file, here
 // changed in place behind its back with its identity kept, is not read again:
-// read again, it would show Kept=8, and the journal, which names the file as
-// it was, would be refused.
+// read again, it would show Kept=8.
 TEST_F(RegistryTest, AProcessReadsOnlyTheRecordsOthersAppendToTheJournal) {
   const std::string path = registry_.path() + "/HKLM.reg";
   const time_t past = time(nullptr) - 100;
@@ -748,11 +747,11 @@ TEST_F(RegistryTest, AProcessReadsOnlyTheRecordsOthersAppendToTheJournal) {
   EXPECT_TRUE(HasDword(key.get(), L"Kept", 7));
   EXPECT_EQ(registry_.ReadFile("HKLM.reg"), text);
 
-  // Once the file's time tells that it changed, it is read again, and no
-  // longer matches its journal.
+  // Once the file's time tells that it changed, it is read again, with the
+  // journal's changes on top.
   SetTime(path, past + 1);
-  DWORD value = 0;
-  EXPECT_EQ(QueryDword(key.get(), L"Kept", &value), ERROR_BADDB);
+  EXPECT_TRUE(HasDword(key.get(), L"Kept", 8));
+  EXPECT_TRUE(HasDword(key.get(), L"A", 1) && lacks(L"Before") && hasKey(L"Sub") && !hasKey(L"Sub\\Leaf"));
 }
 
 // The value of `i` that MergeBoundary writes: 10,000 characters.
@@ -888,42 +887,47 @@ TEST_F(RegistryTest, AJournalLeftBehindByAMergeIsNotAppliedAgain) {
   EXPECT_TRUE(HasDword(key.get(), L"Y", 3));
 }
 
-// A file edited by hand while its journal holds changes is refused, reads
-// and writes alike, and neither file is touched: the journal names the
-// version of the file it applies to, and applying its changes to another one
-// could undo the edit, dropping them would lose them. Once the journal is
-// removed, the file is read as edited. A file written again with the same
-// bytes is the same version.
-TEST(RegistryHandEdit, AFileChangedUnderItsJournalIsRefusedUntilTheJournalIsRemoved) {
+// A file edited by hand while its journal holds changes takes them on top
+// of the edit (where both change a value, the journal's change stays), and
+// the next write merges both into the file of the next generation. A file
+// written again with the same bytes is the same version: its journal goes on.
+TEST(RegistryHandEdit, AFileChangedUnderItsJournalTakesTheJournalsChangesOnTop) {
   using morvale::testing::ScopedRegistryDirectory;
+  const auto rewrite = [](const ScopedRegistryDirectory& dir, const std::string& from, const std::string& to) {
+    std::string text = dir.ReadFile("HKLM.reg");
+    text.replace(text.find(from), from.size(), to);
+    dir.WriteFile("HKLM.reg", text);
+  };
   const struct {
     const char* what;
     std::function<void(const ScopedRegistryDirectory&)> edit;
-    LONG read;            // a read of the value in the journal
-    LONG withoutJournal;  // the same once the journal is removed
+    bool hasCount;
+    DWORD count;
+    const wchar_t* added;  // a value that the edit added, with the value 4
+    bool merged;           // by the next write
   } cases[] = {
       {"a value changed, the size kept",
-       [](const ScopedRegistryDirectory& dir) {
-         std::string text = dir.ReadFile("HKLM.reg");
-         text.replace(text.find("00000001"), 8, "00000002");
-         dir.WriteFile("HKLM.reg", text);
+       [&](const ScopedRegistryDirectory& dir) { rewrite(dir, "dword:00000001", "dword:00000002"); }, true, 2,
+       nullptr, true},
+      {"a value the journal changed, changed again",
+       [&](const ScopedRegistryDirectory& dir) {
+         rewrite(dir, "\"Count\"=dword:00000001\n", "\"Count\"=dword:00000003\n\"Journal\"=dword:00000007\n");
        },
-       ERROR_BADDB, ERROR_FILE_NOT_FOUND},
+       true, 3, nullptr, true},
       {"a section appended",
        [](const ScopedRegistryDirectory& dir) {
-         dir.WriteFile("HKLM.reg", dir.ReadFile("HKLM.reg") + "\n[HKEY_LOCAL_MACHINE\\Software\\New]\n");
+         dir.WriteFile("HKLM.reg", dir.ReadFile("HKLM.reg") + "\n[HKEY_LOCAL_MACHINE\\Software\\Edited]\n\"New\"=dword:00000004\n");
        },
-       ERROR_BADDB, ERROR_FILE_NOT_FOUND},
-      {"the file removed",
-       [](const ScopedRegistryDirectory& dir) { std::filesystem::remove(dir.path() + "/HKLM.reg"); }, ERROR_BADDB,
-       ERROR_KEY_DELETED},
+       true, 1, L"New", true},
+      {"the file removed", [](const ScopedRegistryDirectory& dir) { std::filesystem::remove(dir.path() + "/HKLM.reg"); },
+       false, 0, nullptr, true},
       {"the same bytes written again",
        [](const ScopedRegistryDirectory& dir) {
          const std::string text = dir.ReadFile("HKLM.reg");
          std::filesystem::remove(dir.path() + "/HKLM.reg");
          dir.WriteFile("HKLM.reg", text);
        },
-       ERROR_SUCCESS, ERROR_FILE_NOT_FOUND},
+       true, 1, nullptr, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -933,17 +937,21 @@ TEST(RegistryHandEdit, AFileChangedUnderItsJournalIsRefusedUntilTheJournalIsRemo
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Edited", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
     ASSERT_EQ(SetDword(key, L"Journal", 5), ERROR_SUCCESS);
     c.edit(dir);
-    const std::string file = dir.ReadFile("HKLM.reg");
-    const std::string journal = dir.ReadFile("HKLM.reg.journal");
-    DWORD value = 0;
-    EXPECT_EQ(QueryDword(key, L"Journal", &value), c.read);
-    EXPECT_EQ(SetDword(key, L"Later", 6), c.read);
-    if (c.read == ERROR_BADDB) {
-      EXPECT_EQ(dir.ReadFile("HKLM.reg"), file);
-      EXPECT_EQ(dir.ReadFile("HKLM.reg.journal"), journal);
-      std::filesystem::remove(dir.path() + "/HKLM.reg.journal");
-      EXPECT_EQ(QueryDword(key, L"Journal", &value), c.withoutJournal);
-    }
+    const auto state = [&c, key] {
+      DWORD value = 0;
+      return HasDword(key, L"Journal", 5) &&
+             (c.hasCount ? HasDword(key, L"Count", c.count)
+                         : QueryDword(key, L"Count", &value) == ERROR_FILE_NOT_FOUND) &&
+             (c.added == nullptr || HasDword(key, c.added, 4));
+    };
+    EXPECT_TRUE(state());
+    EXPECT_TRUE(InAnotherProcess(state));
+
+    ASSERT_EQ(SetDword(key, L"Later", 6), ERROR_SUCCESS);
+    EXPECT_TRUE(state());
+    EXPECT_TRUE(HasDword(key, L"Later", 6));
+    EXPECT_EQ(std::filesystem::exists(dir.path() + "/HKLM.reg.journal"), !c.merged);
+    EXPECT_EQ(dir.ReadFile("HKLM.reg").find("; generation 1 of this file;") != std::string::npos, c.merged);
     RegCloseKey(key);
   }
 }
