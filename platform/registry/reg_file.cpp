@@ -318,8 +318,11 @@ bool ParseStamp(std::string_view line, std::uint64_t* generation) {
 // also delete values and keys and needs no first line.
 class Parser {
  public:
-  Parser(Root root, Key* tree, std::string* error, bool journal, std::uint64_t* generation = nullptr)
-      : root_(root), tree_(tree), error_(error), journal_(journal), generation_(generation) {}
+  Parser(Root root, Key* tree, std::string* error, bool journal)
+      : root_(root), tree_(tree), error_(error), journal_(journal) {}
+
+  // The generation stamped in the file read, 0 when none is.
+  std::uint64_t generation() const { return generation_; }
 
   bool Run(std::string_view text) {
     std::vector<std::string_view> lines;
@@ -347,7 +350,7 @@ class Parser {
         if (line != kHeader) return Fail("the file does not start with \"" + std::string(kHeader) + "\"");
         header = true;
         Give(&tree_->comments);
-        if (generation_ != nullptr && i + 1 < lines.size() && ParseStamp(Trim(lines[i + 1]), generation_)) ++i;
+        if (i + 1 < lines.size() && ParseStamp(Trim(lines[i + 1]), &generation_)) ++i;
         continue;
       }
       if (line.front() == '[') {
@@ -489,9 +492,9 @@ class Parser {
   Key* tree_;
   std::string* error_;
   bool journal_;
-  std::uint64_t* generation_;  // where the stamp's generation goes; null: not wanted
-  Key* current_ = nullptr;     // the key of the section read last; null after a deletion
-  bool sections_ = false;      // a section has been read
+  std::uint64_t generation_ = 0;
+  Key* current_ = nullptr;            // the key of the section read last; null after a deletion
+  bool sections_ = false;             // a section has been read
   std::vector<std::string> pending_;  // comment lines not yet given to an entry
   size_t line_ = 0;
 };
@@ -604,7 +607,6 @@ bool Key::DeleteValue(std::wstring_view name) {
 }
 
 bool ParseRegFile(std::string_view bytes, Root root, Key* tree, std::string* error, std::uint64_t* generation) {
-  if (generation != nullptr) *generation = 0;
   std::string utf8;
   if (bytes.size() >= 2 && static_cast<BYTE>(bytes[0]) == 0xFF && static_cast<BYTE>(bytes[1]) == 0xFE) {
     if (!Utf16FileToUtf8(bytes.substr(2), &utf8)) {
@@ -615,7 +617,10 @@ bool ParseRegFile(std::string_view bytes, Root root, Key* tree, std::string* err
   } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     bytes.remove_prefix(3);
   }
-  return Parser(root, tree, error, false, generation).Run(bytes);
+  Parser parser(root, tree, error, false);
+  const bool ok = parser.Run(bytes);
+  if (generation != nullptr) *generation = parser.generation();
+  return ok;
 }
 
 std::string SerializeRegFile(const Key& tree, Root root, std::uint64_t generation) {
