@@ -34,8 +34,9 @@
 // file's next generation to "<file>.partial", syncs it, renames it over the
 // file, syncs the directory and removes the journal, so that a reader never
 // sees a half-written file; a journal that a crash leaves behind is of the
-// older generation and ignored. A "<file>.partial" found under the lock is
-// what a killed writer left and is removed. Comments of a hand-edited file
+// older generation and ignored. A new journal is started the same way,
+// through "<file>.partial". A "<file>.partial" found under the lock is what a
+// killed writer left and is removed. Comments of a hand-edited file
 // are kept (reg_file.h says where).
 //
 // Editing a file by hand. The journal names the version of the file it
