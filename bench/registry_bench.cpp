@@ -4,15 +4,16 @@
 //      (RegQueryValueExW on an open key) against a SELECT by (path, name) on
 //      a table of the same rows, the statement prepared once (goal: at most
 //      2 times SQLite's time);
-//   2. changing one of those values (RegSetValueExW, which rewrites the file
-//      whole and syncs it and its folder) against an UPDATE in its own
+//   2. changing one of those values (RegSetValueExW, which appends a record
+//      to the root's journal and syncs it, and rewrites the file whole when
+//      the journal has grown to its size) against an UPDATE in its own
 //      transaction, WAL mode with synchronous=FULL so that both survive a
 //      crash of the machine (goal: at most 3 times);
 //   3. two processes each writing 1,000 new values into one key of a new
 //      root at once, against two processes each inserting 1,000 rows (goal:
 //      seconds).
 // Each line gives wall time and this process's CPU time per operation (in
-// 3, the two writers' CPU time together), the best of several rounds.
+// 3, the two writers' CPU time together), the median of several rounds.
 //
 // Run by hand on a Release build:
 //   build/rel/bench/registry_bench [--pin CPU] [--dir DIR] [--reads N] [--writes N]
@@ -44,7 +45,7 @@ namespace {
 
 constexpr int kValues = 4000;
 constexpr int kPairValues = 1000;
-constexpr int kRounds = 5;
+constexpr int kRounds = 7;
 constexpr const wchar_t* kKeyPath = L"Software\\Bench";
 constexpr const char* kSqlPath = "Software\\Bench";
 
@@ -58,29 +59,35 @@ double CpuSeconds() {
 
 // Wall and CPU seconds of a stretch of work.
 struct Cost {
-  double wall = 1e30;
-  double cpu = 1e30;
+  double wall = 0;
+  double cpu = 0;
 };
 
-// The best of kRounds runs of `round` (each doing `ops` operations), per
+double Median(std::vector<double> samples) {
+  std::nth_element(samples.begin(), samples.begin() + samples.size() / 2, samples.end());
+  return samples[samples.size() / 2];
+}
+
+// The median of kRounds runs of `round` (each doing `ops` operations), per
 // operation; the two sides' rounds alternate so that both see the same
 // machine.
 void Measure(int ops, const std::function<bool()>& left, const std::function<bool()>& right, Cost* a,
              Cost* b) {
+  std::vector<double> walls[2], cpus[2];
   for (int round = 0; round < kRounds; ++round) {
     for (int side = 0; side < 2; ++side) {
-      Cost* cost = side == 0 ? a : b;
       const double cpu = CpuSeconds();
       const Clock::time_point start = Clock::now();
       if (!(side == 0 ? left : right)()) {
         std::fprintf(stderr, "registry_bench: an operation failed\n");
         std::exit(1);
       }
-      const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-      cost->wall = std::min(cost->wall, wall / ops);
-      cost->cpu = std::min(cost->cpu, (CpuSeconds() - cpu) / ops);
+      walls[side].push_back(std::chrono::duration<double>(Clock::now() - start).count() / ops);
+      cpus[side].push_back((CpuSeconds() - cpu) / ops);
     }
   }
+  *a = Cost{Median(walls[0]), Median(cpus[0])};
+  *b = Cost{Median(walls[1]), Median(cpus[1])};
 }
 
 void Report(const char* what, const Cost& registry, const Cost& sqlite, double goal) {
@@ -97,9 +104,9 @@ class Table {
  public:
   explicit Table(const std::string& file) {
     if (sqlite3_open(file.c_str(), &db_) != SQLITE_OK) Fail("open");
+    sqlite3_busy_timeout(db_, 60000);  // first: the statements below wait for a writer in another process too
     Exec("PRAGMA journal_mode=WAL");
     Exec("PRAGMA synchronous=FULL");
-    sqlite3_busy_timeout(db_, 60000);
     Exec("CREATE TABLE IF NOT EXISTS registry (path TEXT COLLATE NOCASE, name TEXT COLLATE NOCASE, "
          "type INTEGER, data BLOB, PRIMARY KEY (path, name)) WITHOUT ROWID");
     Prepare("SELECT type, data FROM registry WHERE path = ?1 AND name = ?2", &select_);
@@ -173,6 +180,7 @@ HKEY CreateKey(const wchar_t* path) {
 Cost TwoProcesses(const std::function<bool(int writer)>& work) {
   int go[2];
   if (pipe(go) != 0) std::exit(1);
+  std::fflush(stdout);  // a child that exits must not print what the parent printed again
   pid_t children[2];
   for (int writer = 0; writer < 2; ++writer) {
     children[writer] = fork();

@@ -43,9 +43,7 @@ class GWFolderState;
 class PollItem;
 class MailRescanItem;
 class MbMailSyncItem;
-class LoadProgress;
 struct DeviceIDRecord;
-struct ITPolicyDescriptor;
 
 namespace PMDBInterface {
 class UserConfigData;
@@ -73,6 +71,22 @@ class ChangeListener {
 
  protected:
   ~ChangeListener() = default;
+};
+
+// What a host hands to a user-list load to follow its progress: called
+// after each row with (rows done, rows in all).
+class LoadProgress {
+ public:
+  virtual void OnProgress(double done, double total) = 0;
+
+ protected:
+  ~LoadProgress() = default;
+};
+
+// The IT policy a new user is given (AddPager): 0 means the server's
+// default policy.
+struct ITPolicyDescriptor {
+  int ITPolicyId = 0;
 };
 
 class PMDatabase {

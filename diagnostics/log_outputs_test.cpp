@@ -70,6 +70,9 @@ TEST_F(StandardOutputs, EightThreadsLogWhileTheSettingsAreReRead) {
   Values("\"EventLogEnabled\"=dword:00000000\n");
   ASSERT_TRUE(logger_.Configure(settings_, StandardLogOutputs(&clock_)));
   ASSERT_TRUE(logger_.Start());
+  // The logger thread reads the clock when it starts: moving the clock on
+  // before that would not count as time passed.
+  ASSERT_TRUE(WaitFor([&] { return logger_.IsActive(); }));
 
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {

@@ -9,6 +9,7 @@
 #include "diagnostics/log.h"
 #include "diagnostics/message_table.h"
 #include "foundation/atomic.h"
+#include "platform/win32/time.h"
 
 namespace {
 
@@ -27,7 +28,13 @@ int ReleasePMDatabase(PMDatabase* database) {
   return imp->Release();
 }
 
-PMDatabaseSQLImp::PMDatabaseSQLImp() = default;
+PMDatabaseSQLImp::PMDatabaseSQLImp()
+    : serviceTypes_{{"Dispatcher", -1}, {"CMIME", 0}, {"CICAL", 1}, {"ALP", 2},
+                    {"SYNC", 3},        {"IPPP", 4},  {"KwyIM", 5}, {"PyxS", 6}} {
+  serverStats_.SetDatabase(this);
+}
+
+std::int64_t MonotonicSeconds() { return static_cast<std::int64_t>(GetTickCount64() / 1000); }
 
 PMDatabaseSQLImp::~PMDatabaseSQLImp() = default;
 
@@ -68,7 +75,10 @@ bool PMDatabaseSQLImp::Open(int statsArgument, int agentId, const char* connecti
     opened_ = true;
     VEXDB_ReadCommandSettings();
     if (serverName == nullptr) return false;
-    serviceName_ = serverName;
+    {
+      std::unique_lock<std::shared_mutex> writer(serverLock_);
+      server_.ServiceName = serverName;
+    }
     connectionString_ = connectionString;
     poolSize_ = poolSize;
     if (!LoadServerConfig(0)) {
@@ -99,14 +109,11 @@ void PMDatabaseSQLImp::Close() {
   {
     ScopedLock users(&userLock_);
     ScopedLock lifeCycle(&lifeCycleLock_);
+    ScopedLock statistics(&statsLock_);
     try {
-      while (!pagers_.empty()) {
-        const auto first = pagers_.begin();
-        PagerRecord* record = first->second;
-        RemoveCachedPager(first->first->GetUserId());
-        pagers_.erase(first);
-        delete record;
-      }
+      RemoveAllPagers();
+      stats_.clear();
+      ClearServerStatsRow();
     } catch (...) {
       LogOperationException("PMDatabaseSQLImp::Close");
     }
@@ -114,6 +121,17 @@ void PMDatabaseSQLImp::Close() {
   if (opened_) {
     opened_ = false;
     GetConnectionPool().ReleasePool(false);
+  }
+}
+
+void PMDatabaseSQLImp::RemoveAllPagers() {
+  ScopedLock users(&userLock_);
+  while (!pagers_.empty()) {
+    const auto first = pagers_.begin();
+    PagerRecord* record = first->second;
+    RemoveCachedPager(first->first->GetUserId());
+    pagers_.erase(first);
+    delete record;
   }
 }
 

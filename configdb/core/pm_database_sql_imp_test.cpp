@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "configdb/core/open_database_for_tests.h"
 #include "configdb/core/pm_database_for_tests.h"
 #include "configdb/users/fake_pager_for_tests.h"
 #include "db/connection_pool.h"
@@ -111,38 +112,14 @@ TEST_F(PMDatabaseCacheTest, CloseDeletesEveryRecordAndTheDeviceObjectsTheyOwn) {
   delete kept;
 }
 
-class Listener : public ChangeListener {
- public:
-  void OnUserEvent(int, Pager*) override {}
-  void OnUserHistoryEvent(int, Pager*, int) override {}
-  void OnServerSettingChanged(int) override {}
-};
-
-class PMDatabaseOpenTest : public VexdbDatabaseTest {
+class PMDatabaseOpenTest : public OpenDatabaseTest {
  protected:
-  void SetUp() override {
-    VexdbDatabaseTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    const std::wstring& ado = database().ado_connection_string();
-    connectionString_.assign(ado.begin(), ado.end());
-  }
-
   // Open as the front end calls it, with the given listener and result
   // flag, users not loaded.
   bool Open(PMDatabaseSQLImp& db, const char* connection, const char* server, ChangeListener* listener = nullptr,
             bool* flag = nullptr) {
     return db.Open(0, 3, connection, 5, listener, server, false, false, 0, flag, false, 0);
   }
-  static LONG PoolUses() { return GetConnectionPool().GetStatistics().references; }
-  static std::vector<CapturedLine> WithCode(const std::vector<CapturedLine>& lines, unsigned code) {
-    std::vector<CapturedLine> found;
-    for (const CapturedLine& line : lines) {
-      if (line.eventCode == code) found.push_back(line);
-    }
-    return found;
-  }
-
-  std::string connectionString_;
 };
 
 TEST_F(PMDatabaseOpenTest, MissingArgumentsFailWithoutAMessageOfTheirOwn) {
@@ -181,7 +158,7 @@ TEST_F(PMDatabaseOpenTest, AMinimalServerRowOpensAndCreatesItsStatisticsRow) {
       "(42, 'relay-b', 3102, 2), (42, 'relay-a', 3101, 1), (41, 'other', 1, 1);"
       "INSERT INTO ConfigHistory (Id, ChangeType) VALUES (77, 1)");
   const LONG uses = PoolUses();
-  Listener listener;
+  RecordingListener listener;
   bool flag = false;
   DatabasePtr db = NewDatabase();
   ASSERT_TRUE(Open(*db, connectionString_.c_str(), "S42", &listener, &flag));
@@ -192,7 +169,7 @@ TEST_F(PMDatabaseOpenTest, AMinimalServerRowOpensAndCreatesItsStatisticsRow) {
   EXPECT_EQ(Access::AgentId(*db), 3);
   EXPECT_FALSE(Access::RefreshCounters(*db));
   EXPECT_EQ(Access::LastHistoryId(*db), 77);
-  EXPECT_EQ(PoolUses(), uses + 1);
+  EXPECT_EQ(PoolUses(), uses + 2) << "one use for the object, one for its ServerStats row";
   EXPECT_EQ(Scalar(L"SELECT count(*) FROM ServerStats WHERE ServerConfigId = 42"), 1);
   KwyRList relays;
   ASSERT_TRUE(db->Reserved312(relays));

@@ -80,11 +80,6 @@ std::uint8_t ChangeMask(const PagerRecord& record, const char* mailboxDN, const 
 
 }  // namespace
 
-bool PMDatabaseSQLImp::SanityCheckDNChanges(std::uint8_t changeMask) {
-  const std::uint8_t excessive = kMailboxDNChanged | kDisplayNameChanged | kSmtpAddressChanged;
-  return (changeMask & excessive) != excessive;
-}
-
 bool PMDatabaseSQLImp::SetDNs(Pager* pager, const char* mailboxDN, const char* serverDN, const wchar_t* displayName,
                               const char* homeMDB, const char* smtpAddress, std::uint8_t* changeMask, HRESULT* result,
                               bool sanityCheck, bool* sanityFailed) {

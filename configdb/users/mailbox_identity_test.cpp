@@ -16,19 +16,6 @@ constexpr char kServer[] = "/o=Quillon/ou=Site/cn=Servers/cn=MAIL1";
 constexpr char kMovedServer[] = "/o=Quillon/ou=Site/cn=Servers/cn=MAIL2";
 constexpr char kSmtp[] = "john.smith@quillon.example";
 
-TEST(SanityCheckDNChangesTest, RefusesOnlyAMailboxThatChangedDNNameAndAddressAtOnce) {
-  struct Case {
-    std::uint8_t mask;
-    bool passes;
-  } cases[] = {{0, true}, {1, true}, {5, true}, {17, true}, {20, true}, {21, false}, {23, false}, {31, false},
-               {30, true}};
-  DatabasePtr database = NewDatabase();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.mask));
-    EXPECT_EQ(database->SanityCheckDNChanges(c.mask), c.passes);
-  }
-}
-
 TEST(SetDNsCacheTest, AnUnknownUserIsRefusedWithAnEmptyMask) {
   DatabasePtr database = NewDatabase();
   Pager* stranger = CreatePagerImp(database.get());

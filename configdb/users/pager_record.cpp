@@ -92,8 +92,10 @@ void PagerRecord::GetDeviceIDCache(DeviceIDRecord* out) const {
 
 bool PagerRecord::SetBytes(ByteBuffer& buffer, const void* bytes, int length) {
   buffer.SetSize(0);
-  if (bytes != nullptr && length > 0) {
-    buffer.Write(bytes, length);
+  // Exactly the bytes' size: a record keeps its buffers as they are set,
+  // and a server keeps one record per user.
+  if (bytes != nullptr && length > 0 && buffer.SetSize(length)) {
+    std::memcpy(buffer.GetData(), bytes, static_cast<std::size_t>(length));
     buffer.Seek(0, 0);
   }
   return true;
@@ -254,6 +256,43 @@ void PagerRecord::CopyFrom(const PagerRecord* other) {
   disableRedirectRead_ = other->disableRedirectRead_;
   redirectFromSentItems_ = other->redirectFromSentItems_;
   deviceUserId_ = other->deviceUserId_;
+  ByteBuffer own;
+  if (certificateInfo_.Serialize(own) && !other->CertificateEquals(own)) {
+    ByteBuffer theirs;
+    other->SerializeCertificates(theirs);
+    if (theirs.IsPresent()) {
+      certificateInfo_.Load(theirs, other->mailboxSMTPAddr_.get());
+    } else {
+      // Loading nothing would keep the own requests: the other record has
+      // none, so neither has this one now.
+      certificateInfo_.Clear();
+      certificateInfo_.SetUserName(other->mailboxSMTPAddr_.get());
+    }
+  }
+}
+
+bool PagerRecord::CertificateEquals(const ByteBuffer& blob) const {
+  if (!blob.IsPresent()) return false;
+  ByteBuffer own;
+  return certificateInfo_.Serialize(own) && own.IsEqual(blob.GetData(), blob.GetSize());
+}
+
+bool PagerRecord::LoadCertificates(const ByteBuffer& blob) {
+  return certificateInfo_.Load(blob, mailboxSMTPAddr_.get());
+}
+
+bool PagerRecord::AcceptCertificateAttachment(const char* attachmentName, unsigned length, const char* extensions) {
+  certificateInfo_.SetAllowedExtensions(extensions);
+  return certificateInfo_.AcceptAttachment(attachmentName, length);
+}
+
+bool PagerRecord::AcceptCertificateBlob(const char* attachmentName, const ByteBuffer& blob) {
+  return blob.IsPresent() && certificateInfo_.AcceptAttachment(attachmentName, blob.GetSize()) &&
+         certificateInfo_.StoreCertificate(blob.GetData(), blob.GetSize());
+}
+
+bool PagerRecord::AcceptCACertificate(const CertificateMessageFields& fields, const ByteBuffer& body) {
+  return certificateInfo_.ScanIssueMessage(fields, body.GetData(), body.GetSize());
 }
 
 bool PagerRecord::GetCachedValueById(int id, CachedValue& out) const {

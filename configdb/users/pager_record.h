@@ -38,6 +38,10 @@
 // 39 DeviceUserId, 40 the client certificate information. Ids 26, 27, 28
 // and 40 cannot be read back by id; 25, 28 and 40 are not applied.
 //
+// The record embeds the user's over-the-air certificate requests
+// (CertificateInfo, device/certificate_info.h), stored in the column
+// ClientCertificateInfo and named after the user's MailboxSMTPAddr.
+//
 // Every buffer that held text or key material is wiped before it is freed.
 // Nothing here logs or throws; failures are results.
 //
@@ -48,6 +52,7 @@
 #include <cstdint>
 
 #include "configdb/users/cached_value.h"
+#include "device/certificate_info.h"
 #include "foundation/byte_buffer.h"
 #include "foundation/secure_wipe.h"
 #include "foundation/zev_string.h"
@@ -80,7 +85,8 @@ class PagerRecord {
 
   // Copies every UserConfig value of `other` (not the flags, the owner, Id,
   // HomeMDB, the database status byte, the policy status, times and blob,
-  // the peer-to-peer key blob or MailboxSMTPAddr). Null does nothing.
+  // the peer-to-peer key blob or MailboxSMTPAddr), the certificate requests
+  // last, when they differ. Null does nothing.
   void CopyFrom(const PagerRecord* other);
   // The three event flags.
   void CopyFlagsFrom(const PagerRecord& other);
@@ -295,6 +301,25 @@ class PagerRecord {
   int GetEncryptionKey(int kind, const std::uint8_t** out) const;
   bool SetEncryptionKey(int kind, const void* bytes, unsigned length);
 
+  // Certificate requests. CertificateEquals is false for a blob that holds
+  // nothing, else whether the own requests serialise to exactly its bytes.
+  // LoadCertificates replaces them by those of a ClientCertificateInfo
+  // value (a value that holds nothing changes nothing).
+  bool CertificateEquals(const ByteBuffer& blob) const;
+  bool SerializeCertificates(ByteBuffer& out) const { return certificateInfo_.Serialize(out); }
+  bool LoadCertificates(const ByteBuffer& blob);
+  // Sets the allowed extensions, then offers the attachment.
+  bool AcceptCertificateAttachment(const char* attachmentName, unsigned length, const char* extensions);
+  // A blob that holds bytes is offered as an attachment of its size and,
+  // when taken, stored with the request whose key it carries.
+  bool AcceptCertificateBlob(const char* attachmentName, const ByteBuffer& blob);
+  // Reads an authority's answer for its issue id.
+  bool AcceptCACertificate(const CertificateMessageFields& fields, const ByteBuffer& body);
+  bool UpdateCertificateEntry(int channelKey1, int channelKey2, bool deliverCertificate, bool deliverChain) {
+    return certificateInfo_.UpdateCertInfo(channelKey1, channelKey2, deliverCertificate, deliverChain);
+  }
+  CertificateInfo* GetCertificateInfo() { return &certificateInfo_; }
+
   // lurnum: stored only from exactly 8 bytes; Differs is true for another
   // length or other bytes.
   void SetLurnum(const void* bytes, unsigned length);
@@ -380,4 +405,5 @@ class PagerRecord {
   std::uint8_t disableRedirectRead_ = 0;
   std::uint8_t redirectFromSentItems_ = 0;
   int deviceUserId_ = 0;
+  CertificateInfo certificateInfo_;
 };

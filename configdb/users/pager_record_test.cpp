@@ -287,6 +287,44 @@ TEST(PagerRecordTest, CopyFromCopiesTheRowButNotWhatOnlyTheServerKeeps) {
   EXPECT_EQ(to.GetChangedFlag(), 1);
 }
 
+TEST(PagerRecordTest, CopyFromTakesTheOtherRecordsCertificateRequestsWhenTheyDiffer) {
+  auto request = [](std::int32_t number) {
+    auto entry = std::make_unique<CertInfo>();
+    entry->SetNumber(number);
+    return entry;
+  };
+  PagerRecord source(nullptr, 1);
+  source.SetMailboxSMTPAddr("kim@example.com");
+  source.GetCertificateInfo()->AddEntry(request(2));
+  PagerRecord target(nullptr, 1);
+  target.GetCertificateInfo()->AddEntry(request(7));
+
+  ByteBuffer blob;
+  ASSERT_TRUE(source.SerializeCertificates(blob));
+  EXPECT_TRUE(source.CertificateEquals(blob));
+  EXPECT_FALSE(target.CertificateEquals(blob));
+  EXPECT_FALSE(source.CertificateEquals(ByteBuffer())) << "a blob that holds nothing equals nothing";
+
+  target.CopyFrom(&source);
+  ASSERT_EQ(target.GetCertificateInfo()->GetEntries().size(), 1u);
+  EXPECT_EQ(target.GetCertificateInfo()->GetEntries().count(2), 1u);
+  EXPECT_EQ(target.GetCertificateInfo()->GetUserName(), L"kim@example.com");
+  EXPECT_TRUE(target.CertificateEquals(blob));
+
+  // A source without requests leaves none behind.
+  PagerRecord empty(nullptr, 1);
+  target.CopyFrom(&empty);
+  EXPECT_TRUE(target.GetCertificateInfo()->GetEntries().empty());
+
+  PagerRecord loaded(nullptr, 1);
+  loaded.SetMailboxSMTPAddr("lee@example.com");
+  ASSERT_TRUE(loaded.LoadCertificates(blob));
+  EXPECT_EQ(loaded.GetCertificateInfo()->GetEntries().count(2), 1u);
+  EXPECT_EQ(loaded.GetCertificateInfo()->GetUserName(), L"lee@example.com");
+  EXPECT_TRUE(loaded.LoadCertificates(ByteBuffer()));
+  EXPECT_EQ(loaded.GetCertificateInfo()->GetEntries().size(), 1u) << "a value that holds nothing changes nothing";
+}
+
 TEST(PagerRecordTest, DestructionDeletesTheOwnerUnlessItIsTrashed) {
   int destroyed = 0;
   auto* kept = new FakePager(&destroyed, true);

@@ -5,13 +5,13 @@
 #include <cstring>
 #include <string>
 
+#include "configdb/core/column_values.h"
 #include "configdb/core/operation_log.h"
 #include "configdb/core/pm_database_sql_imp.h"
 #include "device/pager.h"
 #include "diagnostics/log.h"
 #include "foundation/string_conversion.h"
 #include "foundation/time_convert.h"
-#include "platform/com/safearray.h"
 #include "platform/win32/codepage.h"
 
 namespace {
@@ -39,18 +39,6 @@ const wchar_t* Placeholder(const CachedValue& value) {
   return L"?";
 }
 
-// A one-dimensional array of unsigned bytes holding a copy of the value's.
-_variant_t ByteArray(const CachedValue& value) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, value.length());
-  if (array == nullptr) _com_issue_error(E_OUTOFMEMORY);
-  std::memcpy(array->pvData, value.bytes(), value.length());
-  VARIANT raw;
-  VariantInit(&raw);
-  raw.vt = VT_ARRAY | VT_UI1;
-  raw.parray = array;
-  return _variant_t(raw, false);
-}
-
 void AppendValue(ado::_CommandPtr& command, const CachedValue& value) {
   if (std::wcscmp(Placeholder(value), L"?") != 0) return;
   switch (value.type) {
@@ -71,7 +59,8 @@ void AppendValue(ado::_CommandPtr& command, const CachedValue& value) {
       AppendParameter(command, ado::adVarWChar, value.text.GetLength() + 1, _variant_t(value.text.GetWide()));
       break;
     case kBytes:
-      AppendParameter(command, ado::adVarBinary, static_cast<LONG>(value.length()), ByteArray(value));
+      AppendParameter(command, ado::adVarBinary, static_cast<LONG>(value.length()),
+                      BytesVariant(value.bytes(), value.length()));
       break;
     default: {  // kTime
       double date = 0;

@@ -316,10 +316,8 @@ class ChangeFlagsTest : public UserRowsTest {
 
 TEST_F(ChangeFlagsTest, EachUserIsReportedDeletedOnceAndChangedUntilCleared) {
   Recorder listener;
-  const std::wstring& ado = database().ado_connection_string();
-  const std::string connection(ado.begin(), ado.end());
   DatabasePtr db = NewDatabase();
-  ASSERT_TRUE(db->Open(0, 0, connection.c_str(), 5, &listener, "S1", false, false, 0, nullptr, false, 0));
+  ASSERT_TRUE(OpenServer(*db, "S1", false, 0, &listener));
   Pager* pager = Access::AddUser(*db, 8);
 
   EXPECT_TRUE(db->MarkPagerDeleted(8));

@@ -1,7 +1,7 @@
 // The PostgreSQL fixture of the tests of the per-user writes: a fresh
-// database per suite (db/vexdb_fixture_for_tests.h) with two servers, S1
-// (Id 1) and S2 (Id 2), and the database object opened on S1 without its
-// users. Each test starts with an empty UserConfig table; AddUser inserts a
+// database per suite (configdb/core/open_database_for_tests.h) with two
+// servers, S1 (Id 1) and S2 (Id 2), and the database object opened on S1
+// without its users. Each test starts with an empty UserConfig table; AddUser inserts a
 // user's row and caches the same user, as a load would, so that the test
 // can call the object and then read the row back column by column.
 //
@@ -18,20 +18,17 @@
 
 #include <string>
 
-#include "configdb/core/pm_database_for_tests.h"
-#include "db/vexdb_fixture_for_tests.h"
+#include "configdb/core/open_database_for_tests.h"
 
-class UserRowsTest : public VexdbDatabaseTest {
+class UserRowsTest : public OpenDatabaseTest {
  protected:
   void SetUp() override {
-    VexdbDatabaseTest::SetUp();
+    OpenDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     Sql("DELETE FROM UserConfig;"
         "INSERT INTO ServerConfig (Id, ServiceName) VALUES (1, 'S1'), (2, 'S2') ON CONFLICT DO NOTHING");
-    const std::wstring& ado = database().ado_connection_string();
-    const std::string connection(ado.begin(), ado.end());
     database_ = NewDatabase();
-    ASSERT_TRUE(database_->Open(0, 0, connection.c_str(), 5, nullptr, "S1", false, false, 0, nullptr, false, 0));
+    ASSERT_TRUE(OpenServer(*database_, "S1"));
   }
 
   // Inserts user `id` of server `server` with the given columns and values

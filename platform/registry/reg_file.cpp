@@ -1,6 +1,8 @@
 #include "platform/registry/reg_file.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cwctype>
@@ -14,6 +16,10 @@ namespace morvale::registry {
 namespace {
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kStampStart = "; generation ";
+constexpr std::string_view kStampEnd = " of this file; later changes are in its journal";
+constexpr std::string_view kJournalStart = "; changes since generation ";
+constexpr std::string_view kEndLineStart = "; end ";
 constexpr size_t kHexBytesPerLine = 25;
 
 bool IsScalarValue(wchar_t c) {
@@ -227,6 +233,16 @@ void AppendValueData(const Value& value, std::string* out) {
   AppendHexList(IsTextType(value.type) ? ToUtf16Le(value.text) : value.bytes, out);
 }
 
+// The name of a value line up to its '=': "name" or @ for the default value.
+void AppendValueName(std::wstring_view name, std::string* out) {
+  if (name.empty()) {
+    out->push_back('@');
+  } else {
+    AppendQuoted(name, out);
+  }
+  out->push_back('=');
+}
+
 void AppendLines(const std::vector<std::string>& lines, std::string* out) {
   for (const std::string& line : lines) out->append(line).push_back('\n');
 }
@@ -239,12 +255,7 @@ void SerializeKey(const Key& key, const std::string& path, std::string* out) {
   out->append("[").append(path).append("]\n");
   for (const Value& value : key.values()) {
     AppendLines(value.comments, out);
-    if (value.name.empty()) {
-      out->push_back('@');
-    } else {
-      AppendQuoted(value.name, out);
-    }
-    out->push_back('=');
+    AppendValueName(value.name, out);
     AppendValueData(value, out);
     out->push_back('\n');
   }
@@ -267,9 +278,51 @@ bool Utf16FileToUtf8(std::string_view bytes, std::string* out) {
   return true;
 }
 
+// A decimal number at the start of *s, which is left after it.
+bool TakeNumber(std::string_view* s, std::uint64_t* out) {
+  const auto [end, ec] = std::from_chars(s->data(), s->data() + s->size(), *out);
+  if (ec != std::errc() || end == s->data()) return false;
+  s->remove_prefix(static_cast<size_t>(end - s->data()));
+  return true;
+}
+
+// 8 hex digits at the start of *s, which is left after them.
+bool TakeHex8(std::string_view* s, std::uint32_t* out) {
+  DWORD v = 0;
+  if (s->size() < 8 || !ParseHexNumber(s->substr(0, 8), &v)) return false;
+  *out = v;
+  s->remove_prefix(8);
+  return true;
+}
+
+void AppendHex8(std::uint32_t value, std::string* out) {
+  for (int shift = 24; shift >= 0; shift -= 8) AppendHexByte(static_cast<BYTE>(value >> shift), out);
+}
+
+// True when *s starts with `text`, which is taken off it.
+bool TakeText(std::string_view* s, std::string_view text) {
+  if (s->substr(0, text.size()) != text) return false;
+  s->remove_prefix(text.size());
+  return true;
+}
+
+// The generation of a stamp line.
+bool ParseStamp(std::string_view line, std::uint64_t* generation) {
+  std::uint64_t number = 0;
+  if (!TakeText(&line, kStampStart) || !TakeNumber(&line, &number) || line != kStampEnd) return false;
+  *generation = number;
+  return true;
+}
+
+// Reads a root's file, or, in a journal, the text of one record, which may
+// also delete values and keys and needs no first line.
 class Parser {
  public:
-  Parser(Root root, Key* tree, std::string* error) : root_(root), tree_(tree), error_(error) {}
+  Parser(Root root, Key* tree, std::string* error, bool journal)
+      : root_(root), tree_(tree), error_(error), journal_(journal) {}
+
+  // The generation stamped in the file read, 0 when none is.
+  std::uint64_t generation() const { return generation_; }
 
   bool Run(std::string_view text) {
     std::vector<std::string_view> lines;
@@ -279,14 +332,14 @@ class Parser {
       if (nl == std::string_view::npos) break;
       text.remove_prefix(nl + 1);
     }
-    bool header = false;
+    bool header = journal_;
     for (size_t i = 0; i < lines.size(); ++i) {
       line_ = i + 1;
       std::string_view line = Trim(lines[i]);
       if (line.empty()) {
         // Comments that a blank line parts from what follows close the
         // section; before the first section they are the file's own.
-        if (header) Give(current_ != nullptr ? &current_->closing : &tree_->comments);
+        if (header) Give(Closing(&tree_->comments));
         continue;
       }
       if (line.front() == ';') {
@@ -297,11 +350,12 @@ class Parser {
         if (line != kHeader) return Fail("the file does not start with \"" + std::string(kHeader) + "\"");
         header = true;
         Give(&tree_->comments);
+        if (i + 1 < lines.size() && ParseStamp(Trim(lines[i + 1]), &generation_)) ++i;
         continue;
       }
       if (line.front() == '[') {
         if (!Section(line)) return false;
-        Give(&current_->comments);
+        Give(current_ != nullptr ? &current_->comments : nullptr);
         continue;
       }
       if (line.front() != '@' && line.front() != '"') return Fail("not a section or a value");
@@ -313,16 +367,25 @@ class Parser {
       }
       if (!ValueLine(joined)) return false;
     }
-    Give(current_ != nullptr ? &current_->closing : &tree_->closing);
+    Give(Closing(&tree_->closing));
     return true;
   }
 
  private:
-  // Hands the comment lines read since the last entry to `to`.
+  // Hands the comment lines read since the last entry to `to`, or drops them
+  // (the comments of a deleted key) when it is null.
   void Give(std::vector<std::string>* to) {
-    to->insert(to->end(), std::make_move_iterator(pending_.begin()),
-               std::make_move_iterator(pending_.end()));
+    if (to != nullptr) {
+      to->insert(to->end(), std::make_move_iterator(pending_.begin()), std::make_move_iterator(pending_.end()));
+    }
     pending_.clear();
+  }
+
+  // Where comments that end a section go: to the current key, to `before`
+  // ahead of the first section, nowhere after a deleted key.
+  std::vector<std::string>* Closing(std::vector<std::string>* before) {
+    if (current_ != nullptr) return &current_->closing;
+    return sections_ ? nullptr : before;
   }
 
   bool Fail(const std::string& what) {
@@ -335,12 +398,18 @@ class Parser {
     if (close == std::string_view::npos || !Trim(line.substr(close + 1)).empty()) {
       return Fail("a section must end in ']'");
     }
+    sections_ = true;
     std::string_view path = line.substr(1, close - 1);
+    const bool deletion = !path.empty() && path.front() == '-';
+    if (deletion) {
+      if (!journal_) return Fail("a key is deleted only in a journal");
+      path.remove_prefix(1);
+    }
     size_t slash = path.find('\\');
     if (!EqualsIgnoringAsciiCase(path.substr(0, slash), RootName(root_))) {
       return Fail("a section of another root than " + std::string(RootName(root_)));
     }
-    Key* key = tree_;
+    std::vector<std::wstring> names;
     while (slash != std::string_view::npos) {
       path.remove_prefix(slash + 1);
       slash = path.find('\\');
@@ -348,14 +417,22 @@ class Parser {
       if (!FromUtf8(path.substr(0, slash), &name) || name.empty() || !IsStorableName(name)) {
         return Fail("a key name that is empty or not UTF-8 text");
       }
-      key = &key->AddSubKey(name);
+      names.push_back(std::move(name));
     }
-    current_ = key;
+    current_ = tree_;
+    if (!deletion) {
+      for (const std::wstring& name : names) current_ = &current_->AddSubKey(name);
+      return true;
+    }
+    if (names.empty()) return Fail("a root cannot be deleted");
+    for (size_t i = 0; i + 1 < names.size() && current_ != nullptr; ++i) current_ = current_->FindSubKey(names[i]);
+    if (current_ != nullptr) current_->subkeys.erase(FoldName(names.back()));
+    current_ = nullptr;
     return true;
   }
 
   bool ValueLine(std::string_view line) {
-    if (current_ == nullptr) return Fail("a value before the first section");
+    if (current_ == nullptr) return Fail("a value outside a key's section");
     Value value;
     if (line.front() == '@') {
       line.remove_prefix(1);
@@ -365,6 +442,12 @@ class Parser {
     line = Trim(line);
     if (line.empty() || line.front() != '=') return Fail("'=' expected after the value name");
     line = Trim(line.substr(1));
+    if (line == "-") {
+      if (!journal_) return Fail("a value is deleted only in a journal");
+      current_->DeleteValue(value.name);
+      pending_.clear();
+      return true;
+    }
     if (!line.empty() && line.front() == '"') {
       std::wstring text;
       if (!ParseQuoted(&line, &text) || !Trim(line).empty()) {
@@ -408,7 +491,10 @@ class Parser {
   Root root_;
   Key* tree_;
   std::string* error_;
-  Key* current_ = nullptr;
+  bool journal_;
+  std::uint64_t generation_ = 0;
+  Key* current_ = nullptr;            // the key of the section read last; null after a deletion
+  bool sections_ = false;             // a section has been read
   std::vector<std::string> pending_;  // comment lines not yet given to an entry
   size_t line_ = 0;
 };
@@ -520,7 +606,7 @@ bool Key::DeleteValue(std::wstring_view name) {
   return true;
 }
 
-bool ParseRegFile(std::string_view bytes, Root root, Key* tree, std::string* error) {
+bool ParseRegFile(std::string_view bytes, Root root, Key* tree, std::string* error, std::uint64_t* generation) {
   std::string utf8;
   if (bytes.size() >= 2 && static_cast<BYTE>(bytes[0]) == 0xFF && static_cast<BYTE>(bytes[1]) == 0xFE) {
     if (!Utf16FileToUtf8(bytes.substr(2), &utf8)) {
@@ -531,14 +617,136 @@ bool ParseRegFile(std::string_view bytes, Root root, Key* tree, std::string* err
   } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     bytes.remove_prefix(3);
   }
-  return Parser(root, tree, error).Run(bytes);
+  Parser parser(root, tree, error, false);
+  const bool ok = parser.Run(bytes);
+  if (generation != nullptr) *generation = parser.generation();
+  return ok;
 }
 
-std::string SerializeRegFile(const Key& tree, Root root) {
+std::string SerializeRegFile(const Key& tree, Root root, std::uint64_t generation) {
   std::string out(kHeader);
-  out.append("\n\n");
+  out.push_back('\n');
+  if (generation != 0) {
+    out.append(kStampStart).append(std::to_string(generation)).append(kStampEnd).push_back('\n');
+  }
+  out.push_back('\n');
   SerializeKey(tree, RootName(root), &out);
   return out;
+}
+
+std::uint32_t Crc32(std::string_view bytes) {
+  static constexpr std::array<std::uint32_t, 256> kTable = [] {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int bit = 0; bit < 8; ++bit) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      table[i] = c;
+    }
+    return table;
+  }();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (char c : bytes) crc = kTable[(crc ^ static_cast<BYTE>(c)) & 0xFF] ^ (crc >> 8);
+  return crc ^ 0xFFFFFFFFu;
+}
+
+std::string JournalHeader(const JournalBase& base) {
+  std::string out(kHeader);
+  out.append("\n").append(kJournalStart).append(std::to_string(base.generation));
+  out.append(" of the registry file (").append(std::to_string(base.size)).append(" bytes, CRC-32 ");
+  AppendHex8(base.checksum, &out);
+  return out.append(")\n");
+}
+
+bool ParseJournalHeader(std::string_view bytes, JournalBase* base, size_t* length) {
+  std::string_view s = bytes;
+  if (!TakeText(&s, kHeader) || !TakeText(&s, "\n") || !TakeText(&s, kJournalStart) ||
+      !TakeNumber(&s, &base->generation) || !TakeText(&s, " of the registry file (") ||
+      !TakeNumber(&s, &base->size) || !TakeText(&s, " bytes, CRC-32 ") || !TakeHex8(&s, &base->checksum) ||
+      !TakeText(&s, ")\n")) {
+    return false;
+  }
+  *length = bytes.size() - s.size();
+  return true;
+}
+
+namespace {
+
+// The first line of a change: a blank line, then the section of the key at
+// `path`, or its deletion.
+std::string SectionLine(Root root, const std::vector<std::wstring>& path, bool deletion) {
+  std::string out = deletion ? "\n[-" : "\n[";
+  out.append(RootName(root));
+  for (const std::wstring& name : path) out.append("\\").append(ToUtf8(name));
+  out.append("]\n");
+  return out;
+}
+
+// True when `line` is the end line of `body`.
+bool EndLineMatches(std::string_view line, std::string_view body) {
+  std::uint64_t length = 0;
+  std::uint32_t checksum = 0;
+  return TakeText(&line, kEndLineStart) && TakeNumber(&line, &length) && TakeText(&line, " ") &&
+         TakeHex8(&line, &checksum) && line.empty() && length == body.size() && checksum == Crc32(body);
+}
+
+}  // namespace
+
+std::string SetValueChange(Root root, const std::vector<std::wstring>& path, const Value& value) {
+  std::string change = SectionLine(root, path, false);
+  AppendValueName(value.name, &change);
+  AppendValueData(value, &change);
+  change.push_back('\n');
+  return change;
+}
+
+std::string DeleteValueChange(Root root, const std::vector<std::wstring>& path, std::wstring_view name) {
+  std::string change = SectionLine(root, path, false);
+  AppendValueName(name, &change);
+  change.append("-\n");
+  return change;
+}
+
+std::string CreateKeyChange(Root root, const std::vector<std::wstring>& path) {
+  return SectionLine(root, path, false);
+}
+
+std::string DeleteKeyChange(Root root, const std::vector<std::wstring>& path) {
+  return SectionLine(root, path, true);
+}
+
+std::string JournalRecord(std::string_view change) {
+  std::string record(change);
+  record.append(kEndLineStart).append(std::to_string(change.size())).push_back(' ');
+  AppendHex8(Crc32(change), &record);
+  record.push_back('\n');
+  return record;
+}
+
+bool ApplyJournalRecords(std::string_view bytes, Root root, Key* tree, size_t* used, std::string* error) {
+  *used = 0;
+  while (*used < bytes.size()) {
+    // The record ends at the first line that starts with ';', which the
+    // lines of a change never do.
+    size_t end = *used;
+    while (end != std::string_view::npos && end < bytes.size() && bytes[end] != ';') {
+      end = bytes.find('\n', end);
+      if (end != std::string_view::npos) ++end;
+    }
+    const size_t newline = end == std::string_view::npos ? end : bytes.find('\n', end);
+    if (newline == std::string_view::npos) return true;  // no whole end line: cut short
+    const std::string_view body = bytes.substr(*used, end - *used);
+    if (!EndLineMatches(bytes.substr(end, newline - end), body)) {
+      if (newline + 1 == bytes.size()) return true;  // the last record, cut short
+      *error = "the record at byte " + std::to_string(*used) + " of the journal does not match its end line";
+      return false;
+    }
+    if (!Parser(root, tree, error, true).Run(body)) {
+      *error = "the record at byte " + std::to_string(*used) + " of the journal, " + *error;
+      return false;
+    }
+    *used = newline + 1;
+  }
+  return true;
 }
 
 }  // namespace morvale::registry

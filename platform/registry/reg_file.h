@@ -37,6 +37,11 @@
 // entry when the entry is deleted. Blank lines and the layout of values are
 // the writer's own.
 //
+// A file that the store wrote names its generation on its second line,
+// "; generation 7 of this file; later changes are in its journal": no comment
+// of the file's, but the number that a journal (below) names. A file without
+// one is of generation 0.
+//
 // The parser is strict: anything else (a section of another root, a value
 // before the first section, an unknown escape, bytes that are not UTF-8)
 // rejects the whole file, so that a damaged file is reported instead of being
@@ -46,6 +51,7 @@
 // that is no longer changed may be read by any number of threads).
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -123,11 +129,73 @@ class Key {
   std::unordered_map<std::wstring, size_t> index_;  // FoldName -> place in values_
 };
 
-// Reads the file text of `root` into `tree` (which must be empty). On failure
-// returns false and tells the line and what is wrong in *error.
-bool ParseRegFile(std::string_view bytes, Root root, Key* tree, std::string* error);
+// Reads the file text of `root` into `tree` (which must be empty), and the
+// file's generation into *generation when given (0 when it has no stamp). On
+// failure returns false and tells the line and what is wrong in *error.
+bool ParseRegFile(std::string_view bytes, Root root, Key* tree, std::string* error,
+                  std::uint64_t* generation = nullptr);
 
-// The file text of `tree`, readable by ParseRegFile.
-std::string SerializeRegFile(const Key& tree, Root root);
+// The file text of `tree`, readable by ParseRegFile; a generation other than
+// 0 is stamped on the line after the first.
+std::string SerializeRegFile(const Key& tree, Root root, std::uint64_t generation = 0);
+
+// The journal: the changes made to a root since its file was last written,
+// appended one record at a time beside the file. It is a file of the same
+// format that names the version of the root file it applies to on its second
+// line:
+//
+//   Windows Registry Editor Version 5.00
+//   ; changes since generation 7 of the registry file (88123 bytes, CRC-32 0a1b2c3d)
+//
+// (the generation stamped in the root file, the file's size and its CRC-32),
+// then its records. A record holds one change: the section of a key, alone to
+// create it or followed by one value line, or a deletion, which only a journal
+// may hold:
+//
+//   [HKEY_LOCAL_MACHINE\Software\Vendor]
+//   "Name"=-                                      deletes a value (@=- the default)
+//   [-HKEY_LOCAL_MACHINE\Software\Vendor\Old]    deletes a key and all below it
+//
+// A change starts with a blank line; its record adds a line "; end N C": the
+// change's length in bytes, in decimal, and its CRC-32, in 8 hex digits. A record cut short by a crash does not match its
+// end line, or has none.
+
+// The version of a root file that a journal applies to.
+struct JournalBase {
+  std::uint64_t generation = 0;
+  std::uint64_t size = 0;
+  std::uint32_t checksum = 0;
+  bool operator==(const JournalBase& other) const {
+    return generation == other.generation && size == other.size && checksum == other.checksum;
+  }
+};
+
+// The CRC-32 of `bytes` (the common reflected polynomial 0xEDB88320).
+std::uint32_t Crc32(std::string_view bytes);
+
+// The first two lines of a journal over `base`.
+std::string JournalHeader(const JournalBase& base);
+
+// Reads the first two lines of a journal: false when they are not a
+// journal's header. *length is their length.
+bool ParseJournalHeader(std::string_view bytes, JournalBase* base, size_t* length);
+
+// The text of one change (which starts with a blank line). `path` names a
+// key below the root; a name that exists may be given in any case.
+std::string SetValueChange(Root root, const std::vector<std::wstring>& path, const Value& value);
+std::string DeleteValueChange(Root root, const std::vector<std::wstring>& path, std::wstring_view name);
+std::string CreateKeyChange(Root root, const std::vector<std::wstring>& path);
+std::string DeleteKeyChange(Root root, const std::vector<std::wstring>& path);
+
+// `change` as a record: followed by its end line. A change ends in a newline
+// and has no line that starts with ';', as those above.
+std::string JournalRecord(std::string_view change);
+
+// Applies the records of `bytes`, which starts where a record starts, to
+// `tree` in turn. A last record cut short is left out: *used is the length of
+// the whole records applied. Returns false, telling why in *error, for a
+// record that does not match its end line while more follows it, or one that
+// cannot be read; `tree` may then hold part of the records.
+bool ApplyJournalRecords(std::string_view bytes, Root root, Key* tree, size_t* used, std::string* error);
 
 }  // namespace morvale::registry

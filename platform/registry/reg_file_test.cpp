@@ -270,6 +270,138 @@ TEST(RegFile, FindsValuesByFoldedNameThroughSetsAndDeletes) {
   EXPECT_EQ(copy.FindValue(L"Gamma")->bytes[0], 9);
 }
 
+// The stamp is the generation only on the line after the first, in its
+// exact form; anywhere else such a line is a comment of the file.
+TEST(RegFile, ReadsTheGenerationFromTheStampOnTheSecondLineOnly) {
+  const std::string stamp = "; generation 42 of this file; later changes are in its journal\n";
+  const struct {
+    const char* what;
+    std::string text;
+    std::uint64_t generation;
+    size_t comments;  // of the file
+  } cases[] = {
+      {"stamped", "Windows Registry Editor Version 5.00\n" + stamp + "\n[HKEY_LOCAL_MACHINE]\n", 42, 0},
+      {"none", std::string(kHeader) + "[HKEY_LOCAL_MACHINE]\n", 0, 0},
+      {"after a blank line", std::string(kHeader) + stamp + "\n[HKEY_LOCAL_MACHINE]\n", 0, 1},
+      {"another text", "Windows Registry Editor Version 5.00\n; generation 42 of the settings\n\n", 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Key tree;
+    std::string error;
+    std::uint64_t generation = 99;
+    ASSERT_TRUE(ParseRegFile(c.text, Root::kLocalMachine, &tree, &error, &generation)) << error;
+    EXPECT_EQ(generation, c.generation);
+    EXPECT_EQ(tree.comments.size(), c.comments);
+  }
+  const std::string written = SerializeRegFile(Key(), Root::kLocalMachine, 42);
+  EXPECT_EQ(written, "Windows Registry Editor Version 5.00\n" + stamp + "\n[HKEY_LOCAL_MACHINE]\n\n");
+}
+
+TEST(RegJournal, HeaderNamesTheFileItAppliesTo) {
+  EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);
+  EXPECT_EQ(Crc32(""), 0u);
+  const JournalBase base{18446744073709551615u, 88123, 0x0a1b2c3du};
+  const std::string header = JournalHeader(base);
+  EXPECT_EQ(header,
+            "Windows Registry Editor Version 5.00\n"
+            "; changes since generation 18446744073709551615 of the registry file (88123 bytes, CRC-32 0a1b2c3d)\n");
+  JournalBase read;
+  size_t length = 0;
+  ASSERT_TRUE(ParseJournalHeader(header + "\n[HKEY", &read, &length));
+  EXPECT_TRUE(read == base);
+  EXPECT_EQ(length, header.size());
+  // Cut anywhere, or with a number that is not one, it is no header.
+  for (size_t cut = 0; cut < header.size(); ++cut) {
+    EXPECT_FALSE(ParseJournalHeader(header.substr(0, cut), &read, &length)) << cut;
+  }
+  std::string bad = header;
+  bad.replace(bad.find("0a1b2c3d"), 8, "0a1b2c3g");
+  EXPECT_FALSE(ParseJournalHeader(bad, &read, &length));
+}
+
+// Each kind of record changes a tree as the write meant it, whatever the
+// case of the names it gives; deleting what is not there changes nothing.
+TEST(RegJournal, RecordsChangeATreeAsTheirWriteMeantIt) {
+  const Root root = Root::kLocalMachine;
+  Key tree = Parse(std::string(kHeader) +
+                   "[HKEY_LOCAL_MACHINE\\Software\\Vendor]\n"
+                   "; about Count\n"
+                   "\"Count\"=dword:00000001\n"
+                   "\"Gone\"=\"x\"\n"
+                   "@=\"default\"\n"
+                   "[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Old]\n"
+                   "\"In\"=\"x\"\n");
+  const std::vector<std::wstring> vendor{L"SOFTWARE", L"vendor"};
+  const std::string set = JournalRecord(SetValueChange(root, vendor, Bytes(L"COUNT", REG_DWORD, {2, 0, 0, 0})));
+  EXPECT_EQ(set.substr(0, set.size() - 9),
+            "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\vendor]\n\"COUNT\"=dword:00000002\n; end 61 ");
+  const std::string records =
+      set + JournalRecord(DeleteValueChange(root, vendor, L"gone")) + JournalRecord(DeleteValueChange(root, vendor, L"")) +
+      JournalRecord(DeleteKeyChange(root, {L"Software", L"Vendor", L"OLD"})) +
+      JournalRecord(CreateKeyChange(root, {L"Software", L"New", L"Leaf"})) +
+      JournalRecord(DeleteKeyChange(root, {L"Missing", L"Key"})) +
+      JournalRecord(DeleteValueChange(root, vendor, L"missing")) +
+      JournalRecord(SetValueChange(root, {L"Software", L"New"}, Text(L"Text", REG_SZ, std::wstring(L"a\nb", 4))));
+  size_t used = 0;
+  std::string error;
+  ASSERT_TRUE(ApplyJournalRecords(records, root, &tree, &used, &error)) << error;
+  EXPECT_EQ(used, records.size());
+  const std::string written = SerializeRegFile(tree, root, 3);
+  EXPECT_EQ(written,
+            "Windows Registry Editor Version 5.00\n"
+            "; generation 3 of this file; later changes are in its journal\n\n"
+            "[HKEY_LOCAL_MACHINE]\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software]\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\New]\n"
+            "\"Text\"=hex(1):61,00,0a,00,62,00,00,00\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\New\\Leaf]\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Vendor]\n"
+            "; about Count\n"
+            "\"Count\"=dword:00000002\n\n");
+}
+
+// A crash may leave the last record cut short, or with its blocks not all
+// written: it is left out. A record that does not match its end line while
+// more follows, or one that matches but cannot be read, is damage.
+TEST(RegJournal, ALastRecordCutShortIsLeftOutAndDamageBeforeTheEndRefused) {
+  const Root root = Root::kLocalMachine;
+  const std::string one = JournalRecord(SetValueChange(root, {L"A"}, Bytes(L"One", REG_DWORD, {1, 0, 0, 0})));
+  const std::string two = JournalRecord(SetValueChange(root, {L"A"}, Bytes(L"Two", REG_DWORD, {2, 0, 0, 0})));
+  std::string changed = two;
+  changed[changed.find("Two")] = 't';
+  const std::string unreadable = JournalRecord("\n\"x\"=dword:1\n");  // a value outside a section
+  const struct {
+    const char* what;
+    std::string journal;
+    bool ok;
+    size_t used;
+  } cases[] = {
+      {"whole", one + two, true, one.size() + two.size()},
+      {"cut in the section", one + two.substr(0, 10), true, one.size()},
+      {"cut in the value", one + two.substr(0, 30), true, one.size()},
+      {"cut in the end line", one + two.substr(0, two.size() - 5), true, one.size()},
+      {"end line without its newline", one + two.substr(0, two.size() - 1), true, one.size()},
+      {"last record not matching its end line", one + changed, true, one.size()},
+      {"zeros after a record", one + std::string(4096, '\0'), true, one.size()},
+      {"not matching, then a record", changed + one, false, 0},
+      {"matching but unreadable", one + unreadable, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Key tree;
+    size_t used = 0;
+    std::string error;
+    EXPECT_EQ(ApplyJournalRecords(c.journal, root, &tree, &used, &error), c.ok) << error;
+    if (!c.ok) continue;
+    EXPECT_EQ(used, c.used);
+    const Key* a = tree.FindSubKey(L"A");
+    ASSERT_NE(a, nullptr);
+    EXPECT_NE(a->FindValue(L"One"), nullptr);
+    EXPECT_EQ(a->FindValue(L"Two") != nullptr, c.used == c.journal.size());
+  }
+}
+
 TEST(RegFile, CountsNameLengthsInUtf16Units) {
   EXPECT_EQ(Utf16Length(L""), 0u);
   EXPECT_EQ(Utf16Length(L"abc"), 3u);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -12,14 +13,23 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/win32/error.h"
 
 namespace morvale::registry {
 namespace {
 
-// The temporary file a write fills before renaming it over the root's file.
+// Beside a root's file: the changes since it was written, and what a write
+// fills before renaming it over the file or the journal.
+constexpr const char kJournalSuffix[] = ".journal";
 constexpr const char kTempSuffix[] = ".partial";
+
+// The journal is merged into the root's file by the write that would make it
+// longer than the file, or than this for a small file: a process that starts
+// parses at most about twice the file, and the file is rewritten at most once
+// for every write of its size to the journal.
+constexpr off_t kLeastJournalBound = 64 * 1024;
 
 // Closes a descriptor when it goes out of scope.
 class Fd {
@@ -51,30 +61,50 @@ struct FileIdentity {
   }
 };
 
-// The last parse of a root's file, with the text it was parsed from.
+// The journal as last read.
+struct JournalSeen {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;        // its size then
+  bool stale = false;    // of an older generation than the root's file: ignored
+  bool edited = false;   // over another version of the file (one edited by hand): the next write merges
+  off_t applied = 0;     // the end of the last whole record applied to the tree
+  std::string lastLine;  // the line that ends there, to tell that the file is still the one read
+};
+
+// A root as last read: its file, its journal and the tree of both.
 //
 // A file whose identity is unchanged is taken as unchanged, but only once its
 // modification time lies in the past of the clock that stamps files: a file
 // changed again within the same tick of that clock keeps its time (and, when
 // rewritten in place at the same size, its whole identity). Until then the
 // entry is unsettled and every use compares the file's text with `text`.
+// A journal is only appended to until a write merges it into the file, which
+// gives the file a new identity: while the file is unchanged, a journal of
+// the same identity that grew has new records after `applied`.
 struct CachedRoot {
-  FileIdentity identity;
-  std::string text;
-  std::shared_ptr<const Key> tree;
+  std::mutex mutex;  // held while the entry is used or brought up to date
+  bool loaded = false;
+  std::optional<FileIdentity> identity;  // the root's file; none: there is none
+  std::string text;                      // the file's
   bool settled = false;
+  mode_t mode = 0600;
+  JournalBase base;                    // what a journal over the file names
+  std::optional<JournalSeen> journal;  // none: there was none
+  std::shared_ptr<const Key> tree;
 };
 
-struct Cache {
-  std::mutex mutex;
-  std::map<std::string, CachedRoot> files;  // by the file's path
-};
-
-// Never destroyed: global objects may still read the registry while the
-// process exits.
-Cache& TheCache() {
+// The roots by the paths of their files. Entries are never removed, so that
+// a reference stays valid; never destroyed, as global objects may still read
+// the registry while the process exits.
+CachedRoot& Entry(const std::string& path) {
+  struct Cache {
+    std::mutex mutex;
+    std::map<std::string, CachedRoot> roots;
+  };
   static Cache* cache = new Cache;
-  return *cache;
+  std::lock_guard lock(cache->mutex);
+  return cache->roots[path];
 }
 
 // The clock that file systems stamp modification times with. (A wall clock,
@@ -94,25 +124,26 @@ bool Settled(const timespec& modified, const timespec& now) {
          (modified.tv_sec == now.tv_sec && modified.tv_nsec < now.tv_nsec);
 }
 
-LONG Directory(std::string* dir) {
+// The paths of a root's file and its journal, in the configured directory.
+struct Files {
+  std::string dir;
+  std::string root;
+  std::string journal;
+};
+
+LONG FilesOf(Root root, Files* files) {
   const char* configured = std::getenv("MORVALE_REGISTRY_DIR");
   if (configured != nullptr && *configured != '\0') {
-    *dir = configured;
-    return ERROR_SUCCESS;
+    files->dir = configured;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') return ERROR_PATH_NOT_FOUND;
+    files->dir = std::string(home) + "/.morvale/registry";
   }
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || *home == '\0') return ERROR_PATH_NOT_FOUND;
-  *dir = std::string(home) + "/.morvale/registry";
+  const char* name = root == Root::kClassesRoot ? "/HKCR.reg" : root == Root::kCurrentUser ? "/HKCU.reg" : "/HKLM.reg";
+  files->root = files->dir + name;
+  files->journal = files->root + kJournalSuffix;
   return ERROR_SUCCESS;
-}
-
-const char* FileName(Root root) {
-  switch (root) {
-    case Root::kClassesRoot: return "HKCR.reg";
-    case Root::kCurrentUser: return "HKCU.reg";
-    case Root::kLocalMachine: return "HKLM.reg";
-  }
-  return "";
 }
 
 LONG ErrnoToError(int err, LONG otherwise) {
@@ -146,6 +177,13 @@ bool WriteAll(int fd, const std::string& text) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+// The line of `text` that ends at `end`, its newline included.
+std::string LastLine(std::string_view text, size_t end) {
+  const size_t newline = end < 2 ? std::string_view::npos : text.rfind('\n', end - 2);
+  const size_t start = newline == std::string_view::npos ? 0 : newline + 1;
+  return std::string(text.substr(start, end - start));
 }
 
 // The version of a root's file at hand: its identity (null when the file
@@ -187,15 +225,17 @@ LONG Read(const std::string& path, OnDisk* file) {
              : static_cast<LONG>(ERROR_CANTREAD);
 }
 
-// True when `entry` holds the tree of `file`, reading the file when the
-// entry is not settled (and settling it when the file's time allows);
-// `now` was taken before the file was looked at.
-LONG Matches(const std::string& path, CachedRoot& entry, OnDisk* file, const timespec& now,
-             bool* matches) {
-  *matches = false;
-  if (!file->identity) return ERROR_SUCCESS;
-  if (*file->identity == entry.identity && entry.settled) {
-    *matches = true;
+// True when the root's file is the one `entry` was read from, reading the
+// file when the entry is not settled (and settling it when the file's time
+// allows); `now` was taken before the file was looked at.
+LONG SameFile(const std::string& path, CachedRoot& entry, OnDisk* file, const timespec& now, bool* same) {
+  *same = false;
+  if (!file->identity || !entry.identity) {
+    *same = !file->identity && !entry.identity;
+    return ERROR_SUCCESS;
+  }
+  if (*file->identity == *entry.identity && entry.settled) {
+    *same = true;
     return ERROR_SUCCESS;
   }
   if (!file->text) {
@@ -203,15 +243,141 @@ LONG Matches(const std::string& path, CachedRoot& entry, OnDisk* file, const tim
   }
   if (!file->identity || *file->text != entry.text) return ERROR_SUCCESS;
   entry.identity = *file->identity;
-  entry.settled = Settled(entry.identity.modified, now);
-  *matches = true;
+  entry.settled = Settled(entry.identity->modified, now);
+  *same = true;
   return ERROR_SUCCESS;
 }
 
-LONG Parse(const OnDisk& file, Root root, Key* tree) {
-  if (!file.identity) return ERROR_SUCCESS;
+// The entry's tree, to be changed: itself when no reader holds it, else a copy.
+std::shared_ptr<Key> Writable(const CachedRoot& entry) {
+  if (entry.tree.use_count() == 1) return std::const_pointer_cast<Key>(entry.tree);
+  return std::make_shared<Key>(*entry.tree);
+}
+
+// Reads the root's file and its journal whole into `entry`.
+//
+// The journal is opened before the file is read: should a write merge the
+// journal into the file in between, the journal read is of an older
+// generation than the file and ignored, as the file holds its changes.
+LONG Load(const Files& files, Root root, CachedRoot& entry, const timespec& now) {
+  entry.loaded = false;
+  const Fd journal(open(files.journal.c_str(), O_RDONLY | O_CLOEXEC));
+  if (journal.get() < 0 && errno != ENOENT && errno != ENOTDIR) return ErrnoToError(errno, ERROR_CANTREAD);
+  OnDisk file;
+  if (LONG rc = Read(files.root, &file); rc != ERROR_SUCCESS) return rc;
+  auto tree = std::make_shared<Key>();
   std::string error;
-  return ParseRegFile(*file.text, root, tree, &error) ? ERROR_SUCCESS : static_cast<LONG>(ERROR_BADDB);
+  JournalBase base;
+  if (file.identity && !ParseRegFile(*file.text, root, tree.get(), &error, &base.generation)) return ERROR_BADDB;
+  base.size = file.text->size();
+  base.checksum = Crc32(*file.text);
+
+  std::optional<JournalSeen> seen;
+  if (journal.get() >= 0) {
+    struct stat st;
+    std::string text;
+    if (fstat(journal.get(), &st) != 0 || !ReadAll(journal.get(), static_cast<size_t>(st.st_size), &text)) {
+      return ERROR_CANTREAD;
+    }
+    JournalBase over;
+    size_t header = 0;
+    if (!ParseJournalHeader(text, &over, &header)) return ERROR_BADDB;
+    seen.emplace();
+    seen->device = st.st_dev;
+    seen->inode = st.st_ino;
+    seen->size = static_cast<off_t>(text.size());
+    if (over.generation < base.generation) {
+      seen->stale = true;
+    } else {
+      // A file changed by hand (or replaced, or removed) since the version
+      // that the journal names takes the journal's changes all the same:
+      // dropping them would lose them.
+      seen->edited = !(over == base);
+      size_t used = 0;
+      if (!ApplyJournalRecords(std::string_view(text).substr(header), root, tree.get(), &used, &error)) {
+        return ERROR_BADDB;
+      }
+      seen->applied = static_cast<off_t>(header + used);
+      seen->lastLine = LastLine(text, header + used);
+    }
+  }
+  entry.identity = file.identity;
+  entry.settled = file.identity && Settled(file.identity->modified, now);
+  entry.text = std::move(*file.text);
+  entry.mode = file.mode;
+  entry.base = base;
+  entry.journal = std::move(seen);
+  entry.tree = std::move(tree);
+  entry.loaded = true;
+  return ERROR_SUCCESS;
+}
+
+// Applies the records appended to the journal since it was read. *read is
+// false when the journal is no longer the file that was read.
+LONG ReadTail(const Files& files, Root root, CachedRoot& entry, bool* read) {
+  *read = false;
+  JournalSeen& seen = *entry.journal;
+  const Fd fd(open(files.journal.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st;
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || st.st_dev != seen.device || st.st_ino != seen.inode) {
+    return ERROR_SUCCESS;
+  }
+  const off_t from = seen.applied - static_cast<off_t>(seen.lastLine.size());
+  std::string text;
+  if (lseek(fd.get(), from, SEEK_SET) != from ||
+      !ReadAll(fd.get(), static_cast<size_t>(std::max<off_t>(st.st_size - from, 0)), &text)) {
+    return ERROR_CANTREAD;
+  }
+  if (text.compare(0, seen.lastLine.size(), seen.lastLine) != 0) return ERROR_SUCCESS;
+  const std::shared_ptr<Key> tree = Writable(entry);
+  entry.loaded = false;  // until the records are applied
+  size_t used = 0;
+  std::string error;
+  const size_t start = seen.lastLine.size();
+  if (!ApplyJournalRecords(std::string_view(text).substr(start), root, tree.get(), &used, &error)) {
+    return ERROR_BADDB;
+  }
+  entry.tree = tree;
+  seen.size = from + static_cast<off_t>(text.size());
+  seen.applied += static_cast<off_t>(used);
+  if (used > 0) seen.lastLine = LastLine(text, start + used);
+  entry.loaded = true;
+  *read = true;
+  return ERROR_SUCCESS;
+}
+
+// Brings `entry` up to date with the root's files, reading as little as it
+// can: nothing while they are unchanged, the new records of a journal that
+// grew, both files whole otherwise.
+LONG Refresh(const Files& files, Root root, CachedRoot& entry) {
+  const timespec now = FileClockNow();
+  // The journal is looked at first: when the file is unchanged after that,
+  // no write merged the journal into it in between, and the journal seen is
+  // still the one that applies.
+  struct stat journal;
+  bool hasJournal = true;
+  if (stat(files.journal.c_str(), &journal) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR) return ErrnoToError(errno, ERROR_CANTREAD);
+    hasJournal = false;
+  }
+  OnDisk file;
+  if (LONG rc = Stat(files.root, &file); rc != ERROR_SUCCESS) return rc;
+  if (entry.loaded) {
+    bool same = false;
+    if (LONG rc = SameFile(files.root, entry, &file, now, &same); rc != ERROR_SUCCESS) return rc;
+    const JournalSeen* seen = entry.journal ? &*entry.journal : nullptr;
+    if (same && !hasJournal && seen == nullptr) return ERROR_SUCCESS;
+    if (same && hasJournal && seen != nullptr && seen->device == journal.st_dev && seen->inode == journal.st_ino) {
+      // A record cut short (size beyond `applied`) may have been cut off
+      // and followed by another: the tail is read again.
+      if (seen->stale || (journal.st_size == seen->size && seen->size == seen->applied)) return ERROR_SUCCESS;
+      if (journal.st_size >= seen->applied) {
+        bool read = false;
+        if (LONG rc = ReadTail(files, root, entry, &read); rc != ERROR_SUCCESS || read) return rc;
+      }
+    }
+  }
+  return Load(files, root, entry, now);
 }
 
 // Creates the directory and the ones above it.
@@ -223,13 +389,13 @@ LONG MakeDirectory(const std::string& dir) {
   }
 }
 
-// Opens and takes the write lock of the root file `path`, creating the
-// directory when it does not exist yet. The lock goes with the descriptor.
-LONG Lock(const std::string& dir, const std::string& path, int* fd) {
-  const std::string name = path + ".lock";
+// Opens and takes the write lock of the root, creating the directory when it
+// does not exist yet. The lock goes with the descriptor.
+LONG Lock(const Files& files, int* fd) {
+  const std::string name = files.root + ".lock";
   *fd = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (*fd < 0 && errno == ENOENT) {
-    if (LONG rc = MakeDirectory(dir); rc != ERROR_SUCCESS) return rc;
+    if (LONG rc = MakeDirectory(files.dir); rc != ERROR_SUCCESS) return rc;
     *fd = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   }
   if (*fd < 0) return ErrnoToError(errno, ERROR_CANTWRITE);
@@ -239,14 +405,14 @@ LONG Lock(const std::string& dir, const std::string& path, int* fd) {
   return ERROR_SUCCESS;
 }
 
-// Writes `text` as the file `path`, durably: into the temporary file beside
-// it (removing what a writer killed before it left there), which reaches the
-// disk before it is renamed over `path`; the rename reaches the disk with
-// the directory. *identity is the new file's. Called under the write lock.
-LONG ReplaceFile(const std::string& dir, const std::string& path, const std::string& text, mode_t mode,
+// Writes `text` as the file `path` (the root's file or its journal),
+// durably: into the temporary file, which reaches the disk before it is
+// renamed over `path`; the rename reaches the disk with the directory.
+// *identity is the new file's. Called under the write lock, once the
+// temporary file that a killed writer may have left is removed.
+LONG ReplaceFile(const Files& files, const std::string& path, const std::string& text, mode_t mode,
                  std::optional<FileIdentity>* identity) {
-  const std::string temp = path + kTempSuffix;
-  if (unlink(temp.c_str()) != 0 && errno != ENOENT) return ErrnoToError(errno, ERROR_CANTWRITE);
+  const std::string temp = files.root + kTempSuffix;
   const int raw = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (raw < 0) return ErrnoToError(errno, ERROR_CANTWRITE);
   bool ok;
@@ -261,119 +427,113 @@ LONG ReplaceFile(const std::string& dir, const std::string& path, const std::str
     unlink(temp.c_str());
     return ErrnoToError(err, ERROR_CANTWRITE);
   }
-  Fd folder(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd folder(open(files.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.get() < 0 || fsync(folder.get()) != 0) return ErrnoToError(errno, ERROR_CANTWRITE);
+  return ERROR_SUCCESS;
+}
+
+// Appends `record` to the journal and waits for it to reach the disk,
+// cutting off first a record cut short by a killed writer. On failure the
+// journal is cut back to where it was.
+LONG Append(const Files& files, JournalSeen& seen, const std::string& record) {
+  const Fd fd(open(files.journal.c_str(), O_WRONLY | O_CLOEXEC));
+  if (fd.get() < 0) return ErrnoToError(errno, ERROR_CANTWRITE);
+  const bool ok = (seen.size == seen.applied || ftruncate(fd.get(), seen.applied) == 0) &&
+                  lseek(fd.get(), seen.applied, SEEK_SET) == seen.applied && WriteAll(fd.get(), record) &&
+                  fdatasync(fd.get()) == 0;
+  if (!ok) {
+    const int err = errno;
+    if (ftruncate(fd.get(), seen.applied) == 0) fdatasync(fd.get());
+    return ErrnoToError(err, ERROR_CANTWRITE);
+  }
+  seen.applied += static_cast<off_t>(record.size());
+  seen.size = seen.applied;
+  seen.lastLine = LastLine(record, record.size());
+  return ERROR_SUCCESS;
+}
+
+// Starts the journal over the root's file with `text`: its header and first
+// record.
+LONG StartJournal(const Files& files, CachedRoot& entry, const std::string& text) {
+  std::optional<FileIdentity> identity;
+  if (LONG rc = ReplaceFile(files, files.journal, text, entry.mode, &identity); rc != ERROR_SUCCESS) return rc;
+  entry.journal.emplace();
+  entry.journal->device = identity->device;
+  entry.journal->inode = identity->inode;
+  entry.journal->size = entry.journal->applied = static_cast<off_t>(text.size());
+  entry.journal->lastLine = LastLine(text, text.size());
+  return ERROR_SUCCESS;
+}
+
+// Writes the entry's tree as the root's file of the next generation and
+// removes the journal, which the file now holds. A journal that outlives a
+// crash is of the older generation and ignored.
+LONG Merge(const Files& files, Root root, CachedRoot& entry) {
+  std::string text = SerializeRegFile(*entry.tree, root, entry.base.generation + 1);
+  std::optional<FileIdentity> identity;
+  if (LONG rc = ReplaceFile(files, files.root, text, entry.mode, &identity); rc != ERROR_SUCCESS) return rc;
+  unlink(files.journal.c_str());  // one left behind is stale: readers ignore it, the next write replaces it
+  entry.identity = identity;
+  // Settled only once the file clock has passed the new file's time: an
+  // edit in place within the same tick would keep it.
+  entry.settled = Settled(identity->modified, FileClockNow());
+  entry.base = JournalBase{entry.base.generation + 1, text.size(), Crc32(text)};
+  entry.text = std::move(text);
+  entry.journal.reset();
   return ERROR_SUCCESS;
 }
 
 }  // namespace
 
 LONG ReadRoot(Root root, std::shared_ptr<const Key>* tree) {
-  std::string dir;
-  if (LONG rc = Directory(&dir); rc != ERROR_SUCCESS) return rc;
-  const std::string path = dir + "/" + FileName(root);
-  const timespec now = FileClockNow();
-  OnDisk file;
-  if (LONG rc = Stat(path, &file); rc != ERROR_SUCCESS) return rc;
-  if (!file.identity) {
-    static const auto* empty = new std::shared_ptr<const Key>(std::make_shared<const Key>());
-    *tree = *empty;
-    return ERROR_SUCCESS;
-  }
-  Cache& cache = TheCache();
-  {
-    // A settled entry is the fast way: no read. An unsettled one reads the
-    // file under the lock, which only happens within a tick of a change.
-    std::lock_guard lock(cache.mutex);
-    const auto it = cache.files.find(path);
-    if (it != cache.files.end()) {
-      bool matches = false;
-      if (LONG rc = Matches(path, it->second, &file, now, &matches); rc != ERROR_SUCCESS) return rc;
-      if (matches) {
-        *tree = it->second.tree;
-        return ERROR_SUCCESS;
-      }
-    }
-  }
-  if (!file.text) {
-    if (LONG rc = Read(path, &file); rc != ERROR_SUCCESS) return rc;
-  }
-  auto parsed = std::make_shared<Key>();
-  if (LONG rc = Parse(file, root, parsed.get()); rc != ERROR_SUCCESS) return rc;
-  *tree = parsed;
-  if (file.identity) {
-    std::lock_guard lock(cache.mutex);
-    cache.files.insert_or_assign(path, CachedRoot{*file.identity, std::move(*file.text), std::move(parsed),
-                                                  Settled(file.identity->modified, now)});
-  }
+  Files files;
+  if (LONG rc = FilesOf(root, &files); rc != ERROR_SUCCESS) return rc;
+  CachedRoot& entry = Entry(files.root);
+  std::lock_guard hold(entry.mutex);
+  if (LONG rc = Refresh(files, root, entry); rc != ERROR_SUCCESS) return rc;
+  *tree = entry.tree;
   return ERROR_SUCCESS;
 }
 
-LONG UpdateRoot(Root root, const std::function<LONG(Key& tree, bool* changed)>& change) {
-  std::string dir;
-  if (LONG rc = Directory(&dir); rc != ERROR_SUCCESS) return rc;
-  const std::string path = dir + "/" + FileName(root);
+LONG UpdateRoot(Root root, const std::function<LONG(const Key& tree, std::string* change)>& describe) {
+  Files files;
+  if (LONG rc = FilesOf(root, &files); rc != ERROR_SUCCESS) return rc;
   int raw = -1;
-  const LONG locked = Lock(dir, path, &raw);
+  const LONG locked = Lock(files, &raw);
   const Fd lock(raw);  // the write lock is held until this call returns
   if (locked != ERROR_SUCCESS) return locked;
 
-  const timespec now = FileClockNow();
-  OnDisk file;
-  if (LONG rc = Stat(path, &file); rc != ERROR_SUCCESS) return rc;
+  CachedRoot& entry = Entry(files.root);
+  std::lock_guard hold(entry.mutex);
+  if (LONG rc = Refresh(files, root, entry); rc != ERROR_SUCCESS) return rc;
+  std::string change;
+  if (LONG rc = describe(*entry.tree, &change); rc != ERROR_SUCCESS || change.empty()) return rc;
+  const std::string record = JournalRecord(change);
 
-  // The current tree: the cached one when it is the file's (taken over when
-  // no reader holds it, copied otherwise), else the file parsed.
-  Cache& cache = TheCache();
-  std::shared_ptr<Key> tree;
-  std::optional<CachedRoot> taken;
-  {
-    std::lock_guard hold(cache.mutex);
-    const auto it = cache.files.find(path);
-    if (it != cache.files.end()) {
-      bool matches = false;
-      if (LONG rc = Matches(path, it->second, &file, now, &matches); rc != ERROR_SUCCESS) return rc;
-      if (matches && it->second.tree.use_count() == 1) {
-        taken.emplace(std::move(it->second));
-        cache.files.erase(it);
-        tree = std::const_pointer_cast<Key>(taken->tree);
-      } else if (matches) {
-        tree = std::make_shared<Key>(*it->second.tree);
-      }
-    }
-  }
-  if (tree == nullptr) {
-    if (file.identity && !file.text) {
-      if (LONG rc = Read(path, &file); rc != ERROR_SUCCESS) return rc;
-    }
-    tree = std::make_shared<Key>();
-    if (LONG rc = Parse(file, root, tree.get()); rc != ERROR_SUCCESS) return rc;
-  }
+  // What a writer killed before its rename left.
+  const std::string temp = files.root + kTempSuffix;
+  if (unlink(temp.c_str()) != 0 && errno != ENOENT) return ErrnoToError(errno, ERROR_CANTWRITE);
+  // The record is applied as every reader applies it; the entry is read
+  // again should it not be stored.
+  const std::shared_ptr<Key> tree = Writable(entry);
+  entry.loaded = false;
+  size_t used = 0;
+  std::string error;
+  if (!ApplyJournalRecords(record, root, tree.get(), &used, &error) || used != record.size()) return ERROR_BADDB;
+  entry.tree = tree;
 
-  bool changed = false;
-  const LONG rc = change(*tree, &changed);
-  if (rc != ERROR_SUCCESS || !changed) {
-    // The tree is as it was: what was taken from the cache goes back.
-    if (taken) {
-      std::lock_guard hold(cache.mutex);
-      cache.files.emplace(path, std::move(*taken));
-    }
-    return rc;
+  const off_t bound = std::max(static_cast<off_t>(entry.base.size), kLeastJournalBound);
+  const auto size = static_cast<off_t>(record.size());
+  LONG rc;
+  if (entry.journal && !entry.journal->stale) {
+    rc = entry.journal->applied + size <= bound && !entry.journal->edited ? Append(files, *entry.journal, record)
+                                                                          : Merge(files, root, entry);
+  } else {
+    const std::string text = JournalHeader(entry.base) + record;
+    rc = static_cast<off_t>(text.size()) <= bound ? StartJournal(files, entry, text) : Merge(files, root, entry);
   }
-  taken.reset();
-  std::string text = SerializeRegFile(*tree, root);
-  std::optional<FileIdentity> identity;
-  if (LONG written = ReplaceFile(dir, path, text, file.mode, &identity); written != ERROR_SUCCESS) {
-    std::lock_guard hold(cache.mutex);
-    cache.files.erase(path);
-    return written;
-  }
-  // Settled only once the file clock has passed the new file's time: an
-  // edit in place within the same tick would keep it.
-  const bool settled = Settled(identity->modified, FileClockNow());
-  std::lock_guard hold(cache.mutex);
-  cache.files.insert_or_assign(path, CachedRoot{*identity, std::move(text), std::move(tree), settled});
-  return ERROR_SUCCESS;
+  entry.loaded = rc == ERROR_SUCCESS;
+  return rc;
 }
 
 }  // namespace morvale::registry

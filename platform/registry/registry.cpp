@@ -106,11 +106,13 @@ LONG ReadKey(const KeyRef& ref, std::shared_ptr<const Key>* tree, const Key** ke
   return *key == nullptr ? static_cast<LONG>(ERROR_KEY_DELETED) : ERROR_SUCCESS;
 }
 
-LONG WriteKey(const KeyRef& ref, const std::function<LONG(Key& key, bool* changed)>& change) {
-  return UpdateRoot(ref.root, [&](Key& tree, bool* changed) -> LONG {
-    Key* key = Find(tree, ref.path);
+// Stores the change that `describe` gives for the key a handle names
+// (reg_store.h).
+LONG WriteKey(const KeyRef& ref, const std::function<LONG(const Key& key, std::string* change)>& describe) {
+  return UpdateRoot(ref.root, [&](const Key& tree, std::string* change) -> LONG {
+    const Key* key = Find(tree, ref.path);
     if (key == nullptr) return ERROR_KEY_DELETED;
-    return change(*key, changed);
+    return describe(*key, change);
   });
 }
 
@@ -225,19 +227,16 @@ LONG CreateKey(HKEY key, const std::wstring& subKey, DWORD options, REGSAM acces
   if (LONG rc = Require(ref, KEY_CREATE_SUB_KEY); rc != ERROR_SUCCESS) return rc;
   std::vector<std::wstring> path;
   bool created = false;
-  const LONG rc = WriteKey(ref, [&](Key& base, bool* changed) -> LONG {
+  const LONG rc = WriteKey(ref, [&](const Key& base, std::string* change) -> LONG {
     path = ref.path;
-    Key* at = &base;
+    created = false;
+    const Key* at = &base;
     for (const std::wstring& name : names) {
-      Key* next = at->FindSubKey(name);
-      if (next == nullptr) {
-        next = &at->AddSubKey(name);
-        created = true;
-      }
-      at = next;
-      path.push_back(at->name);
+      at = at == nullptr ? nullptr : at->FindSubKey(name);
+      created = created || at == nullptr;
+      path.push_back(at == nullptr ? name : at->name);
     }
-    *changed = created;
+    if (created) *change = CreateKeyChange(ref.root, path);
     return ERROR_SUCCESS;
   });
   if (rc != ERROR_SUCCESS) return rc;
@@ -265,9 +264,8 @@ LONG SetValue(HKEY key, Value value) {
   if (!IsStorableName(value.name) || Utf16Length(value.name) > kMaxValueNameLength) {
     return ERROR_INVALID_PARAMETER;
   }
-  return WriteKey(ref, [&](Key& at, bool* changed) -> LONG {
-    at.SetValue(std::move(value));
-    *changed = true;
+  return WriteKey(ref, [&](const Key&, std::string* change) -> LONG {
+    *change = SetValueChange(ref.root, ref.path, value);
     return ERROR_SUCCESS;
   });
 }
@@ -276,9 +274,10 @@ LONG DeleteValue(HKEY key, const std::wstring& name) {
   KeyRef ref;
   if (LONG rc = Resolve(key, &ref); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = Require(ref, KEY_SET_VALUE); rc != ERROR_SUCCESS) return rc;
-  return WriteKey(ref, [&](Key& at, bool* changed) -> LONG {
-    *changed = at.DeleteValue(name);
-    return *changed ? ERROR_SUCCESS : static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+  return WriteKey(ref, [&](const Key& at, std::string* change) -> LONG {
+    if (at.FindValue(name) == nullptr) return ERROR_FILE_NOT_FOUND;
+    *change = DeleteValueChange(ref.root, ref.path, name);
+    return ERROR_SUCCESS;
   });
 }
 
@@ -291,16 +290,12 @@ LONG DeleteKey(HKEY key, const std::wstring& subKey) {
   std::vector<std::wstring> path = ref.path;
   path.insert(path.end(), names.begin(), names.end());
   if (path.empty()) return ERROR_ACCESS_DENIED;
-  const std::wstring last = path.back();
-  path.pop_back();
-  return UpdateRoot(ref.root, [&](Key& tree, bool* changed) -> LONG {
+  return UpdateRoot(ref.root, [&](const Key& tree, std::string* change) -> LONG {
     if (Find(tree, ref.path) == nullptr) return ERROR_KEY_DELETED;
-    Key* parent = Find(tree, path);
-    const Key* target = parent == nullptr ? nullptr : parent->FindSubKey(last);
+    const Key* target = Find(tree, path);
     if (target == nullptr) return ERROR_FILE_NOT_FOUND;
     if (!target->subkeys.empty()) return ERROR_ACCESS_DENIED;
-    parent->subkeys.erase(FoldName(last));
-    *changed = true;
+    *change = DeleteKeyChange(ref.root, path);
     return ERROR_SUCCESS;
   });
 }

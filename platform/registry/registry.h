@@ -7,29 +7,46 @@
 // (platform/registry/reg_file.h): HKLM.reg, HKCU.reg and HKCR.reg in the
 // directory named by the environment variable MORVALE_REGISTRY_DIR, or, when
 // that is unset or empty, $HOME/.morvale/registry (with neither set, every call
-// that reaches the files fails with ERROR_PATH_NOT_FOUND). A missing file is
-// an empty root; the directory and the file are created by the first write
-// (mode 0700 and 0600; a file that exists keeps its mode). A file that cannot
-// be read as the export format fails every call on its root with ERROR_BADDB
-// and is never overwritten.
+// that reaches the files fails with ERROR_PATH_NOT_FOUND), with the changes
+// made since the file was last written in its journal beside it
+// ("HKLM.reg.journal", of the same format). A missing file is an empty root;
+// the directory and the files are created by the first write (mode 0700 and
+// 0600; a file that exists keeps its mode, and its journal takes it). A file
+// or journal that cannot be read as the format fails every call on its root
+// with ERROR_BADDB and is never overwritten.
 //
 // Consistency. A key handle holds a path, not a copy: every call looks at
-// the root's current file, so a change made by another process is seen by
-// the next call. Each process keeps the last parse of each root and parses
-// the file again only when it changed: when its device and inode, size or
-// modification time differ, or, within the tick of the file clock in which
-// it was last changed (when an edit in place would keep all of those), when
-// its text differs. A call on a handle whose key has been deleted fails with
-// ERROR_KEY_DELETED.
+// the root's current files, so a change made by another process is seen by
+// the next call. Each process keeps the last parse of each root: it reads
+// only the records appended to the journal since, and parses the file again
+// only when it changed: when its device and inode, size or modification time
+// differ, or, within the tick of the file clock in which it was last changed
+// (when an edit in place would keep all of those), when its text differs. A
+// call on a handle whose key has been deleted fails with ERROR_KEY_DELETED.
 //
 // Writes. Every write takes an exclusive lock (flock on "<file>.lock" beside
-// the file), starts from the current file, applies its one change, writes
-// the whole text to "<file>.partial", syncs it to the disk, renames it over
-// the old file and syncs the directory: no write loses another process's
-// change, a reader never sees a half-written file, and a write that returned
-// survives a crash of the machine. A "<file>.partial" found under the lock
-// is what a killed writer left and is removed. Comments of a hand-edited file
+// the file), starts from the current files and appends its one change as a
+// record to the journal, which it syncs to the disk: no write loses another
+// process's change, and a write that returned survives a crash of the
+// machine. A record cut short by a crash is ignored by readers and cut off
+// by the next write. The write that would make the journal longer than the
+// file (or than 64 KiB) merges it instead: it writes the whole text as the
+// file's next generation to "<file>.partial", syncs it, renames it over the
+// file, syncs the directory and removes the journal, so that a reader never
+// sees a half-written file; a journal that a crash leaves behind is of the
+// older generation and ignored. A new journal is started the same way,
+// through "<file>.partial". A "<file>.partial" found under the lock is what a
+// killed writer left and is removed. Comments of a hand-edited file
 // are kept (reg_file.h says where).
+//
+// Editing a file by hand. The journal names the version of the file it
+// applies to (its generation, size and checksum). A file changed while its
+// journal holds changes (edited, replaced or removed) still takes them: they
+// are applied to the file as it is now, and the next write merges both into
+// the file. Where the edit and the journal change the same value or key,
+// the journal's change is the one that stays: an editor shows the file
+// without the journal's changes, so change by hand what programs write only
+// while the file has no journal.
 //
 // Names of keys and values are compared without regard to case and keep the
 // case they were first written with; sub-keys enumerate in the order of their

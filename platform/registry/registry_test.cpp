@@ -12,17 +12,26 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/registry/reg_file.h"
 #include "platform/win32/codepage.h"
 #include "testing/registry_fixture.h"
 
 namespace {
 
+using morvale::registry::ApplyJournalRecords;
+using morvale::registry::JournalBase;
+using morvale::registry::JournalRecord;
+using morvale::registry::ParseJournalHeader;
+using morvale::registry::Root;
+using morvale::registry::SetValueChange;
+using morvale::registry::Value;
 using morvale::testing::RegistryTest;
 
 const BYTE* Bytes(const wchar_t* text) { return reinterpret_cast<const BYTE*>(text); }
@@ -44,6 +53,66 @@ class Key {
  private:
   HKEY key_ = nullptr;
 };
+
+LONG SetDword(HKEY key, const wchar_t* name, DWORD value) {
+  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+// The REG_DWORD value `name`, or the error of reading it.
+LONG QueryDword(HKEY key, const wchar_t* name, DWORD* value) {
+  DWORD size = sizeof *value;
+  return RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+}
+
+bool HasDword(HKEY key, const wchar_t* name, DWORD expected) {
+  DWORD value = 0;
+  return QueryDword(key, name, &value) == ERROR_SUCCESS && value == expected;
+}
+
+// A child process that runs `work` once released: another process using the
+// registry, which starts from what this one had read when it was made.
+class OtherProcess {
+ public:
+  explicit OtherProcess(const std::function<bool()>& work) {
+    if (pipe(go_) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(go_[1]);
+      char byte = 0;
+      const bool released = read(go_[0], &byte, 1) == 1;  // (a later child holds the pipe open too)
+      _exit(released && work() ? 0 : 1);
+    }
+    close(go_[0]);
+  }
+  OtherProcess(const OtherProcess&) = delete;
+  OtherProcess& operator=(const OtherProcess&) = delete;
+  ~OtherProcess() {
+    if (go_[1] >= 0) Succeeds();
+  }
+
+  // Releases it and waits for it: true when `work` returned true.
+  bool Succeeds() {
+    const bool released = write(go_[1], "x", 1) == 1;
+    close(go_[1]);
+    go_[1] = -1;
+    int status = 0;
+    return released && pid_ > 0 && waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+  }
+
+ private:
+  int go_[2] = {-1, -1};
+  pid_t pid_ = -1;
+};
+
+bool InAnotherProcess(const std::function<bool()>& work) { return OtherProcess(work).Succeeds(); }
+
+// Sets the modification time of a file to `seconds`, far enough in the past
+// that the clock that stamps files has passed it.
+void SetTime(const std::string& path, time_t seconds) {
+  const timespec times[2] = {{seconds, 5}, {seconds, 5}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
 
 std::wstring QueryText(HKEY key, const wchar_t* name) {
   wchar_t buf[256] = {};
@@ -92,9 +161,9 @@ TEST_F(RegistryTest, CreatesOpensAndClosesKeysWhateverTheCaseOfTheirNames) {
   }
 
   // The names keep the case they were created with.
-  EXPECT_NE(registry_.ReadFile("HKLM.reg").find("[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Product]"),
+  EXPECT_NE(registry_.ReadFile("HKLM.reg.journal").find("[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Product]"),
             std::string::npos);
-  EXPECT_EQ(registry_.ReadFile("HKCU.reg"), "");
+  EXPECT_EQ(registry_.ReadFile("HKCU.reg") + registry_.ReadFile("HKCU.reg.journal"), "");
 }
 
 TEST_F(RegistryTest, StaleAndForeignHandlesAreRefused) {
@@ -458,51 +527,58 @@ TEST_F(RegistryTest, RefusesNamesLongerAndKeysDeeperThanThePlatformAllows) {
 // files has passed it), while a change of any of them is seen.
 TEST_F(RegistryTest, ReadsAFileAgainOnlyWhenItChanged) {
   const std::string path = registry_.path() + "/HKLM.reg";
-  const auto setTime = [&path](time_t seconds) {
-    const timespec times[2] = {{seconds, 5}, {seconds, 5}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  };
   const time_t past = time(nullptr) - 100;
   registry_.WriteRoot("HKLM", "[HKEY_LOCAL_MACHINE\\Software]\n\"Name\"=\"first\"\n");
-  setTime(past);
+  SetTime(path, past);
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ, &key), ERROR_SUCCESS);
   EXPECT_EQ(QueryText(key, L"Name"), L"first");
 
   registry_.WriteRoot("HKLM", "[HKEY_LOCAL_MACHINE\\Software]\n\"Name\"=\"FIRST\"\n");
-  setTime(past);
+  SetTime(path, past);
   EXPECT_EQ(QueryText(key, L"Name"), L"first") << "the unchanged file was read again";
 
-  setTime(past + 1);
+  SetTime(path, past + 1);
   EXPECT_EQ(QueryText(key, L"Name"), L"FIRST");
   registry_.WriteRoot("HKLM", "[HKEY_LOCAL_MACHINE\\Software]\n\"Name\"=\"second!\"\n");
-  setTime(past + 1);
+  SetTime(path, past + 1);
   EXPECT_EQ(QueryText(key, L"Name"), L"second!");
   const std::string other = registry_.path() + "/other.reg";
   registry_.WriteRoot("other", "[HKEY_LOCAL_MACHINE\\Software]\n\"Name\"=\"third!!\"\n");
   ASSERT_EQ(rename(other.c_str(), path.c_str()), 0);
-  setTime(past + 1);
+  SetTime(path, past + 1);
   EXPECT_EQ(QueryText(key, L"Name"), L"third!!");
   RegCloseKey(key);
 }
 
+// Writes go to the journal and leave the hand-edited file as it is; the
+// write that merges the journal into the file keeps its comments.
 TEST_F(RegistryTest, AWriteKeepsTheCommentsOfAHandEditedFile) {
-  registry_.WriteRoot("HKCU",
-                      "; kept by the operator\n"
-                      "\n"
-                      "[HKEY_CURRENT_USER\\Software\\Vendor]\n"
-                      "; how many retries\n"
-                      "\"Retries\"=dword:00000003\n"
-                      "; the end of the vendor's settings\n");
+  const std::string edited =
+      "Windows Registry Editor Version 5.00\n\n"
+      "; kept by the operator\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\Vendor]\n"
+      "; how many retries\n"
+      "\"Retries\"=dword:00000003\n"
+      "; the end of the vendor's settings\n";
+  registry_.WriteFile("HKCU.reg", edited);
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vendor", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
   const DWORD five = 5;
   ASSERT_EQ(RegSetValueExW(key, L"RETRIES", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&five), 4),
             ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueExW(key, L"Added", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&five), 4), ERROR_SUCCESS);
+  EXPECT_EQ(registry_.ReadFile("HKCU.reg"), edited);
+  EXPECT_NE(registry_.ReadFile("HKCU.reg.journal").find("\"Added\"=dword:00000005\n"), std::string::npos);
+
+  // A value longer than the journal may grow makes the write merge it.
+  const std::wstring big(70000, L'x');
+  ASSERT_EQ(RegSetValueExW(key, L"Big", 0, REG_SZ, Bytes(big.c_str()), WideSize(big.c_str())), ERROR_SUCCESS);
   RegCloseKey(key);
   EXPECT_EQ(registry_.ReadFile("HKCU.reg"),
-            "Windows Registry Editor Version 5.00\n\n"
+            "Windows Registry Editor Version 5.00\n"
+            "; generation 1 of this file; later changes are in its journal\n\n"
             "; kept by the operator\n"
             "[HKEY_CURRENT_USER]\n\n"
             "[HKEY_CURRENT_USER\\Software]\n\n"
@@ -510,40 +586,65 @@ TEST_F(RegistryTest, AWriteKeepsTheCommentsOfAHandEditedFile) {
             "; how many retries\n"
             "\"Retries\"=dword:00000005\n"
             "\"Added\"=dword:00000005\n"
+            "\"Big\"=\"" + std::string(big.begin(), big.end()) + "\"\n"
             "; the end of the vendor's settings\n\n");
+  EXPECT_FALSE(std::filesystem::exists(registry_.path() + "/HKCU.reg.journal"));
 }
 
-// A writer killed at any point leaves the file whole (the old or the new
-// text) and at most its temporary file, which the next write removes; files
-// of other names beside it are left alone.
-TEST_F(RegistryTest, AWriterKilledMidWriteLeavesAWholeFileAndNoTemporary) {
-  { Key make(L"Software\\Big"); }
-  std::vector<BYTE> blob(256 * 1024, 0x5A);
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
+// Runs a process that writes REG_BINARY values of `size` bytes into the key
+// at `path` without end, the one of write i named name(i) and starting with
+// the byte i, and kills it once it has finished `writes` of them (it may be
+// amid the next). Returns the number of the last write it finished.
+DWORD KillAWriter(const wchar_t* path, size_t size, const std::function<std::wstring(DWORD)>& name, int writes) {
+  int acks[2];
+  if (pipe(acks) != 0) {
+    ADD_FAILURE() << "no pipe";
+    return 0;
+  }
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
+  if (child < 0) {
+    ADD_FAILURE() << "no child";
+    close(acks[0]);
+    close(acks[1]);
+    return 0;
+  }
   if (child == 0) {
-    close(ready[0]);
+    close(acks[0]);
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Big", 0, KEY_WRITE, &key) != ERROR_SUCCESS) _exit(1);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_WRITE, &key) != ERROR_SUCCESS) _exit(1);
+    std::vector<BYTE> data(size, 0x5A);
     for (DWORD i = 0;; ++i) {
-      blob[0] = static_cast<BYTE>(i);
-      if (RegSetValueExW(key, L"Blob", 0, REG_BINARY, blob.data(), static_cast<DWORD>(blob.size())) !=
-          ERROR_SUCCESS) {
+      data[0] = static_cast<BYTE>(i);
+      if (RegSetValueExW(key, name(i).c_str(), 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size())) !=
+              ERROR_SUCCESS ||
+          write(acks[1], &i, sizeof i) != sizeof i) {
         _exit(1);
       }
-      if (i == 2 && write(ready[1], "x", 1) != 1) _exit(1);
     }
   }
-  close(ready[1]);
-  char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);  // three writes done, more under way
-  close(ready[0]);
-  ASSERT_EQ(kill(child, SIGKILL), 0);
+  close(acks[1]);
+  DWORD last = 0;
+  for (int n = 0; n < writes; ++n) {
+    if (read(acks[0], &last, sizeof last) != static_cast<ssize_t>(sizeof last)) ADD_FAILURE() << "the writer failed";
+  }
+  EXPECT_EQ(kill(child, SIGKILL), 0);
   int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  while (read(acks[0], &last, sizeof last) == static_cast<ssize_t>(sizeof last)) {
+  }
+  close(acks[0]);
+  return last;
+}
+
+// A writer killed at any point while it rewrites the file (each write of a
+// value this large does) leaves the file whole (the old or the new text) and
+// at most its temporary file, which the next write removes; files of other
+// names beside it are left alone.
+TEST_F(RegistryTest, AWriterKilledMidWriteLeavesAWholeFileAndNoTemporary) {
+  { Key make(L"Software\\Big"); }
+  const size_t blob = 256 * 1024;
+  KillAWriter(L"Software\\Big", blob, [](DWORD) { return std::wstring(L"Blob"); }, 3);
 
   // What a writer killed between creating and renaming its file leaves, and
   // files of names the store does not make.
@@ -554,7 +655,7 @@ TEST_F(RegistryTest, AWriterKilledMidWriteLeavesAWholeFileAndNoTemporary) {
   Key key(L"Software\\Big");
   DWORD size = 0;
   ASSERT_EQ(RegQueryValueExW(key.get(), L"Blob", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, blob.size());
+  EXPECT_EQ(size, blob);
   const DWORD one = 1;
   ASSERT_EQ(RegSetValueExW(key.get(), L"After", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
             ERROR_SUCCESS);
@@ -563,7 +664,8 @@ TEST_F(RegistryTest, AWriterKilledMidWriteLeavesAWholeFileAndNoTemporary) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"HKLM.reg", "HKLM.reg.a1B2c3", "HKLM.reg.backup", "HKLM.reg.lock"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"HKLM.reg", "HKLM.reg.a1B2c3", "HKLM.reg.backup", "HKLM.reg.journal",
+                                             "HKLM.reg.lock"}));
 }
 
 TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
@@ -578,12 +680,279 @@ TEST(RegistryDirectory, WithNeitherVariableNothingIsReached) {
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(key);
-  EXPECT_NE(scoped.ReadFile(".morvale/registry/HKLM.reg").find("[HKEY_LOCAL_MACHINE\\Software]"),
+  EXPECT_NE(scoped.ReadFile(".morvale/registry/HKLM.reg.journal").find("[HKEY_LOCAL_MACHINE\\Software]"),
             std::string::npos);
   if (home != nullptr) {
     setenv("HOME", previousHome.c_str(), 1);
   } else {
     unsetenv("HOME");
+  }
+}
+
+// A process that has read a root brings it up to date with the records that
+// other processes append to the journal, reading only those. The file, here
+// changed in place behind its back with its identity kept, is not read again:
+// read again, it would show Kept=8.
+TEST_F(RegistryTest, AProcessReadsOnlyTheRecordsOthersAppendToTheJournal) {
+  const std::string path = registry_.path() + "/HKLM.reg";
+  const time_t past = time(nullptr) - 100;
+  registry_.WriteRoot("HKLM",
+                      "[HKEY_LOCAL_MACHINE\\Software\\Shared]\n\"Before\"=dword:00000001\n\"Kept\"=dword:00000007\n");
+  SetTime(path, past);
+  Key key(L"Software\\Shared");
+  ASSERT_EQ(SetDword(key.get(), L"Start", 1), ERROR_SUCCESS);  // starts the journal
+  std::string text = registry_.ReadFile("HKLM.reg");
+  text.replace(text.find("00000007"), 8, "00000008");
+  registry_.WriteFile("HKLM.reg", text);
+  SetTime(path, past);
+
+  const auto hasKey = [&key](const wchar_t* name) {
+    HKEY sub = nullptr;
+    const LONG rc = RegOpenKeyExW(key.get(), name, 0, KEY_READ, &sub);
+    if (rc == ERROR_SUCCESS) RegCloseKey(sub);
+    return rc == ERROR_SUCCESS;
+  };
+  const auto lacks = [&key](const wchar_t* name) {
+    DWORD value = 0;
+    return QueryDword(key.get(), name, &value) == ERROR_FILE_NOT_FOUND;
+  };
+  const struct {
+    const char* what;
+    std::function<bool()> change;  // made by another process
+    std::function<bool()> seen;    // by this one
+  } steps[] = {
+      {"a value set", [&] { return SetDword(key.get(), L"A", 1) == ERROR_SUCCESS; },
+       [&] { return HasDword(key.get(), L"A", 1); }},
+      {"keys created",
+       [&] {
+         HKEY leaf = nullptr;
+         const bool ok = RegCreateKeyExW(key.get(), L"Sub\\Leaf", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &leaf,
+                                         nullptr) == ERROR_SUCCESS &&
+                         SetDword(leaf, L"V", 2) == ERROR_SUCCESS;
+         RegCloseKey(leaf);
+         return ok;
+       },
+       [&] { return hasKey(L"sub\\LEAF"); }},
+      {"a value deleted", [&] { return RegDeleteValueW(key.get(), L"Before") == ERROR_SUCCESS; },
+       [&] { return lacks(L"Before"); }},
+      {"a key deleted", [&] { return RegDeleteKeyW(key.get(), L"Sub\\Leaf") == ERROR_SUCCESS; },
+       [&] { return !hasKey(L"Sub\\Leaf") && hasKey(L"Sub"); }},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    EXPECT_FALSE(step.seen());
+    ASSERT_TRUE(InAnotherProcess(step.change));
+    EXPECT_TRUE(step.seen());
+  }
+  EXPECT_TRUE(HasDword(key.get(), L"Kept", 7));
+  EXPECT_EQ(registry_.ReadFile("HKLM.reg"), text);
+
+  // Once the file's time tells that it changed, it is read again, with the
+  // journal's changes on top.
+  SetTime(path, past + 1);
+  EXPECT_TRUE(HasDword(key.get(), L"Kept", 8));
+  EXPECT_TRUE(HasDword(key.get(), L"A", 1) && lacks(L"Before") && hasKey(L"Sub") && !hasKey(L"Sub\\Leaf"));
+}
+
+// The value of `i` that MergeBoundary writes: 10,000 characters.
+std::wstring LongText(int i) { return std::wstring(10000, static_cast<wchar_t>(L'a' + i)); }
+
+bool HoldsLongText(HKEY key, int i) {
+  const std::wstring name = L"v" + std::to_wstring(i);
+  std::wstring buf(10001, L'\0');
+  DWORD size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+  return RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buf.data()), &size) ==
+             ERROR_SUCCESS &&
+         buf.c_str() == LongText(i);
+}
+
+// The write that would grow the journal past the file's size (at least
+// 64 KiB) merges it into a file of the next generation, and the writes after
+// it start a journal over that file. A process that had read the root before
+// all of them reads every value after them.
+TEST_F(RegistryTest, ValuesWrittenBeforeAndAfterAMergeAreAllRead) {
+  Key key(L"Software\\Merge");
+  constexpr int kValues = 10;
+  OtherProcess reader([&key] {
+    for (int i = 0; i < kValues; ++i) {
+      if (!HoldsLongText(key.get(), i)) return false;
+    }
+    return true;
+  });
+  std::vector<int> merged;
+  for (int i = 0; i < kValues; ++i) {
+    const std::wstring name = L"v" + std::to_wstring(i);
+    const std::wstring text = LongText(i);
+    ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, Bytes(text.c_str()), WideSize(text.c_str())),
+              ERROR_SUCCESS);
+    if (!std::filesystem::exists(registry_.path() + "/HKLM.reg.journal")) merged.push_back(i);
+  }
+  ASSERT_EQ(merged.size(), 1u);
+  EXPECT_GT(merged[0], 0);
+  EXPECT_LT(merged[0], kValues - 1);
+  EXPECT_EQ(registry_.ReadFile("HKLM.reg").rfind(
+                "Windows Registry Editor Version 5.00\n; generation 1 of this file; later changes are in its journal\n",
+                0),
+            0u);
+  EXPECT_EQ(registry_.ReadFile("HKLM.reg.journal")
+                .rfind("Windows Registry Editor Version 5.00\n; changes since generation 1 of the registry file (", 0),
+            0u);
+  for (int i = 0; i < kValues; ++i) EXPECT_TRUE(HoldsLongText(key.get(), i)) << i;
+  EXPECT_TRUE(reader.Succeeds());
+}
+
+// A record cut short at the end of the journal (by a writer killed while it
+// appended) is ignored by readers; the next write cuts it off, and its own
+// record is then the journal's last.
+TEST_F(RegistryTest, ARecordCutShortIsIgnoredAndCutOffByTheNextWrite) {
+  Key key(L"Software\\Torn");
+  ASSERT_EQ(SetDword(key.get(), L"Whole", 1), ERROR_SUCCESS);
+  const auto before = [&key] {
+    DWORD value = 0;
+    return HasDword(key.get(), L"Whole", 1) &&
+           QueryDword(key.get(), L"Cut short, longer than the next record", &value) == ERROR_FILE_NOT_FOUND;
+  };
+  const auto after = [&key, before] { return before() && HasDword(key.get(), L"After", 3); };
+  OtherProcess readsTorn(before);
+  OtherProcess readsAfter(after);
+
+  const std::string whole = registry_.ReadFile("HKLM.reg.journal");
+  const std::vector<std::wstring> path{L"Software", L"Torn"};
+  const std::string cut = JournalRecord(SetValueChange(
+      Root::kLocalMachine, path, Value{L"Cut short, longer than the next record", REG_DWORD, {}, {2, 0, 0, 0}, {}}));
+  registry_.WriteFile("HKLM.reg.journal", whole + cut.substr(0, cut.size() - 3));
+  EXPECT_TRUE(before());
+  EXPECT_TRUE(readsTorn.Succeeds());
+
+  ASSERT_EQ(SetDword(key.get(), L"After", 3), ERROR_SUCCESS);
+  EXPECT_EQ(registry_.ReadFile("HKLM.reg.journal"),
+            whole + JournalRecord(SetValueChange(Root::kLocalMachine, path,
+                                                 Value{L"After", REG_DWORD, {}, {3, 0, 0, 0}, {}})));
+  EXPECT_TRUE(after());
+  EXPECT_TRUE(readsAfter.Succeeds());
+}
+
+// A writer killed at any point of its appends (or of the merges between
+// them) loses none of the writes it finished; the next write goes on from the
+// whole records, and the journal holds nothing else.
+TEST_F(RegistryTest, AWriterKilledWhileItAppendsLosesNoFinishedWrite) {
+  { Key make(L"Software\\Killed"); }
+  const auto name = [](DWORD i) { return L"v" + std::to_wstring(i); };
+  const DWORD last = KillAWriter(L"Software\\Killed", 3000, name, 40);  // records of about 9 KB
+
+  Key key(L"Software\\Killed");
+  for (DWORD i = 0; i <= last; ++i) {
+    BYTE data[3000] = {};
+    DWORD size = sizeof data;
+    ASSERT_EQ(RegQueryValueExW(key.get(), name(i).c_str(), nullptr, nullptr, data, &size), ERROR_SUCCESS) << i;
+    EXPECT_EQ(data[0], static_cast<BYTE>(i));
+  }
+  ASSERT_EQ(SetDword(key.get(), L"After", 1), ERROR_SUCCESS);
+  const std::string journal = registry_.ReadFile("HKLM.reg.journal");
+  JournalBase base;
+  size_t header = 0, used = 0;
+  ASSERT_TRUE(ParseJournalHeader(journal, &base, &header));
+  morvale::registry::Key tree;
+  std::string error;
+  ASSERT_TRUE(ApplyJournalRecords(std::string_view(journal).substr(header), Root::kLocalMachine, &tree, &used, &error))
+      << error;
+  EXPECT_EQ(header + used, journal.size());
+}
+
+// A crash between the rename of a merged file and the removal of the journal
+// leaves the journal beside the file that holds its changes: it is of the
+// older generation, and not applied again (which would set X back to 1).
+TEST_F(RegistryTest, AJournalLeftBehindByAMergeIsNotAppliedAgain) {
+  Key key(L"Software\\Stale");
+  ASSERT_EQ(SetDword(key.get(), L"X", 1), ERROR_SUCCESS);
+  const std::string old = registry_.ReadFile("HKLM.reg.journal");
+  const auto merged = [&key] { return HasDword(key.get(), L"X", 2); };
+  OtherProcess reader(merged);
+  ASSERT_EQ(SetDword(key.get(), L"X", 2), ERROR_SUCCESS);
+  const std::wstring big(70000, L'x');  // longer than the journal may grow: merges it
+  ASSERT_EQ(RegSetValueExW(key.get(), L"Big", 0, REG_SZ, Bytes(big.c_str()), WideSize(big.c_str())), ERROR_SUCCESS);
+  ASSERT_FALSE(std::filesystem::exists(registry_.path() + "/HKLM.reg.journal"));
+
+  registry_.WriteFile("HKLM.reg.journal", old);
+  EXPECT_TRUE(merged());
+  EXPECT_TRUE(reader.Succeeds());
+  EXPECT_TRUE(InAnotherProcess(merged));
+
+  // The next write replaces it with a journal over the merged file.
+  ASSERT_EQ(SetDword(key.get(), L"Y", 3), ERROR_SUCCESS);
+  EXPECT_EQ(registry_.ReadFile("HKLM.reg.journal")
+                .rfind("Windows Registry Editor Version 5.00\n; changes since generation 1 of the registry file (", 0),
+            0u);
+  EXPECT_TRUE(merged());
+  EXPECT_TRUE(HasDword(key.get(), L"Y", 3));
+}
+
+// A file edited by hand while its journal holds changes takes them on top
+// of the edit (where both change a value, the journal's change stays), and
+// the next write merges both into the file of the next generation. A file
+// written again with the same bytes is the same version: its journal goes on.
+TEST(RegistryHandEdit, AFileChangedUnderItsJournalTakesTheJournalsChangesOnTop) {
+  using morvale::testing::ScopedRegistryDirectory;
+  const auto rewrite = [](const ScopedRegistryDirectory& dir, const std::string& from, const std::string& to) {
+    std::string text = dir.ReadFile("HKLM.reg");
+    text.replace(text.find(from), from.size(), to);
+    dir.WriteFile("HKLM.reg", text);
+  };
+  const struct {
+    const char* what;
+    std::function<void(const ScopedRegistryDirectory&)> edit;
+    bool hasCount;
+    DWORD count;
+    const wchar_t* added;  // a value that the edit added, with the value 4
+    bool merged;           // by the next write
+  } cases[] = {
+      {"a value changed, the size kept",
+       [&](const ScopedRegistryDirectory& dir) { rewrite(dir, "dword:00000001", "dword:00000002"); }, true, 2,
+       nullptr, true},
+      {"a value the journal changed, changed again",
+       [&](const ScopedRegistryDirectory& dir) {
+         rewrite(dir, "\"Count\"=dword:00000001\n", "\"Count\"=dword:00000003\n\"Journal\"=dword:00000007\n");
+       },
+       true, 3, nullptr, true},
+      {"a section appended",
+       [](const ScopedRegistryDirectory& dir) {
+         dir.WriteFile("HKLM.reg", dir.ReadFile("HKLM.reg") + "\n[HKEY_LOCAL_MACHINE\\Software\\Edited]\n\"New\"=dword:00000004\n");
+       },
+       true, 1, L"New", true},
+      {"the file removed", [](const ScopedRegistryDirectory& dir) { std::filesystem::remove(dir.path() + "/HKLM.reg"); },
+       false, 0, nullptr, true},
+      {"the same bytes written again",
+       [](const ScopedRegistryDirectory& dir) {
+         const std::string text = dir.ReadFile("HKLM.reg");
+         std::filesystem::remove(dir.path() + "/HKLM.reg");
+         dir.WriteFile("HKLM.reg", text);
+       },
+       true, 1, nullptr, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedRegistryDirectory dir;
+    dir.WriteRoot("HKLM", "[HKEY_LOCAL_MACHINE\\Software\\Edited]\n\"Count\"=dword:00000001\n");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Edited", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    ASSERT_EQ(SetDword(key, L"Journal", 5), ERROR_SUCCESS);
+    c.edit(dir);
+    const auto state = [&c, key] {
+      DWORD value = 0;
+      return HasDword(key, L"Journal", 5) &&
+             (c.hasCount ? HasDword(key, L"Count", c.count)
+                         : QueryDword(key, L"Count", &value) == ERROR_FILE_NOT_FOUND) &&
+             (c.added == nullptr || HasDword(key, c.added, 4));
+    };
+    EXPECT_TRUE(state());
+    EXPECT_TRUE(InAnotherProcess(state));
+
+    ASSERT_EQ(SetDword(key, L"Later", 6), ERROR_SUCCESS);
+    EXPECT_TRUE(state());
+    EXPECT_TRUE(HasDword(key, L"Later", 6));
+    EXPECT_EQ(std::filesystem::exists(dir.path() + "/HKLM.reg.journal"), !c.merged);
+    EXPECT_EQ(dir.ReadFile("HKLM.reg").find("; generation 1 of this file;") != std::string::npos, c.merged);
+    RegCloseKey(key);
   }
 }
 

@@ -1,10 +1,11 @@
 -- One row per user: the columns the user record loads, in the order of the
 -- system's user SELECT; the IT policy's status and times (seconds) and the
 -- key-generation attempt counts, which the user's setters write; and
--- AgentId, which limits a load to one agent.
+-- AgentId, which limits a load to one agent. Users are looked up by
+-- MailboxDN and MailboxSMTPAddr without regard to case.
 CREATE TABLE UserConfig (
     DisplayName varchar(256),
-    MailboxDN varchar(1024),
+    MailboxDN varchar(1024) COLLATE ci,
     ServerDN varchar(1024),
     DeviceType integer,
     PIN varchar(16),
@@ -17,7 +18,7 @@ CREATE TABLE UserConfig (
     OverrideSMTPAddr varchar(255),
     OTAPIMState integer,
     lurnum bytea,
-    MailboxSMTPAddr varchar(255),
+    MailboxSMTPAddr varchar(255) COLLATE ci,
     ServerConfigId integer REFERENCES ServerConfig (Id),
     PendingServerConfigId integer,
     PendingKey bytea,

@@ -61,9 +61,3 @@ CREATE TABLE IF NOT EXISTS ServerKwyRMap (
     Port integer,
     Sequence integer NOT NULL
 );
-
--- Settings of the whole site ('Site') and of other containers.
-CREATE TABLE IF NOT EXISTS GlobalSettings (
-    Container varchar(64) NOT NULL,
-    ServiceBookDataTemplate text
-);
