@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "foundation/secure_wipe.h"
-#include "platform/com/com_ptr.h"
 #include "tool/command_line.h"
 #include "tool/connection_settings.h"
 #include "tool/console.h"
@@ -19,7 +18,6 @@ constexpr int kServerNameBytes = 200;
 
 // Connections in the pool of the run's database object.
 constexpr int kPoolSize = 5;
-
 
 }  // namespace
 
@@ -62,95 +60,94 @@ int FrontEnd::Main(int argc, char** argv) {
 }
 
 bool FrontEnd::OpenMapiSession() {
-  bool result = false;
   IMAPITable* storesTable = nullptr;
   SRowSet* rows = nullptr;
   IExchangeManageStore* manageStore = nullptr;
-  HRESULT hr = S_OK;
-  [&] {
-    MAPIINIT_0 init = {MAPI_INIT_VERSION, 0};
-    hr = MAPIInitialize(&init);
-    if (FAILED(hr)) {
-      Print(out_, "MAPIInitialize() failed (%08lx)\n", hr);
-      return;
-    }
-    mapiInitialized_ = true;
-
-    Print(out_, "Attempting MAPILogon....\n");
-    const ULONG flags = settings_.profileName != nullptr
-                            ? MAPI_NO_MAIL | MAPI_EXTENDED | MAPI_EXPLICIT_PROFILE | MAPI_NEW_SESSION
-                            : MAPI_NO_MAIL | MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_LOGON_UI;
-    hr = MAPILogonEx(0, const_cast<char*>(settings_.profileName), nullptr, flags, &session_);
-    if (FAILED(hr)) {
-      Print(out_, "MAPILogonEx() failed (%08lx)\n", hr);
-      return;
-    }
-    Print(out_, "MAPILogon Success.\n");
-
-    hr = session_->GetMsgStoresTable(0, &storesTable);
-    if (FAILED(hr)) {
-      Print(out_, "GetMsgStoresTable() failed (%08lx)\n", hr);
-      return;
-    }
-    SizedSPropTagArray(3, columns) = {3, {PR_DEFAULT_STORE, PR_ENTRYID, PR_DISPLAY_NAME}};
-    hr = HrQueryAllRows(storesTable, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows);
-    if (FAILED(hr)) {
-      Print(out_, "HrQueryAllRows() failed (%08lx)\n", hr);
-      return;
-    }
-    bool found = false;
-    for (ULONG i = 0; i < rows->cRows && !found; ++i) {
-      const SRow& row = rows->aRow[i];
-      if (row.cValues < 3 || row.lpProps[0].ulPropTag != PR_DEFAULT_STORE || !row.lpProps[0].Value.b) continue;
-      found = true;
-      const SBinary& entryId = row.lpProps[1].Value.bin;
-      hr = session_->OpenMsgStore(0, entryId.cb, reinterpret_cast<LPENTRYID>(entryId.lpb), nullptr, MDB_WRITE,
-                                  &store_);
-      if (FAILED(hr)) {
-        Print(out_, "OpenMsgStore() for this profile failed (%08lx)\n", hr);
-        return;
-      }
-      const SPropValue& name = row.lpProps[2];
-      Print(out_, "Opening Default Message Store %s.\n", name.ulPropTag == PR_DISPLAY_NAME ? name.Value.lpszA : "");
-    }
-    if (!found) {
-      Print(out_, "Could not find default message store for profile chosen.\n");
-      return;
-    }
-
-    // Only a check that the store offers administration.
-    hr = store_->QueryInterface(IID_IExchangeManageStore, reinterpret_cast<void**>(&manageStore));
-    if (FAILED(hr)) {
-      Print(out_, "QueryInterface() failed (%08lx)\n", hr);
-      return;
-    }
-
-    if ((settings_.dump || settings_.update) && !OpenDB()) {
-      Print(out_, "OpenDB failed to open Database\n");
-      return;
-    }
-
-    hr = session_->OpenAddressBook(0, nullptr, 0, &addressBook_);
-    if (FAILED(hr)) {
-      Print(out_, "OpenAddressBook() failed (%08lx)\n", hr);
-      return;
-    }
-    void* list = nullptr;
-    hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewADRLIST(1)), &list);
-    if (FAILED(hr)) {
-      Print(out_, "Failed to MAPIAllocateBuffer in Morvale. hResult: <%08lx>\n", hr);
-      return;
-    }
-    std::memset(list, 0, CbNewADRLIST(1));
-    addressList_ = static_cast<ADRLIST*>(list);
-    result = true;
-  }();
-
+  const bool result = OpenMapiObjects(&storesTable, &rows, &manageStore);
   FreeProws(rows);
   UlRelease(storesTable);
   UlRelease(manageStore);
   if (!result) CleanUp();
   return result;
+}
+
+bool FrontEnd::OpenMapiObjects(IMAPITable** storesTable, SRowSet** rows, IExchangeManageStore** manageStore) {
+  MAPIINIT_0 init = {MAPI_INIT_VERSION, 0};
+  HRESULT hr = MAPIInitialize(&init);
+  if (FAILED(hr)) {
+    Print(out_, "MAPIInitialize() failed (%08lx)\n", hr);
+    return false;
+  }
+  mapiInitialized_ = true;
+
+  Print(out_, "Attempting MAPILogon....\n");
+  const ULONG flags = settings_.profileName != nullptr
+                          ? MAPI_NO_MAIL | MAPI_EXTENDED | MAPI_EXPLICIT_PROFILE | MAPI_NEW_SESSION
+                          : MAPI_NO_MAIL | MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_LOGON_UI;
+  hr = MAPILogonEx(0, const_cast<char*>(settings_.profileName), nullptr, flags, &session_);
+  if (FAILED(hr)) {
+    Print(out_, "MAPILogonEx() failed (%08lx)\n", hr);
+    return false;
+  }
+  Print(out_, "MAPILogon Success.\n");
+
+  hr = session_->GetMsgStoresTable(0, storesTable);
+  if (FAILED(hr)) {
+    Print(out_, "GetMsgStoresTable() failed (%08lx)\n", hr);
+    return false;
+  }
+  SizedSPropTagArray(3, columns) = {3, {PR_DEFAULT_STORE, PR_ENTRYID, PR_DISPLAY_NAME}};
+  hr = HrQueryAllRows(*storesTable, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, rows);
+  if (FAILED(hr)) {
+    Print(out_, "HrQueryAllRows() failed (%08lx)\n", hr);
+    return false;
+  }
+  const SRow* defaultStore = nullptr;
+  for (ULONG i = 0; i < (*rows)->cRows && defaultStore == nullptr; ++i) {
+    const SRow& row = (*rows)->aRow[i];
+    if (row.cValues >= 3 && row.lpProps[0].ulPropTag == PR_DEFAULT_STORE && row.lpProps[0].Value.b) {
+      defaultStore = &row;
+    }
+  }
+  if (defaultStore == nullptr) {
+    Print(out_, "Could not find default message store for profile chosen.\n");
+    return false;
+  }
+  const SBinary& entryId = defaultStore->lpProps[1].Value.bin;
+  hr = session_->OpenMsgStore(0, entryId.cb, reinterpret_cast<LPENTRYID>(entryId.lpb), nullptr, MDB_WRITE, &store_);
+  if (FAILED(hr)) {
+    Print(out_, "OpenMsgStore() for this profile failed (%08lx)\n", hr);
+    return false;
+  }
+  const SPropValue& name = defaultStore->lpProps[2];
+  Print(out_, "Opening Default Message Store %s.\n", name.ulPropTag == PR_DISPLAY_NAME ? name.Value.lpszA : "");
+
+  // Only a check that the store offers administration.
+  hr = store_->QueryInterface(IID_IExchangeManageStore, reinterpret_cast<void**>(manageStore));
+  if (FAILED(hr)) {
+    Print(out_, "QueryInterface() failed (%08lx)\n", hr);
+    return false;
+  }
+
+  if ((settings_.dump || settings_.update) && !OpenDB()) {
+    Print(out_, "OpenDB failed to open Database\n");
+    return false;
+  }
+
+  hr = session_->OpenAddressBook(0, nullptr, 0, &addressBook_);
+  if (FAILED(hr)) {
+    Print(out_, "OpenAddressBook() failed (%08lx)\n", hr);
+    return false;
+  }
+  void* list = nullptr;
+  hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewADRLIST(1)), &list);
+  if (FAILED(hr)) {
+    Print(out_, "Failed to MAPIAllocateBuffer in Morvale. hResult: <%08lx>\n", hr);
+    return false;
+  }
+  std::memset(list, 0, CbNewADRLIST(1));
+  addressList_ = static_cast<ADRLIST*>(list);
+  return true;
 }
 
 bool FrontEnd::OpenDB() {

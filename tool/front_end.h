@@ -55,6 +55,10 @@ class FrontEnd {
   // Logs on and opens the default store, the database (with -d or -u) and
   // the address book; false after cleaning up what it opened.
   bool OpenMapiSession();
+  // The steps of OpenMapiSession, each failure printing its line; the
+  // stores table, its rows and the administration interface are handed
+  // back for OpenMapiSession to free whatever the outcome.
+  bool OpenMapiObjects(IMAPITable** storesTable, SRowSet** rows, IExchangeManageStore** manageStore);
   // Asks for the server's name and opens the database for it; false after
   // releasing the database object.
   bool OpenDB();
