@@ -9,8 +9,8 @@
 //      time, the rows it updated and the statements and sessions it took,
 //      from the server's statistics. Goal: one UPDATE per changed user, and
 //      no server connect per user.
-// The users are made in SQL (generate_series) and the matching address book
-// with the profile tool; each measurement is the best of its rounds. Wall
+// The users are those of bench/bench_server.h, made in SQL, and the
+// matching address book is built with the profile tool; each measurement is the best of its rounds. Wall
 // time and client CPU time (the morvale or psql child) are printed.
 //
 // Run by hand on a Release build, with a server from scripts/pg-cluster:
@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_server.h"
 #include "testing/test_database.h"
 
 namespace {
@@ -56,47 +57,11 @@ void Fail(const std::string& what) {
   std::exit(1);
 }
 
-// The key=value pairs of an ODBC connection string.
-std::map<std::string, std::string> OdbcPairs(const std::string& text) {
-  std::map<std::string, std::string> pairs;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = std::min(text.find(';', start), text.size());
-    const std::string pair = text.substr(start, end - start);
-    const std::size_t equals = pair.find('=');
-    if (equals != std::string::npos) pairs[pair.substr(0, equals)] = pair.substr(equals + 1);
-    start = end + 1;
-  }
-  return pairs;
-}
+// The home store of server `n`, as bench::MakeUsers names it.
+std::string Mdb(int n) { return "/o=Org/ou=Site/cn=Configuration/cn=Servers/cn=MX" + std::to_string(n); }
 
-std::string Mdb(int server) {
-  return "/o=Org/ou=Site/cn=Configuration/cn=Servers/cn=MX" + std::to_string(server) + "/cn=Microsoft Private MDB";
-}
-
-// The server "Bench" with `users` users, each with the columns a user row
-// carries in practice, and a statistics row each.
-std::string MakeUsers(int users) {
-  const std::string n = std::to_string(users);
-  return "INSERT INTO ServerConfig (Id, ServiceName) VALUES (1, 'Bench'), (2, 'Other');"
-         "INSERT INTO GlobalSettings (Container) VALUES ('Site');"
-         "INSERT INTO ITPolicy2 (PolicyName) VALUES ('Default');"
-         "INSERT INTO UserConfig (Id, DisplayName, MailboxDN, ServerDN, DeviceType, PIN, RedirectionState, "
-         "ExtServicesState, CalendarEnableState, MailboxSMTPAddr, ServerConfigId, CreationTime, ITPolicy2Id, "
-         "ServiceBookName, RoutingInfo, UserDeleteStatus, RefIdGenerator, RichContentEnabled, DeviceUserId) "
-         "SELECT g, 'User ' || g || ' M\u00FCller', '/o=Org/ou=Site/cn=Recipients/cn=user' || g, "
-         "'/o=Org/ou=Site/cn=Configuration/cn=Servers/cn=MX' || (g % 8) || '/cn=Microsoft Private MDB', 5, "
-         "to_hex(536870912 + g), 1, 1, 1, 'user' || g || '@example.com', 1, "
-         "'2020-01-01'::timestamp + g * interval '1 minute', 1, 'Desktop', 'route', 0, g, 1, g "
-         "FROM generate_series(1, " + n + ") g;"
-         "INSERT INTO UserStats (UserConfigId, MsgsSent, MsgsForwarded, MsgsPending, MsgsFailed, MsgsExpired, "
-         "MsgsFiltered, Status, LastSentTime, LastFwdTime) "
-         "SELECT g, g % 7, g % 11, 0, 0, 0, 0, 0, '2023-01-01', '2023-01-02' FROM generate_series(1, " + n + ") g;"
-         "ANALYZE";
-}
-
-// The address book of the same users; every `moveEvery`-th user's mailbox
-// is on the next server (0: none moved).
+// The address book of the users of bench::MakeUsers; every `moveEvery`-th
+// user's mailbox is on the next server (0: none moved).
 void WriteDescription(const std::string& file, int users, int moveEvery) {
   std::ofstream out(file);
   out << "[container gal]\ndisplay-name = Global Address List\nglobal = yes\n"
@@ -104,7 +69,7 @@ void WriteDescription(const std::string& file, int users, int moveEvery) {
   for (int g = 1; g <= users; ++g) {
     const bool moved = moveEvery > 0 && g % moveEvery == 0;
     out << "[user]\ndisplay-name = User " << g << " M\u00FCller\nemail-address = /o=Org/ou=Site/cn=Recipients/cn=user"
-        << g << "\nsmtp-address = user" << g << "@example.com\nhome-mdb = " << Mdb((g + (moved ? 1 : 0)) % 8)
+        << g << "\nsmtp-address = user" << g << "@example.com\nhome-mdb = " << Mdb((g % 8 + (moved ? 1 : 0)) % 8)
         << "\n";
   }
 }
@@ -195,7 +160,7 @@ int main(int argc, char** argv) {
   std::string error;
   std::unique_ptr<morvale::testing::TestDatabase> database = morvale::testing::TestDatabase::Create(&error);
   auto start = Clock::now();
-  if (!database || !database->Execute(MakeUsers(users), &error)) Fail("no test database: " + error);
+  if (!database || !database->Execute(bench::MakeUsers(users), &error)) Fail("no test database: " + error);
   std::printf("made %d users in %.1f s\n", users, std::chrono::duration<double>(Clock::now() - start).count());
 
   char folderPattern[] = "/tmp/morvale-bench.XXXXXX";
@@ -208,33 +173,19 @@ int main(int argc, char** argv) {
   const Cost profile = Run(MORVALE_MAPI_PROFILE_TOOL, {"morvale-mapi-profile", "Bench", description}, "", environment);
   std::printf("built the address book in %.1f s\n", profile.wall);
 
-  const std::map<std::string, std::string> server = OdbcPairs(std::getenv("MORVALE_TEST_ODBC"));
+  const std::map<std::string, std::string> server = bench::OdbcPairs(std::getenv("MORVALE_TEST_ODBC"));
   const std::wstring& ado = database->ado_connection_string();
   const std::string connection(ado.begin(), ado.end());
-  const std::string rows =
-      "COPY (SELECT DisplayName, MailboxDN, ServerDN, DeviceType, PIN, RedirectionState, ExtServicesState, "
-      "CalendarEnableState, OTAFMUserConfig, OTAFMConflictResolution, OTAFMState, OverrideSMTPAddr, OTAPIMState, "
-      "lurnum, MailboxSMTPAddr, ServerConfigId, PendingServerConfigId, PendingKey, CurrentKey, PreviousKey, "
-      "CreationTime, ITPolicy2Id, Id, DeviceCapabilities, KeyDate, DataSourceId, ServiceBookName, AckData, "
-      "ActivationTime, RoutingInfo, UserDeleteStatus, PendingRoutingInfo, KeyGenPassword, KeyGenExpiryTime, "
-      "AutoSignature, RedirectWhenInCradle, DisableSentItems, AutoKeyGenerate, DefaultFilterAction, Filters, "
-      "SMIMEEnabled, GlobalResourceId, RefIdGenerator, MailStoreDisplayName, UnId, NotesAdminServer, "
-      "RedirectionSuspended, UserName, DisclaimerText, DisclaimerTextPrepended, RedirectFromSelectedFolders, "
-      "RichContentEnabled, RichContentInlineEnabled, RichContentTrainingFileId, NumberOfSelectedFolders, "
-      "SelectedFolderTime, UserCertificates, UserPeerToPeerKey, SyncingPersonalFolders, DisableRedirectRead, "
-      "RedirectFromSentItems, DeviceUserId, ClientCertificateInfo, OOOReturnDate FROM UserConfig WHERE "
-      "(ServerConfigId = 1 OR PendingServerConfigId = 1) ORDER BY Id) TO STDOUT";
   const std::vector<std::string> psqlSession = {"psql", "-X", "-q", "-h", server.at("Server"), "-p",
                                                 server.at("Port"), "-U", server.at("Uid"), "-d", database->name(),
                                                 "-v", "ON_ERROR_STOP=1"};
   const std::vector<std::string> psqlEnvironment = {"PGPASSWORD=" + server.at("Pwd")};
-  std::vector<std::string> psql = psqlSession;
-  psql.insert(psql.end(), {"-c", rows});
   const std::vector<std::string> dump = {"morvale", "-d", "-p", "Bench", "-c", connection};
 
   Cost psqlCost, dumpCost;
   for (int round = 0; round < rounds; ++round) {
-    const Cost p = Run("psql", psql, "", psqlEnvironment);
+    Cost p;
+    if (!bench::RunPsql(server, database->name(), {bench::kCopyUsers}, &p.wall, &p.cpu)) Fail("psql failed");
     const Cost d = Run(MORVALE_COMMAND, dump, "Bench\n", environment);
     std::printf("round %d: psql %.0f ms, morvale -d %.0f ms (CPU %.0f ms)\n", round + 1, p.wall * 1e3, d.wall * 1e3,
                 d.cpu * 1e3);

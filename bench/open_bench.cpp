@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_server.h"
 #include "bench/raw_odbc.h"
 #include "configdb/core/core_sql.h"
 #include "configdb/core/pm_database_sql_imp.h"
@@ -49,92 +50,6 @@ double CpuSeconds(int who) {
   rusage usage{};
   getrusage(who, &usage);
   return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// The key=value pairs of an ODBC connection string.
-std::map<std::string, std::string> OdbcPairs(const std::string& text) {
-  std::map<std::string, std::string> pairs;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = std::min(text.find(';', start), text.size());
-    const std::string pair = text.substr(start, end - start);
-    const std::size_t equals = pair.find('=');
-    if (equals != std::string::npos) pairs[pair.substr(0, equals)] = pair.substr(equals + 1);
-    start = end + 1;
-  }
-  return pairs;
-}
-
-std::string MakeUsers(int users) {
-  const std::string n = std::to_string(users);
-  return "INSERT INTO ServerConfig (Id, ServiceName) VALUES (1, 'Bench'), (2, 'Other');"
-         "INSERT INTO GlobalSettings (Container) VALUES ('Site');"
-         "INSERT INTO ITPolicy2 (PolicyName) VALUES ('Default');"
-         "INSERT INTO UserConfig (Id, DisplayName, MailboxDN, ServerDN, DeviceType, PIN, RedirectionState, "
-         "ExtServicesState, CalendarEnableState, OTAFMUserConfig, OTAFMConflictResolution, OTAFMState, "
-         "OTAPIMState, lurnum, MailboxSMTPAddr, ServerConfigId, PendingKey, CurrentKey, PreviousKey, CreationTime, "
-         "ITPolicy2Id, DeviceCapabilities, KeyDate, DataSourceId, ServiceBookName, AckData, ActivationTime, "
-         "RoutingInfo, UserDeleteStatus, AutoSignature, RedirectWhenInCradle, DisableSentItems, AutoKeyGenerate, "
-         "DefaultFilterAction, SMIMEEnabled, GlobalResourceId, RefIdGenerator, MailStoreDisplayName, "
-         "RedirectFromSelectedFolders, RichContentEnabled, RichContentInlineEnabled, RichContentTrainingFileId, "
-         "NumberOfSelectedFolders, SelectedFolderTime, SyncingPersonalFolders, DisableRedirectRead, "
-         "RedirectFromSentItems, DeviceUserId) "
-         "SELECT g, 'User ' || g || ' Müller', '/o=Org/ou=Site/cn=Recipients/cn=user' || g, "
-         "'/o=Org/ou=Site/cn=Configuration/cn=Servers/cn=MX' || (g % 8), 5, to_hex(536870912 + g), 1, 1, 1, 3, 1, "
-         "0, 1, decode(lpad(to_hex(g), 16, '0'), 'hex'), 'user' || g || '@example.com', 1, "
-         "decode(repeat(lpad(to_hex(g), 8, '0'), 18), 'hex'), decode(repeat(lpad(to_hex(g + 1), 8, '0'), 18), 'hex'), "
-         "decode(repeat(lpad(to_hex(g + 2), 8, '0'), 18), 'hex'), '2020-01-01'::timestamp + g * interval '1 minute', "
-         "1, '\\x0102030405060708', '2021-01-01', '\\x0a0b0c0d', 'Desktop', '\\x0e0f', '2022-01-01', 'route', 0, "
-         "E'Sent from my handheld\\nRegards', 1, 0, 1, 0, 0, 'ABCD', g, 'Mailbox', 0, 1, 1, -1, 0, 0, 0, 0, 0, g "
-         "FROM generate_series(1, " +
-         n +
-         ") g;"
-         "INSERT INTO UserStats (UserConfigId, MsgsSent, MsgsForwarded, MsgsPending, MsgsFailed, MsgsExpired, "
-         "MsgsFiltered, Status, LastSentTime, LastFwdTime) "
-         "SELECT g, g % 7, g % 11, 0, 0, 0, 0, 0, '2023-01-01', '2023-01-02' FROM generate_series(1, " +
-         n +
-         ") g;"
-         "ANALYZE";
-}
-
-// One psql run that copies the rows Open reads to /dev/null: wall and CPU
-// seconds in *wall and *cpu; false when psql failed.
-bool RunPsql(const std::map<std::string, std::string>& server, const std::string& database, double* wall, double* cpu) {
-  const std::string users =
-      "COPY (SELECT DisplayName, MailboxDN, ServerDN,   DeviceType, PIN, RedirectionState, ExtServicesState,   "
-      "CalendarEnableState,  OTAFMUserConfig, OTAFMConflictResolution,  OTAFMState, OverrideSMTPAddr, OTAPIMState,   "
-      "lurnum, MailboxSMTPAddr, ServerConfigId, PendingServerConfigId,   PendingKey, CurrentKey, PreviousKey, "
-      "CreationTime, ITPolicy2Id,   Id, DeviceCapabilities, KeyDate,  DataSourceId, ServiceBookName,  AckData, "
-      "ActivationTime, RoutingInfo, UserDeleteStatus, PendingRoutingInfo, KeyGenPassword, KeyGenExpiryTime,   "
-      "AutoSignature, RedirectWhenInCradle, DisableSentItems, AutoKeyGenerate,  DefaultFilterAction, Filters, "
-      "SMIMEEnabled, GlobalResourceId, RefIdGenerator,  MailStoreDisplayName, UnId, NotesAdminServer, "
-      "RedirectionSuspended, UserName,  DisclaimerText, DisclaimerTextPrepended, RedirectFromSelectedFolders,  "
-      "RichContentEnabled, RichContentInlineEnabled, RichContentTrainingFileId,  NumberOfSelectedFolders, "
-      "SelectedFolderTime, UserCertificates, UserPeerToPeerKey,  SyncingPersonalFolders, DisableRedirectRead, "
-      "RedirectFromSentItems, DeviceUserId,ClientCertificateInfo, OOOReturnDate FROM UserConfig WHERE "
-      "(ServerConfigId = 1 OR PendingServerConfigId = 1)) TO STDOUT";
-  const std::string stats =
-      "COPY (SELECT s.LastSentTime, s.LastFwdTime, s.LastXPAction, s.MsgsSent, s.MsgsForwarded, s.MsgsPending, "
-      "s.MsgsFailed, s.MsgsExpired, s.MsgsFiltered, s.LastMsgExpired, s.Status, s.Id, s.UserConfigId FROM "
-      "UserStats s JOIN UserConfig u ON u.Id = s.UserConfigId WHERE (u.ServerConfigId = 1 OR "
-      "u.PendingServerConfigId = 1)) TO STDOUT";
-  const double cpuBefore = CpuSeconds(RUSAGE_CHILDREN);
-  const Clock::time_point start = Clock::now();
-  std::fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("PGPASSWORD", server.at("Pwd").c_str(), 1);
-    if (freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
-    execlp("psql", "psql", "-X", "-q", "-h", server.at("Server").c_str(), "-p", server.at("Port").c_str(), "-U",
-           server.at("Uid").c_str(), "-d", database.c_str(), "-v", "ON_ERROR_STOP=1", "-c", users.c_str(), "-c",
-           stats.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  *wall = Since(start);
-  *cpu = CpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -166,12 +81,12 @@ int main(int argc, char** argv) {
   std::string error;
   std::unique_ptr<morvale::testing::TestDatabase> database = morvale::testing::TestDatabase::Create(&error);
   const Clock::time_point made = Clock::now();
-  if (!database || !database->Execute(MakeUsers(users), &error)) {
+  if (!database || !database->Execute(bench::MakeUsers(users), &error)) {
     std::fprintf(stderr, "open_bench: no test database: %s\n", error.c_str());
     return 1;
   }
   std::printf("made %d users in %.1f s\n", users, Since(made));
-  const std::map<std::string, std::string> server = OdbcPairs(std::getenv("MORVALE_TEST_ODBC"));
+  const std::map<std::string, std::string> server = bench::OdbcPairs(std::getenv("MORVALE_TEST_ODBC"));
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   const std::wstring& ado = database->ado_connection_string();
   const std::string connection(ado.begin(), ado.end());
@@ -189,7 +104,7 @@ int main(int argc, char** argv) {
   double psqlWall = 1e9, psqlCpu = 1e9, openWall = 1e9, openCpu = 1e9, closeWall = 1e9, rawWall = 1e9, rawCpu = 1e9;
   for (int round = 0; round < rounds; ++round) {
     double wall = 0, cpu = 0;
-    if (!RunPsql(server, database->name(), &wall, &cpu)) {
+    if (!bench::RunPsql(server, database->name(), {bench::kCopyUsers, bench::kCopyUserStats}, &wall, &cpu)) {
       std::fprintf(stderr, "open_bench: psql failed\n");
       return 1;
     }

@@ -198,7 +198,8 @@ TEST_F(MorvaleRunTest, UpdateAndDumpTogetherDumpTheUpdatedValues) {
   const CommandOutcome run = RunMorvale({"-d", "-u"}, "Quorrel One\n");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out, std::string(kBanner) + kLogon + kJohn + kChrisMoved + kChris + kZoeRenamed + kZoe +
-                         kPatReaddressed + kPat + kSamAddressed + kSam + "Update Handhelds Complete\nmorvale finished\n");
+                         kPatReaddressed + kPat + kSamAddressed + kSam +
+                         "Update Handhelds Complete\nmorvale finished\n");
 }
 
 TEST_F(MorvaleRunTest, AConnectionStringOnTheCommandLineReplacesTheRegistry) {
