@@ -93,7 +93,6 @@ int main(int argc, char** argv) {
   }
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   const std::wstring& ado = database->ado_connection_string();
-  const std::string adoString(ado.begin(), ado.end());
   const int threadCounts[] = {1, 4, 8};
   std::atomic<int> failures{0};
 
@@ -137,7 +136,7 @@ int main(int argc, char** argv) {
   std::printf("%-10s %-8s %9s %9s %9s %10s %10s %10s %10s\n", "pool size", "threads", "raw us", "ADO us",
               "pool us", "pool/raw", "pool/ADO", "raw st/s", "pool st/s");
   for (unsigned size : {4u, 100u}) {
-    if (!GetConnectionPool().InitializePool(size, adoString, 0, false, true)) {
+    if (!GetConnectionPool().InitializePool(size, ado, 0, false, true)) {
       std::fprintf(stderr, "pool_bench: the pool did not come up\n");
       return 1;
     }

@@ -117,11 +117,11 @@ int main(int argc, char** argv) {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   const std::wstring& ado = database->ado_connection_string();
   ConnectionPool& pool = GetConnectionPool();
-  if (!pool.InitializePool(4, std::string(ado.begin(), ado.end()), 0, false, true)) {
+  if (!pool.InitializePool(4, ado, 0, false, true)) {
     std::fprintf(stderr, "record_bench: the pool did not come up\n");
     return 1;
   }
-  ODBCDatabase records(0, nullptr);
+  ODBCDatabase records(DatabaseKind::SqlServer, nullptr);
 
   RawSide rawSide{raw.get()};
   RecordSide recordSide{&records};

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   const std::wstring& ado = database->ado_connection_string();
   ConnectionPool& pool = GetConnectionPool();
-  if (!pool.InitializePool(4, std::string(ado.begin(), ado.end()), 0, false, true)) {
+  if (!pool.InitializePool(4, ado, 0, false, true)) {
     std::fprintf(stderr, "vexdb_bench: the pool did not come up\n");
     return 1;
   }

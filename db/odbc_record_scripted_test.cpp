@@ -10,6 +10,7 @@
 #include "db/odbc_record.h"
 #include "db/record_connections_for_tests.h"
 #include "platform/ado/scripted_backend.h"
+#include "platform/com/apartment.h"
 #include "platform/win32/time.h"
 #include "testing/registry_fixture.h"
 
@@ -31,12 +32,14 @@ class RecordScripted : public morvale::testing::RegistryTest {
  protected:
   void SetUp() override {
     unsetenv("MORVALE_ADO_PROVIDERS");
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     g_sleeps.clear();
     previousSleep_ = SetSleepHookForTesting(RecordSleep);
   }
   void TearDown() override {
     SetSleepHookForTesting(previousSleep_);
     EXPECT_EQ(connections_.outstanding, 0) << "a connection was not given back";
+    CoUninitialize();
   }
 
   // An UPDATE of one row by id, on its own or inside a transaction.
@@ -89,7 +92,7 @@ TEST_F(RecordScripted, RetryRule) {
     } else {
       registry_.WriteRoot("HKLM", "");
     }
-    ODBCDatabase database(0, &connections_);
+    ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
     const std::size_t before = Executed().size();
     for (const std::string& state : c.failures) driver_.PushError(state, L"scripted failure");
     if (c.result) driver_.Push(Affected(1));
@@ -105,7 +108,7 @@ TEST_F(RecordScripted, RetryRule) {
 }
 
 TEST_F(RecordScripted, InsertWithoutIdentitySucceedsWithoutIdentifier) {
-  ODBCDatabase database(0, &connections_);
+  ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
   auto rows = std::make_shared<ado::backend::RowSet>(
       std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, ado::backend::ValueKind::Decimal}});
   rows->BeginRow();
@@ -128,7 +131,7 @@ TEST_F(RecordScripted, SetValueInsertsOnlyWhenNoRowCertainlyMatched) {
   };
   for (const Case& c : {Case{-1, false}, Case{0, true}, Case{1, false}}) {
     SCOPED_TRACE(c.updated);
-    ODBCDatabase database(0, &connections_);
+    ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
     const std::size_t before = Executed().size();
     driver_.Push(Affected(c.updated));
     ODBCRecord record(&database);
@@ -149,7 +152,7 @@ TEST_F(RecordScripted, SetValueInsertsOnlyWhenNoRowCertainlyMatched) {
 TEST_F(RecordScripted, InformationalLinesReachTheConsoleWhenNoLoggerRuns) {
   // Unlike the SQL, DATA and row-count traces, these lines are always
   // passed to the log sink, which prints them while the logger is off.
-  ODBCDatabase database(0, &connections_);
+  ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
   ado::ScriptedDriver::Step insert = Affected(1);
   auto identity = std::make_shared<ado::backend::RowSet>(
       std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, ado::backend::ValueKind::Decimal}});

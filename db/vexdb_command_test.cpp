@@ -302,7 +302,7 @@ class VexdbScriptedTest : public morvale::testing::RegistryTest {
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     registry_.WriteRoot("HKLM", kDatabaseKeySection);
     GetConnectionPool().ReleasePool(true);
-    ASSERT_TRUE(GetConnectionPool().InitializePool(2, "Driver={Scripted};Server=x", 0, false, true));
+    ASSERT_TRUE(GetConnectionPool().InitializePool(2, L"Driver={Scripted};Server=x", 0, false, true));
   }
   void TearDown() override {
     GetConnectionPool().ReleasePool(true);

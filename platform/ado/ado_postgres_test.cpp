@@ -5,10 +5,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -388,6 +390,58 @@ TEST_F(AdoPostgres, AnIdleConnectionKilledInTheCacheIsNotHandedOut) {
   std::this_thread::sleep_for(std::chrono::milliseconds(2200));
   _ConnectionPtr next = Open();
   EXPECT_NE(Pid(next), pid);
+}
+
+// Sessions killed together while idle in the cache: each borrow made at
+// once, within the idle time after which the cache pings, still gets a
+// connection that answers, never one of the dead sessions.
+TEST_F(AdoPostgres, IdleSessionsKilledTogetherAreNeverLentDead) {
+  _ConnectionPtr killer = Open();
+  std::vector<_ConnectionPtr> open;
+  std::vector<LONG> killed;
+  for (int i = 0; i < 3; ++i) {
+    open.push_back(Open());
+    killed.push_back(Pid(open.back()));
+  }
+  for (_ConnectionPtr& connection : open) connection->Close();
+  ASSERT_EQ(IdleCache::Shared().Size(), 3u);
+  for (LONG pid : killed) {
+    // Waits until the session has really ended.
+    EXPECT_TRUE(static_cast<bool>(
+        Scalar(killer, (L"SELECT pg_terminate_backend(" + std::to_wstring(pid) + L", 5000)").c_str())));
+  }
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    _ConnectionPtr next = Open();
+    LONG pid = 0;
+    try {
+      pid = Pid(next);
+    } catch (const _com_error& e) {
+      ADD_FAILURE() << "a dead session was lent: 0x" << std::hex << e.Error();
+    }
+    EXPECT_EQ(std::count(killed.begin(), killed.end(), pid), 0);
+  }
+}
+
+// A password given to Open replaces the one the string holds.
+TEST_F(AdoPostgres, OpenArgumentsReplaceTheLoginOfTheString) {
+  const std::wstring ado = database().ado_connection_string();
+  const std::size_t at = ado.find(L";pwd=");
+  ASSERT_NE(at, std::wstring::npos);
+  std::wstring password = ado.substr(at + 5);
+  if (password.size() >= 2 && password.front() == L'"') {
+    std::wstring unquoted;
+    for (std::size_t i = 1; i + 1 < password.size(); ++i) {
+      unquoted += password[i];
+      if (password[i] == L'"') ++i;  // doubled inside the quotes
+    }
+    password = unquoted;
+  }
+  const std::wstring wrong = ado.substr(0, at) + L";pwd=wrong";
+  _ConnectionPtr connection = MakeConnection();
+  connection->Open(_bstr_t(wrong.c_str()), _bstr_t(L""), _bstr_t(password.c_str()));
+  EXPECT_EQ(static_cast<INT>(Scalar(connection, L"SELECT 7")), 7);
+  connection->Close();
 }
 
 TEST_F(AdoPostgres, StoredProcedureReturnsRowsAndSetsItsOutputParameter) {

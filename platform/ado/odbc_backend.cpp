@@ -11,6 +11,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/ado/clock.h"
+
 namespace ado::backend {
 namespace {
 
@@ -205,7 +207,7 @@ class StatementUse {
 
 class OdbcSession final : public Session {
  public:
-  explicit OdbcSession(SQLHDBC dbc) : dbc_(dbc), lastUsed_(Clock::now()) { ReadInfo(); }
+  explicit OdbcSession(SQLHDBC dbc) : dbc_(dbc), lastUsed_(Now()) { ReadInfo(); }
   ~OdbcSession() override {
     if (stmt_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
     if (inTransaction_) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
@@ -220,8 +222,6 @@ class OdbcSession final : public Session {
   const std::vector<std::pair<std::wstring, std::wstring>>& Info() const override { return info_; }
 
  private:
-  using Clock = std::chrono::steady_clock;
-
   void ReadInfo();
   std::wstring InfoText(SQLUSMALLINT type);
   bool Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bound>& bound, Diagnostics* diagnostics);
@@ -765,7 +765,7 @@ bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t e
 }
 
 bool OdbcSession::Execute(const Request& request, Response* response, Diagnostics* diagnostics) {
-  lastUsed_ = Clock::now();
+  lastUsed_ = Now();
   if (stmt_ == SQL_NULL_HSTMT && !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_))) {
     stmt_ = SQL_NULL_HSTMT;
     ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
@@ -828,12 +828,12 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
     }
   }
   ReadOutputs(params, bound);
-  lastUsed_ = Clock::now();
+  lastUsed_ = Now();
   return true;
 }
 
 bool OdbcSession::BeginTransaction(Diagnostics* diagnostics) {
-  lastUsed_ = Clock::now();
+  lastUsed_ = Now();
   if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
                                        SQL_IS_UINTEGER))) {
     ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
@@ -844,9 +844,14 @@ bool OdbcSession::BeginTransaction(Diagnostics* diagnostics) {
 }
 
 bool OdbcSession::EndTransaction(bool commit, Diagnostics* diagnostics) {
-  lastUsed_ = Clock::now();
+  lastUsed_ = Now();
   bool ok = SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_, commit ? SQL_COMMIT : SQL_ROLLBACK));
-  if (!ok) ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
+  if (!ok) {
+    ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
+    // Whatever a failed commit left open is rolled back before auto-commit
+    // comes back on (which would otherwise commit it).
+    if (commit) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+  }
   if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
                                        SQL_IS_UINTEGER))) {
     if (ok) ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
@@ -862,7 +867,7 @@ bool OdbcSession::IsAlive() {
       dead == SQL_CD_TRUE) {
     return false;
   }
-  if (Clock::now() - lastUsed_ < kPingAfterIdle) return true;
+  if (Now() - lastUsed_ < kPingAfterIdle) return true;
   Request ping;
   ping.text = pingText_;
   Response response;
