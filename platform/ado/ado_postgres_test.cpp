@@ -9,12 +9,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/ado/ado.h"
+#include "platform/ado/clock.h"
 #include "platform/ado/idle_cache.h"
 #include "testing/test_database.h"
 
@@ -380,16 +380,24 @@ TEST_F(AdoPostgres, ClosedConnectionsAreReusedAndAKilledOneNeverComesBack) {
   EXPECT_NE(Pid(fresh), pid);
 }
 
+Clock::time_point laterNow{};
+Clock::time_point LaterNow() { return laterNow; }
+
 TEST_F(AdoPostgres, AnIdleConnectionKilledInTheCacheIsNotHandedOut) {
+  laterNow = Clock::now();
+  const NowFunction previous = SetNowForTesting(LaterNow);
   _ConnectionPtr connection = Open();
   _ConnectionPtr killer = Open();
   const LONG pid = Pid(connection);
   connection->Close();
-  Scalar(killer, (L"SELECT pg_terminate_backend(" + std::to_wstring(pid) + L")").c_str());
-  // Past the idle time after which the cache pings before handing out.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  Scalar(killer, (L"SELECT pg_terminate_backend(" + std::to_wstring(pid) + L", 5000)").c_str());
+  // Past the idle time after which the cache pings before handing out: the
+  // ping finds the session dead, and Open connects anew.
+  laterNow += std::chrono::milliseconds(2001);
   _ConnectionPtr next = Open();
+  EXPECT_EQ(IdleCache::Shared().Size(), 0u);
   EXPECT_NE(Pid(next), pid);
+  SetNowForTesting(previous);
 }
 
 // Sessions killed together while idle in the cache: each borrow made at

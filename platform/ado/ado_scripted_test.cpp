@@ -348,7 +348,24 @@ TEST(AdoFactory, CreatesTheThreeClassesAndCanBeMadeToFail) {
   CoUninitialize();
 }
 
+// This layer's clock, moved by the test alone.
+Clock::time_point fakeNow{};
+Clock::time_point FakeNow() { return fakeNow; }
+
+class FakeClock {
+ public:
+  FakeClock() : previous_(SetNowForTesting(FakeNow)) {}
+  ~FakeClock() { SetNowForTesting(previous_); }
+  FakeClock(const FakeClock&) = delete;
+  FakeClock& operator=(const FakeClock&) = delete;
+  void Advance(Clock::duration by) { fakeNow += by; }
+
+ private:
+  NowFunction previous_;
+};
+
 TEST(IdleCache, IsBoundedAndDropsConnectionsIdlePastTheLimit) {
+  FakeClock clock;
   ScriptedDriver driver;
   backend::Diagnostics none;
   IdleCache cache(2, std::chrono::milliseconds(200));
@@ -359,10 +376,20 @@ TEST(IdleCache, IsBoundedAndDropsConnectionsIdlePastTheLimit) {
   EXPECT_EQ(driver.OpenSessions(), 2);  // the one idle longest was closed
   EXPECT_FALSE(cache.Take(L"a"));
   EXPECT_TRUE(cache.Take(L"c"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  clock.Advance(std::chrono::milliseconds(200));
+  EXPECT_EQ(cache.Size(), 1u);  // at the limit, not past it
+  clock.Advance(std::chrono::milliseconds(1));
   EXPECT_FALSE(cache.Take(L"b"));
   EXPECT_EQ(cache.Size(), 0u);
   EXPECT_EQ(driver.OpenSessions(), 0);
+
+  // Drop closes every idle connection of one key.
+  cache.Put(L"a", driver.Connect(L"a", 0, &none));
+  cache.Put(L"b", driver.Connect(L"b", 0, &none));
+  cache.Put(L"a", driver.Connect(L"a", 0, &none));
+  cache.Drop(L"a");
+  EXPECT_EQ(cache.Size(), 1u);
+  EXPECT_EQ(driver.OpenSessions(), 1);
 }
 
 TEST(IdleCache, ServesManyThreadsWithoutLosingConnections) {
