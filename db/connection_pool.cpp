@@ -67,6 +67,8 @@ class MutexHold {
 
 ConnectionPool& GetConnectionPool() {
   static ConnectionPool pool;
+  static const bool recording = (SetDbErrorRecorder(&pool), true);
+  (void)recording;
   return pool;
 }
 
@@ -80,6 +82,7 @@ ConnectionPool::ConnectionPool(Clock clock) : clock_(clock != nullptr ? clock : 
 }
 
 ConnectionPool::~ConnectionPool() {
+  ClearDbErrorRecorder(this);
   ReleasePool(false);
   DeletePrimary();
   if (HANDLE semaphore = semaphore_.exchange(nullptr)) CloseHandle(semaphore);

@@ -54,12 +54,13 @@
 #include <cstdint>
 #include <string>
 
+#include "db/ado_error.h"
 #include "db/connection_item.h"
 #include "foundation/critical_section.h"
 #include "platform/com/com_error.h"
 #include "platform/win32/types.h"
 
-class ConnectionPool {
+class ConnectionPool : public DbErrorRecorder {
  public:
   // Returns milliseconds of a monotonic clock: how long a start has been
   // trying (ConnectionPoolInitializeTimeOutSecs).
@@ -88,7 +89,7 @@ class ConnectionPool {
   void UpdateStatistics(DWORD start, bool failed, LONG code);
   // Records a failure: counts it, keeps the code, the time and at most 254
   // characters of the text.
-  void SetLastError(LONG code, const wchar_t* text);
+  void SetLastError(LONG code, const wchar_t* text) override;
   void SetLastComError(const _com_error& error, const wchar_t* text);
 
   // The login the string names (its last "uid" or "User ID", any case,
@@ -177,5 +178,6 @@ class ConnectionPool {
   CriticalSection statisticsLock_;
 };
 
-// The process-wide pool, constructed on first use.
+// The process-wide pool, constructed on first use; from then on the ADO
+// error reporting records the last error in it (SetDbErrorRecorder).
 ConnectionPool& GetConnectionPool();
