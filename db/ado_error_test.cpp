@@ -7,7 +7,7 @@
 
 #include "db/connection_pool.h"
 #include "db/test_support_for_tests.h"
-#include "platform/ado/scripted_backend.h"
+#include "testing/scripted_backend.h"
 #include "platform/com/apartment.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "db/test_support_for_tests.h"
 #include "foundation/string_conversion.h"
 #include "platform/ado/idle_cache.h"
-#include "platform/ado/scripted_backend.h"
+#include "testing/scripted_backend.h"
 #include "platform/win32/codepage.h"
 #include "platform/win32/sync.h"
 #include "platform/win32/time.h"

@@ -9,7 +9,7 @@
 
 #include "db/odbc_record.h"
 #include "db/record_connections_for_tests.h"
-#include "platform/ado/scripted_backend.h"
+#include "testing/scripted_backend.h"
 #include "platform/com/apartment.h"
 #include "platform/win32/time.h"
 #include "testing/registry_fixture.h"

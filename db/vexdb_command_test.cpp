@@ -10,7 +10,7 @@
 #include "db/connection_pool.h"
 #include "db/test_support_for_tests.h"
 #include "db/test_support_vexdb_for_tests.h"
-#include "platform/ado/scripted_backend.h"
+#include "testing/scripted_backend.h"
 #include "platform/com/safearray.h"
 #include "testing/postgres.h"
 

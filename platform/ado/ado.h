@@ -72,6 +72,9 @@ inline constexpr CLSID CLSID_Recordset = {0x00000535, 0x0000, 0x0010, {0x80, 0x0
 // Registers Connection, Command and Recordset with platform/com's factory
 // (once per process; further calls do nothing). Any thread.
 void RegisterAdoClasses();
+// Registers the creator of one of the three classes again, after a test
+// replaced it with one that fails.
+void RegisterAdoClass(REFCLSID clsid);
 
 // DataTypeEnum: the type codes of fields and parameters.
 enum DataTypeEnum : LONG {
@@ -578,7 +581,7 @@ _CommandPtr MakeCommand();
 _RecordsetPtr MakeRecordset();
 
 // The driver new connections use: the ODBC driver unless a test put another
-// in place (scripted_backend.h). Any thread; tests swap it only while no
+// in place (the scripted driver of the test fixtures). Any thread; tests swap it only while no
 // connection opens.
 backend::Driver& CurrentDriver();
 // Sets the driver for new connections (null: the ODBC driver) and returns

@@ -10,7 +10,7 @@
 #include "platform/ado/ado.h"
 #include "platform/ado/connection_string.h"
 #include "platform/ado/idle_cache.h"
-#include "platform/ado/scripted_backend.h"
+#include "testing/scripted_backend.h"
 #include "platform/com/apartment.h"
 
 namespace ado {

@@ -4,7 +4,8 @@
 // themselves: they hand a `Request` to a `Session` and receive the results as
 // `RowSet`s of plain standard types. The ODBC implementation (odbc_backend.h)
 // is the one used in production; tests may put a scripted session behind the
-// same objects (scripted_backend.h) for the cases no real server produces.
+// same objects (testing/scripted_backend.h) for the cases no real server
+// produces.
 // This header uses standard types only, so that it can be included both by
 // translation units that include unixODBC's headers and by those that include
 // platform/win32/types.h (whose DWORD/BOOL clash with unixODBC's).
