@@ -1,12 +1,16 @@
 #include "db/connection_item.h"
 
 #include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "db/db_config.h"
 #include "db/test_support_for_tests.h"
+#include "platform/com/apartment.h"
+#include "testing/scripted_backend.h"
 
 namespace {
 
@@ -47,6 +51,40 @@ TEST(SuppressPassword, MasksEveryPasswordValueAndKeepsTheRest) {
   }
 }
 
+
+// On DB2 an item validates with "values 0" and, once connected, points the
+// session's schema and path at the configured schema, unless that schema is
+// the login's own (compared with the login upper-cased).
+TEST(ConnectionItemDb2, ValidatesWithValuesAndSetsTheSchemaUnlessItIsTheLogins) {
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  const zev::ZEVString configured = DbConfig::Instance()->GetDB2Schema();
+  const std::wstring schema = configured.GetWide() != nullptr ? configured.GetWide() : L"";
+  ASSERT_FALSE(schema.empty());
+  std::wstring lowered = schema;
+  for (wchar_t& c : lowered) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  struct Case {
+    std::wstring user;
+    bool setsSchema;
+  };
+  const Case cases[] = {{L"someone", true}, {lowered, false}, {schema, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.user.begin(), c.user.end()));
+    ado::ScriptedDriver driver;
+    ado::ScopedDriver scoped(&driver);
+    driver.SetDbmsName(L"DB2/LINUXX8664");
+    ConnectionItem item(L"Provider=IBMDADB2;DSN=VEXDB;uid=" + c.user + L";pwd=p", c.user, DatabaseKind::DB2);
+    ASSERT_TRUE(item.ConnectToDB(5, nullptr));
+    EXPECT_TRUE(item.ValidateConnection(nullptr));
+    std::vector<std::wstring> expected;
+    if (c.setsSchema) {
+      expected.push_back(L"SET CURRENT SCHEMA '" + schema + L"'");
+      expected.push_back(L"SET CURRENT PATH 'SYSIBM','SYSFUN','SYSPROC','" + schema + L"'");
+    }
+    expected.push_back(L"values 0");
+    EXPECT_EQ(driver.Executed(), expected);
+  }
+  CoUninitialize();
+}
 
 using ConnectionItemTest = ComDatabaseTest;
 

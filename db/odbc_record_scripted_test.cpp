@@ -1,6 +1,7 @@
 // The record layer over a scripted server: what no real server produces on
 // demand (deadlocks, time-outs, a NULL identity, an unknown row count).
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -105,6 +106,47 @@ TEST_F(RecordScripted, RetryRule) {
     EXPECT_EQ(out.find("[ODBCRecord::DoSetValue] Timeout or deadlock.  ") != std::string::npos, !c.sleeps.empty())
         << out;
   }
+}
+
+// An ADO object that cannot be made fails the operation with its line;
+// nothing escapes and nothing runs.
+TEST_F(RecordScripted, ObjectsThatCannotBeMadeFailTheOperationWithTheirLine) {
+  ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
+  struct Case {
+    CLSID clsid;
+    const char* line;
+  };
+  const Case cases[] = {{ado::CLSID_Command, "Command create failed"},
+                        {ado::CLSID_Recordset, "Recordset create failed"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ado::ScopedCreationFailure failure(c.clsid, E_OUTOFMEMORY);
+    ODBCRecord record(&database);
+    std::int32_t value = 0;
+    record.SetTableName(L"T");
+    record.AddOutputInt(L"a", &value);
+    record.AddValueInt(L"a", 1);
+    record.AddWhereInt(L"Id", 2, ODBCRecord::kAnd, ODBCRecord::kEqual);
+    auto lastLine = [&record] {
+      const wchar_t* text = record.GetLastMessage().GetWide();
+      return std::string(text, text + std::wcslen(text));
+    };
+    testing::internal::CaptureStdout();
+    bool found = true;
+    EXPECT_FALSE(record.GetFirstValue(&found));
+    EXPECT_NE(lastLine().find(std::string("[ODBCRecord::DoGetFirstValue] ") + c.line), std::string::npos)
+        << lastLine();
+    EXPECT_FALSE(record.DoCreateRecord());
+    EXPECT_NE(lastLine().find(std::string("[ODBCRecord::DoCreateRecord] ") + c.line), std::string::npos);
+    if (c.clsid == ado::CLSID_Command) {
+      EXPECT_FALSE(record.DoSetValue());
+      EXPECT_NE(lastLine().find("[ODBCRecord::DoSetValue] Command create failed"), std::string::npos);
+      EXPECT_FALSE(record.DeleteRecord());
+      EXPECT_NE(lastLine().find("[ODBCRecord::DeleteRecord] Command create failed"), std::string::npos);
+    }
+    testing::internal::GetCapturedStdout();
+  }
+  EXPECT_TRUE(Executed().empty());
 }
 
 TEST_F(RecordScripted, InsertWithoutIdentitySucceedsWithoutIdentifier) {
