@@ -189,9 +189,10 @@ TEST_F(AdoPostgres, EveryParameterTypeRoundTripsWithNullAndNonAsciiText) {
 
 TEST_F(AdoPostgres, LongValuesAmongShortOnesArriveWhole) {
   // Rows are fetched in blocks into buffers of a few hundred characters;
-  // every seventh row holds values far longer than that.
+  // every seventh row holds values far longer than that. The short texts
+  // hold letters beyond ASCII and beyond the first plane.
   Run("CREATE TABLE Mixed AS SELECT g AS Id, "
-      "CASE WHEN g % 7 = 0 THEN repeat('\u00e9', 5000 + g) WHEN g % 5 = 0 THEN NULL ELSE 'short ' || g END AS W, "
+      "CASE WHEN g % 7 = 0 THEN repeat('\u00e9', 5000 + g) WHEN g % 5 = 0 THEN NULL ELSE 'sh\u00f6rt ' || g || '\U0001D11E' END AS W, "
       "CASE WHEN g % 7 = 0 THEN decode(repeat('ab', 3000 + g), 'hex') ELSE decode('0102', 'hex') END AS Y "
       "FROM generate_series(1, 1000) g");
   _ConnectionPtr connection = Open();
@@ -216,7 +217,7 @@ TEST_F(AdoPostgres, LongValuesAmongShortOnesArriveWhole) {
       EXPECT_EQ(w.vt, VT_NULL);
       EXPECT_EQ(upper, 1);
     } else {
-      EXPECT_EQ(Text(_bstr_t(w)), L"short " + std::to_wstring(id));
+      EXPECT_EQ(Text(_bstr_t(w)), L"sh\u00f6rt " + std::to_wstring(id) + L"\U0001D11E");
       EXPECT_EQ(upper, 1);
     }
   }

@@ -96,6 +96,29 @@ struct ColumnInfo {
   ValueKind kind = ValueKind::Null;
 };
 
+// The allocator of a row set's stores: a store of 2 MiB or more is placed
+// on huge pages where the system offers them on request (madvise), so that
+// filling it costs a fraction of the page faults; smaller ones come from
+// the heap as usual.
+void* AllocateStore(std::size_t bytes);
+void ReleaseStore(void* block);
+template <typename T>
+struct StoreAllocator {
+  using value_type = T;
+  StoreAllocator() = default;
+  template <typename U>
+  StoreAllocator(const StoreAllocator<U>&) {}
+  T* allocate(std::size_t count);
+  void deallocate(T* block, std::size_t) { ReleaseStore(block); }
+  friend bool operator==(const StoreAllocator&, const StoreAllocator&) { return true; }
+};
+template <typename T>
+T* StoreAllocator<T>::allocate(std::size_t count) {
+  return static_cast<T*>(AllocateStore(count * sizeof(T)));
+}
+template <typename T>
+using StoreVector = std::vector<T, StoreAllocator<T>>;
+
 // A result read in full: rows of typed cells, stored column by column.
 // Texts are kept in UTF-8, so a row set takes about as much memory as the
 // data it holds.
@@ -132,9 +155,31 @@ class RowSet {
   bool PutText(std::string_view utf8);
   bool PutBytes(std::span<const std::uint8_t> bytes);
   void Put(const Value& value);
+
+  // Building a block of rows column by column: AddRows(n), then every
+  // column receives its n cells in row order, one at a time (the *At calls)
+  // or a run of fixed-width cells at once, read from an array of `count`
+  // values beside an array of lengths (a negative length is NULL).
+  void AddRows(std::size_t count);
+  void PutNullAt(std::size_t column);
+  void PutIntegerAt(std::size_t column, std::int64_t value);
+  void PutRealAt(std::size_t column, double value);
+  void PutDecimalAt(std::size_t column, const Decimal& value);
+  void PutTimeAt(std::size_t column, const Timestamp& value);
+  bool PutTextAt(std::size_t column, std::string_view utf8);
+  bool PutBytesAt(std::size_t column, std::span<const std::uint8_t> bytes);
+  void PutIntegers(std::size_t column, const std::int64_t* values, const std::int64_t* lengths, std::size_t count);
+  void PutReals(std::size_t column, const double* values, const std::int64_t* lengths, std::size_t count);
+  void PutTimes(std::size_t column, const Timestamp* values, const std::int64_t* lengths, std::size_t count);
+
   // Makes room for `rows` rows (a hint: more may follow).
   void Reserve(std::size_t rows);
-  // Gives back the spare capacity of the stores once the last row is in.
+  // Makes room for `bytes` bytes of a text or binary column (a hint).
+  void ReserveBytes(std::size_t column, std::size_t bytes);
+  // The bytes a text or binary column holds so far.
+  std::size_t HeldBytes(std::size_t column) const;
+  // Gives back the spare capacity of the stores once the last row is in,
+  // where it is more than an eighth of what is held.
   void Seal();
   // Drops the columns whose index is listed (ascending), keeping the rows.
   void RemoveColumns(const std::vector<std::size_t>& columns);
@@ -144,18 +189,21 @@ class RowSet {
 
  private:
   struct Store {
-    std::vector<std::uint8_t> nulls;  // one bit per row
-    std::vector<std::uint8_t> fixed;  // fixed-width cells, `width` each
-    std::vector<std::uint32_t> ends;  // end offsets into `heap` (variable cells)
-    std::vector<std::uint8_t> heap;
+    StoreVector<std::uint8_t> nulls;  // one bit per row
+    StoreVector<std::uint8_t> fixed;  // fixed-width cells, `width` each
+    StoreVector<std::uint32_t> ends;  // end offsets into `heap` (variable cells)
+    StoreVector<std::uint8_t> heap;
     std::size_t width = 0;
+    std::size_t cells = 0;  // cells put so far
   };
-  void MarkNull(Store& store, bool null);
+  static void MarkNull(Store& store, bool null);
   template <typename T>
   T Fixed(std::size_t column, std::size_t row) const;
   template <typename T>
-  void PutFixed(const T& value);
-  bool PutVariable(const std::uint8_t* data, std::size_t size);
+  void PutFixed(std::size_t column, const T& value);
+  template <typename T, typename From>
+  void PutRun(std::size_t column, const From* values, const std::int64_t* lengths, std::size_t count);
+  bool PutVariable(std::size_t column, const std::uint8_t* data, std::size_t size);
 
   std::vector<ColumnInfo> columns_;
   std::vector<Store> stores_;
