@@ -2,18 +2,19 @@
 // run, printing the ratios: each thread borrows with a ConnectionHolder,
 // runs one parameterised SELECT and gives the connection back, against
 // each thread running the same statement on its own already open raw ODBC
-// connection. 1, 4 and 8 threads; pool sizes 4 and 100. Goals: at most 1.5
-// times the raw time per statement at 1 thread, and throughput that grows
-// with the threads up to the pool size. A third column runs the statement
-// through ADO on each thread's own open connection, so the pool's own share
-// (borrow and give back) shows apart from the ADO layer's.
+// connection, on a statement handle allocated per statement and on one kept
+// open (the goal is held against the kept handle). 1, 4 and 8 threads; pool
+// sizes 4 and 100. Goals: at most 1.5 times the raw time per statement at 1
+// thread, and throughput that grows with the threads up to the pool size. A
+// column runs the statement through ADO on each thread's own open
+// connection, so the pool's own share (borrow and give back) shows apart
+// from the ADO layer's. Times are wall and the process's CPU time per
+// statement.
 //
 // Run by hand on a Release build, with a server from scripts/pg-cluster:
-//   MORVALE_TEST_ODBC=$(scripts/pg-cluster start /tmp/pg) build/rel/bench/pool_bench
+//   MORVALE_TEST_ODBC=$(scripts/pg-cluster start /tmp/pg) build/rel/bench/pool_bench [--pin[=N]]
 // Optional argument: statement cycles per thread (2000).
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -21,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/measure.h"
 #include "bench/raw_odbc.h"
 #include "db/connection_holder.h"
 #include "db/connection_pool.h"
@@ -30,15 +32,13 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr char kSelect[] = "SELECT Id, DisplayName FROM Small WHERE Id = ?";
 
 // Runs `work(thread, failures)` on `threads` threads at once; returns the
-// best wall time of three runs.
+// least wall and the least CPU time of five runs.
 template <typename F>
-double BestWall(int threads, F work, std::atomic<int>* failures) {
-  double best = 1e30;
+bench::Cost Least(int threads, F work, std::atomic<int>* failures) {
+  bench::Cost least{1e30, 1e30};
   for (int run = 0; run < 5; ++run) {
     std::atomic<int> ready{0};
     std::atomic<bool> go{false};
@@ -51,12 +51,12 @@ double BestWall(int threads, F work, std::atomic<int>* failures) {
       });
     }
     while (ready.load() < threads) std::this_thread::yield();
-    const Clock::time_point start = Clock::now();
-    go = true;
-    for (std::thread& thread : pool) thread.join();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+    least = bench::Least(least, bench::Measure([&] {
+      go = true;
+      for (std::thread& thread : pool) thread.join();
+    }));
   }
-  return best;
+  return least;
 }
 
 bool Select(ado::_Connection* connection, int id) {
@@ -78,6 +78,7 @@ bool PooledCycle(int id) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!bench::TakePinOption(&argc, argv)) return 1;
   const int cycles = argc > 1 ? std::atoi(argv[1]) : 2000;
   std::string error;
   std::unique_ptr<morvale::testing::TestDatabase> database = morvale::testing::TestDatabase::Create(&error);
@@ -98,8 +99,7 @@ int main(int argc, char** argv) {
 
   // Raw ODBC and ADO: one open connection per thread, made before the
   // clock starts.
-  double rawWall[3] = {};
-  double adoWall[3] = {};
+  bench::Cost rawPerStatement[3], rawKept[3], adoOpen[3];
   for (int k = 0; k < 3; ++k) {
     const int threads = threadCounts[k];
     std::vector<std::unique_ptr<bench::RawOdbc>> raw;
@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
       open.push_back(ado::MakeConnection());
       open.back()->Open(_bstr_t(ado.c_str()), _bstr_t(L""), _bstr_t(L""), -1);
     }
-    rawWall[k] = BestWall(
+    rawPerStatement[k] = Least(
         threads,
         [&](int t, std::atomic<int>* failed) {
           for (int i = 0; i < cycles; ++i) {
@@ -121,7 +121,15 @@ int main(int argc, char** argv) {
           }
         },
         &failures);
-    adoWall[k] = BestWall(
+    rawKept[k] = Least(
+        threads,
+        [&](int t, std::atomic<int>* failed) {
+          for (int i = 0; i < cycles; ++i) {
+            if (!raw[t]->SelectByIdReused(kSelect, (t * cycles + i) % 1000 + 1)) failed->fetch_add(1);
+          }
+        },
+        &failures);
+    adoOpen[k] = Least(
         threads,
         [&](int t, std::atomic<int>* failed) {
           for (int i = 0; i < cycles; ++i) {
@@ -132,9 +140,11 @@ int main(int argc, char** argv) {
     for (ado::_ConnectionPtr& connection : open) connection->Close();
   }
 
-  std::printf("statement cycle, %d per thread; us per statement and statements per second\n", cycles);
-  std::printf("%-10s %-8s %9s %9s %9s %10s %10s %10s %10s\n", "pool size", "threads", "raw us", "ADO us",
-              "pool us", "pool/raw", "pool/ADO", "raw st/s", "pool st/s");
+  std::printf("statement cycle, %d per thread; wall / CPU us per statement (the cost one thread pays: wall x "
+              "threads / statements), statements per second\n",
+              cycles);
+  std::printf("%-5s %-7s %-19s %-19s %-19s %-19s %11s %11s %10s\n", "pool", "threads", "raw, handle/stmt",
+              "raw, handle kept", "ADO, open conn.", "pool", "pool/kept", "pool/ADO", "pool st/s");
   for (unsigned size : {4u, 100u}) {
     if (!GetConnectionPool().InitializePool(size, ado, 0, false, true)) {
       std::fprintf(stderr, "pool_bench: the pool did not come up\n");
@@ -142,7 +152,7 @@ int main(int argc, char** argv) {
     }
     for (int k = 0; k < 3; ++k) {
       const int threads = threadCounts[k];
-      const double wall = BestWall(
+      const bench::Cost pooled = Least(
           threads,
           [&](int t, std::atomic<int>* failed) {
             CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -157,16 +167,20 @@ int main(int argc, char** argv) {
           },
           &failures);
       const double statements = static_cast<double>(threads) * cycles;
-      // Per statement: wall time x threads / statements (the cost one
-      // thread pays), so 1 thread compares cost and more threads scaling.
-      std::printf("%-10u %-8d %9.1f %9.1f %9.1f %10.2f %10.2f %10.0f %10.0f\n", size, threads,
-                  rawWall[k] * threads / statements * 1e6, adoWall[k] * threads / statements * 1e6,
-                  wall * threads / statements * 1e6, wall / rawWall[k], wall / adoWall[k], statements / rawWall[k],
-                  statements / wall);
+      const double perThread = statements / threads;
+      auto cost = [&](const bench::Cost& c) {
+        // Wall: what one thread waits per statement; CPU: the process's
+        // CPU per statement.
+        return bench::PerOperation(bench::Cost{c.wall, c.cpu * perThread / statements}, perThread);
+      };
+      std::printf("%-5u %-7d %-19s %-19s %-19s %-19s %5.2f/%5.2f %5.2f/%5.2f %10.0f\n", size, threads,
+                  cost(rawPerStatement[k]).c_str(), cost(rawKept[k]).c_str(), cost(adoOpen[k]).c_str(),
+                  cost(pooled).c_str(), pooled.wall / rawKept[k].wall, pooled.cpu / rawKept[k].cpu,
+                  pooled.wall / adoOpen[k].wall, pooled.cpu / adoOpen[k].cpu, statements / pooled.wall);
     }
     GetConnectionPool().ReleasePool(true);
   }
-  std::printf("goals: ratio <= 1.50 at 1 thread; pool st/s growing with threads up to the pool size\n");
+  std::printf("goals: pool/kept <= 1.50 at 1 thread; pool st/s growing with threads up to the pool size\n");
   if (failures.load() != 0) {
     std::fprintf(stderr, "pool_bench: %d statements failed or gave a wrong answer\n", failures.load());
     return 1;
