@@ -63,13 +63,25 @@ bool RawOdbc::Run(const std::string& sql) {
   return SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA;
 }
 
-std::size_t RawOdbc::ReadAll(const std::string& sql, std::size_t* dataBytes) {
+namespace {
+
+// A new statement handle on which `sql` ran; null (nothing left allocated)
+// when it failed.
+SQLHSTMT Executed(SQLHDBC dbc, const std::string& sql) {
   SQLHSTMT stmt = SQL_NULL_HSTMT;
-  SQLAllocHandle(SQL_HANDLE_STMT, h_->dbc, &stmt);
+  SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
   if (!SQL_SUCCEEDED(SQLExecDirect(stmt, Text(sql), SQL_NTS))) {
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    return 0;
+    return SQL_NULL_HSTMT;
   }
+  return stmt;
+}
+
+}  // namespace
+
+std::size_t RawOdbc::ReadAll(const std::string& sql, std::size_t* dataBytes) {
+  SQLHSTMT stmt = Executed(h_->dbc, sql);
+  if (stmt == SQL_NULL_HSTMT) return 0;
   SQLSMALLINT count = 0;
   SQLNumResultCols(stmt, &count);
   std::vector<SQLSMALLINT> types(static_cast<std::size_t>(count));
@@ -176,12 +188,8 @@ bool RawOdbc::SelectByIdReused(const std::string& sql, int id) {
 }
 
 std::size_t RawOdbc::ReadAllInBlocks(const std::string& sql, std::size_t* dataBytes) {
-  SQLHSTMT stmt = SQL_NULL_HSTMT;
-  SQLAllocHandle(SQL_HANDLE_STMT, h_->dbc, &stmt);
-  if (!SQL_SUCCEEDED(SQLExecDirect(stmt, Text(sql), SQL_NTS))) {
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    return 0;
-  }
+  SQLHSTMT stmt = Executed(h_->dbc, sql);
+  if (stmt == SQL_NULL_HSTMT) return 0;
   SQLSMALLINT count = 0;
   SQLNumResultCols(stmt, &count);
   struct Column {

@@ -27,6 +27,10 @@
 //                    a re-initialised pool is up only when its new primary
 //                    answers the validation query.
 //
+// The connection string is kept wide, as DbConfig builds it and the ADO
+// objects take it, and wiped when it is replaced or the pool goes; the
+// login it names (GetUserId) is read with the ADO objects' own reader.
+//
 // The semaphore is created by the first successful start and kept for the
 // pool's life: later starts refill it to the pool size (a start with
 // another size replaces it). Only items lent by GetConnection hold a count;

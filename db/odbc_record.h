@@ -27,8 +27,11 @@
 // operation borrows its own connection and gives it back at its end, except
 // between BeginTransaction and Commit or Rollback, when the record keeps
 // one. Statements are tried up to CommandRetryCount times while the server
-// reports a time-out (HYT00) or, outside a transaction, a deadlock or lock
-// time-out (40001, 57033), sleeping 1, 4, 9, 16 ... seconds between tries.
+// reports a time-out (HYT00; inside a transaction only while the server
+// keeps the transaction, which PostgreSQL does not) or, outside a
+// transaction, a deadlock or lock time-out (40001, 57033), sleeping 1, 4,
+// 9, 16 ... seconds between tries. A commit that fails ends the
+// transaction all the same: the connection goes back.
 //
 // Lifetime: string values and every output destination are held by
 // pointer; they must stay alive and unchanged until the statement has run

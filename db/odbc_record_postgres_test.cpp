@@ -57,19 +57,20 @@ class RecordPostgres : public DatabaseTest {
     ASSERT_TRUE(database().Execute(sql, &error)) << error;
   }
 
-  // Rows of RecordTest named `name`, read through the record layer on a
-  // connection of its own.
-  std::int32_t CountNamed(const wchar_t* name) {
+  // Rows of `table` (of RecordTest named `name`), read through the record
+  // layer on a connection of its own.
+  std::int32_t CountRows(const wchar_t* table, const wchar_t* name = nullptr) {
     ODBCRecord count(sqlServer_.get());
     std::int32_t rows = -1;
-    count.SetTableName(L"RecordTest");
+    count.SetTableName(table);
     count.AddOutputInt(L"*", &rows, L"COUNT");
-    count.AddWhereString(L"Name", name, ODBCRecord::kAnd, ODBCRecord::kEqual);
+    if (name != nullptr) count.AddWhereString(L"Name", name, ODBCRecord::kAnd, ODBCRecord::kEqual);
     bool found = false;
     EXPECT_TRUE(count.GetFirstValue(&found));
     EXPECT_TRUE(found);
     return rows;
   }
+  std::int32_t CountNamed(const wchar_t* name) { return CountRows(L"RecordTest", name); }
 
   morvale::testing::ScopedRegistryDirectory registry_;
   std::unique_ptr<AdoRecordConnections> connections_;
@@ -424,14 +425,7 @@ TEST_F(RecordPostgres, TheIdentityReadBackIsThatOfTheRowJustInserted) {
     EXPECT_EQ(Narrow(id.GetWide()), highest(L"RecordSerial"));
     EXPECT_GT(std::stoi(Narrow(id.GetWide())), 1000);
   }
-  std::string error;
-  ODBCRecord count(sqlServer_.get());
-  std::int32_t rows = -1;
-  count.SetTableName(L"RecordPlain");
-  count.AddOutputInt(L"*", &rows, L"COUNT");
-  bool found = false;
-  ASSERT_TRUE(count.GetFirstValue(&found));
-  EXPECT_EQ(rows, 4);
+  EXPECT_EQ(CountRows(L"RecordPlain"), 4);
 }
 
 // A commit the server refuses (a deferred unique constraint) ends the
@@ -461,13 +455,7 @@ TEST_F(RecordPostgres, AFailedCommitGivesTheConnectionBack) {
   ASSERT_TRUE(record.DoCreateRecord());
   ASSERT_TRUE(record.Commit());
   EXPECT_THROW(record.Rollback(), std::runtime_error);
-  ODBCRecord count(sqlServer_.get());
-  std::int32_t rows = -1;
-  count.SetTableName(L"RecordDeferred");
-  count.AddOutputInt(L"*", &rows, L"COUNT");
-  bool found = false;
-  ASSERT_TRUE(count.GetFirstValue(&found));
-  EXPECT_EQ(rows, 1);
+  EXPECT_EQ(CountRows(L"RecordDeferred"), 1);
 }
 
 // A commit whose connection dies cannot tell whether the server committed:
