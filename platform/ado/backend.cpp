@@ -1,10 +1,6 @@
 #include "platform/ado/backend.h"
 
-#include <sys/mman.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <limits>
 
 namespace ado::backend {
@@ -154,21 +150,6 @@ std::string Utf8FromWide(std::wstring_view text) {
   for (wchar_t wc : text) AppendUtf8(static_cast<std::uint32_t>(wc), out);
   return out;
 }
-
-void* AllocateStore(std::size_t bytes) {
-  constexpr std::size_t kHugePage = 2 * 1024 * 1024;
-  void* block = nullptr;
-  if (bytes >= kHugePage) {
-    block = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
-    if (block != nullptr) madvise(block, bytes, MADV_HUGEPAGE);
-  } else {
-    block = std::malloc(bytes == 0 ? 1 : bytes);
-  }
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
-
-void ReleaseStore(void* block) { std::free(block); }
 
 RowSet::RowSet(std::vector<ColumnInfo> columns) : columns_(std::move(columns)), stores_(columns_.size()) {
   for (std::size_t i = 0; i < columns_.size(); ++i) stores_[i].width = WidthOf(columns_[i].kind);

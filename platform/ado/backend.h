@@ -96,29 +96,6 @@ struct ColumnInfo {
   ValueKind kind = ValueKind::Null;
 };
 
-// The allocator of a row set's stores: a store of 2 MiB or more is placed
-// on huge pages where the system offers them on request (madvise), so that
-// filling it costs a fraction of the page faults; smaller ones come from
-// the heap as usual.
-void* AllocateStore(std::size_t bytes);
-void ReleaseStore(void* block);
-template <typename T>
-struct StoreAllocator {
-  using value_type = T;
-  StoreAllocator() = default;
-  template <typename U>
-  StoreAllocator(const StoreAllocator<U>&) {}
-  T* allocate(std::size_t count);
-  void deallocate(T* block, std::size_t) { ReleaseStore(block); }
-  friend bool operator==(const StoreAllocator&, const StoreAllocator&) { return true; }
-};
-template <typename T>
-T* StoreAllocator<T>::allocate(std::size_t count) {
-  return static_cast<T*>(AllocateStore(count * sizeof(T)));
-}
-template <typename T>
-using StoreVector = std::vector<T, StoreAllocator<T>>;
-
 // A result read in full: rows of typed cells, stored column by column.
 // Texts are kept in UTF-8, so a row set takes about as much memory as the
 // data it holds.
@@ -189,10 +166,10 @@ class RowSet {
 
  private:
   struct Store {
-    StoreVector<std::uint8_t> nulls;  // one bit per row
-    StoreVector<std::uint8_t> fixed;  // fixed-width cells, `width` each
-    StoreVector<std::uint32_t> ends;  // end offsets into `heap` (variable cells)
-    StoreVector<std::uint8_t> heap;
+    std::vector<std::uint8_t> nulls;  // one bit per row
+    std::vector<std::uint8_t> fixed;  // fixed-width cells, `width` each
+    std::vector<std::uint32_t> ends;  // end offsets into `heap` (variable cells)
+    std::vector<std::uint8_t> heap;
     std::size_t width = 0;
     std::size_t cells = 0;  // cells put so far
   };
