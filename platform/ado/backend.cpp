@@ -155,49 +155,6 @@ RowSet::RowSet(std::vector<ColumnInfo> columns) : columns_(std::move(columns)), 
   for (std::size_t i = 0; i < columns_.size(); ++i) stores_[i].width = WidthOf(columns_[i].kind);
 }
 
-bool RowSet::IsNull(std::size_t column, std::size_t row) const {
-  return (stores_[column].nulls[row / 8] >> (row % 8)) & 1;
-}
-
-template <typename T>
-T RowSet::Fixed(std::size_t column, std::size_t row) const {
-  T value{};
-  const Store& s = stores_[column];
-  std::memcpy(&value, s.fixed.data() + row * s.width, sizeof(T));
-  return value;
-}
-
-std::int64_t RowSet::Integer(std::size_t column, std::size_t row) const {
-  switch (columns_[column].kind) {
-    case ValueKind::Bool: return Fixed<std::uint8_t>(column, row);
-    case ValueKind::Int16: return Fixed<std::int16_t>(column, row);
-    case ValueKind::Int32: return Fixed<std::int32_t>(column, row);
-    case ValueKind::Int64: return Fixed<std::int64_t>(column, row);
-    default: return 0;
-  }
-}
-
-double RowSet::Real(std::size_t column, std::size_t row) const {
-  if (columns_[column].kind == ValueKind::Single) return Fixed<float>(column, row);
-  return Fixed<double>(column, row);
-}
-
-Decimal RowSet::DecimalAt(std::size_t column, std::size_t row) const { return Fixed<Decimal>(column, row); }
-
-Timestamp RowSet::TimeAt(std::size_t column, std::size_t row) const { return Fixed<Timestamp>(column, row); }
-
-std::string_view RowSet::TextAt(std::size_t column, std::size_t row) const {
-  const Store& s = stores_[column];
-  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
-  return {reinterpret_cast<const char*>(s.heap.data()) + begin, s.ends[row] - begin};
-}
-
-std::span<const std::uint8_t> RowSet::BytesAt(std::size_t column, std::size_t row) const {
-  const Store& s = stores_[column];
-  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
-  return {s.heap.data() + begin, s.ends[row] - begin};
-}
-
 std::size_t RowSet::SizeAt(std::size_t column, std::size_t row) const {
   if (IsNull(column, row)) return 0;
   const Store& s = stores_[column];

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -187,6 +188,50 @@ class RowSet {
   std::size_t rows_ = 0;
   std::size_t next_ = 0;  // the column the next Put fills
 };
+
+// The readers, inline: they run once per cell of every result read.
+inline bool RowSet::IsNull(std::size_t column, std::size_t row) const {
+  return (stores_[column].nulls[row / 8] >> (row % 8)) & 1;
+}
+
+template <typename T>
+T RowSet::Fixed(std::size_t column, std::size_t row) const {
+  T value{};
+  const Store& s = stores_[column];
+  std::memcpy(&value, s.fixed.data() + row * s.width, sizeof(T));
+  return value;
+}
+
+inline std::int64_t RowSet::Integer(std::size_t column, std::size_t row) const {
+  switch (columns_[column].kind) {
+    case ValueKind::Bool: return Fixed<std::uint8_t>(column, row);
+    case ValueKind::Int16: return Fixed<std::int16_t>(column, row);
+    case ValueKind::Int32: return Fixed<std::int32_t>(column, row);
+    case ValueKind::Int64: return Fixed<std::int64_t>(column, row);
+    default: return 0;
+  }
+}
+
+inline double RowSet::Real(std::size_t column, std::size_t row) const {
+  if (columns_[column].kind == ValueKind::Single) return Fixed<float>(column, row);
+  return Fixed<double>(column, row);
+}
+
+inline Decimal RowSet::DecimalAt(std::size_t column, std::size_t row) const { return Fixed<Decimal>(column, row); }
+
+inline Timestamp RowSet::TimeAt(std::size_t column, std::size_t row) const { return Fixed<Timestamp>(column, row); }
+
+inline std::string_view RowSet::TextAt(std::size_t column, std::size_t row) const {
+  const Store& s = stores_[column];
+  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
+  return {reinterpret_cast<const char*>(s.heap.data()) + begin, s.ends[row] - begin};
+}
+
+inline std::span<const std::uint8_t> RowSet::BytesAt(std::size_t column, std::size_t row) const {
+  const Store& s = stores_[column];
+  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
+  return {s.heap.data() + begin, s.ends[row] - begin};
+}
 
 // One result of a statement or batch: a row set, or the count of rows a
 // statement touched (-1 when the driver does not know).
