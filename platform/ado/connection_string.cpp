@@ -445,15 +445,33 @@ bool TranslateConnectionString(std::wstring_view adoString, const ProviderMap& m
 }
 
 std::wstring MaskPasswords(std::wstring_view text, std::wstring_view mask) {
-  std::wstring out;
-  out.reserve(text.size());
-  size_t at = 0;
-  for (const auto& [from, to] : ValueRanges(text, kPasswordKeywords)) {
-    out.append(text.substr(at, from - at)).append(mask);
-    at = to;
-  }
-  out.append(text.substr(at));
-  return out;
+  // Masking changes the text, and so may change where one reading's pairs
+  // begin and end: a quote or brace that went with a value can uncover
+  // another password. Passes go on until every password value is the mask.
+  // With an empty mask every pass that changes anything shortens the text,
+  // so the passes end; with another mask they end within a bound, past
+  // which the empty mask's result is given.
+  auto pass = [](std::wstring_view current, std::wstring_view with, bool* changed) {
+    std::wstring out;
+    out.reserve(current.size());
+    size_t at = 0;
+    *changed = false;
+    for (const auto& [from, to] : ValueRanges(current, kPasswordKeywords)) {
+      if (current.substr(from, to - from) != with) *changed = true;
+      out.append(current.substr(at, from - at)).append(with);
+      at = to;
+    }
+    out.append(current.substr(at));
+    return out;
+  };
+  constexpr int kPassesAtMost = 16;
+  std::wstring current(text);
+  bool changed = true;
+  for (int i = 0; changed && i < kPassesAtMost; ++i) current = pass(current, mask, &changed);
+  if (!changed) return current;
+  current = std::wstring(text);
+  for (changed = true; changed;) current = pass(current, L"", &changed);
+  return current;
 }
 
 std::wstring RedactConnectionString(std::wstring_view text) {

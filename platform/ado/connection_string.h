@@ -131,7 +131,8 @@ bool TranslateConnectionString(std::wstring_view adoString, const ProviderMap& m
 // as a password when it is one in the OLE DB reading or in the ODBC
 // reading, so that a string read either way shows none: in
 // "Server={x;pwd=secret}" the ADO form reads a password "secret}", the ODBC
-// form a braced server name holding it.
+// form a braced server name holding it. The result, read either way again,
+// has no password value but the mask.
 std::wstring MaskPasswords(std::wstring_view text, std::wstring_view mask);
 
 // MaskPasswords with "***", for logs; a string that parses in neither form
