@@ -1,33 +1,32 @@
 // The ADO layer beside raw ODBC calls on the same driver and server, in one
-// run, printing the ratios:
+// run, printing the ratios against both raw forms of each piece of work:
 //   1. a recordset of 100,000 rows by 64 columns of mixed types, opened and
-//      walked with GetRows, against a raw SQLFetch/SQLGetData loop (goal:
-//      at most 1.3 times the raw time; the recordset's memory within 2
-//      times the data size);
+//      walked with GetRows, against raw SQLFetch reading every cell, cell by
+//      cell (SQLGetData) and in blocks of bound column arrays, the way the
+//      ADO objects read (goal: at most 1.3 times the block-fetching raw
+//      time; the recordset's memory within 2 times the data size);
 //   2. the statement cycle open, execute a parameterised SELECT, close,
-//      against the same statement on an already open raw connection (goal:
-//      at most 1.5 times).
+//      against the same statement on an already open raw connection, on a
+//      statement handle allocated per statement and on one kept open (goal:
+//      at most 1.5 times the kept handle's time).
+// Each line gives wall time and the client's CPU time per operation.
 //
 // Run by hand on a Release build, with a server from scripts/pg-cluster:
-//   MORVALE_TEST_ODBC=$(scripts/pg-cluster start /tmp/pg) build/rel/bench/ado_bench
-// Optional arguments: rows (100000) and statement cycles (2000).
-#include <algorithm>
-#include <chrono>
+//   MORVALE_TEST_ODBC=$(scripts/pg-cluster start /tmp/pg) build/rel/bench/ado_bench [--pin[=N]]
+// Optional arguments: rows (100000) and statement cycles (2000); --pin
+// pins the process to one CPU (bench/measure.h).
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "bench/measure.h"
 #include "bench/raw_odbc.h"
 #include "platform/ado/ado.h"
 #include "testing/test_database.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 std::string Name(char prefix, int i) {
   std::string name(1, prefix);
@@ -64,26 +63,20 @@ std::string CreateTable(int rows) {
   return sql;
 }
 
-// Runs the two sides alternately, `runs` times each, and keeps the best
-// time of each: on a shared machine, load then falls on both alike.
-template <typename A, typename B>
-std::pair<double, double> BestOfEach(int runs, A a, B b) {
-  double bestA = 1e30;
-  double bestB = 1e30;
+// Runs the sides in turn, `runs` times each, and keeps the least cost of
+// each: on a shared machine, load then falls on all alike.
+std::vector<bench::Cost> LeastOfEach(int runs, const std::vector<std::function<void()>>& sides) {
+  std::vector<bench::Cost> least(sides.size(), bench::Cost{1e30, 1e30});
   for (int i = 0; i < runs; ++i) {
-    auto start = Clock::now();
-    a();
-    bestA = std::min(bestA, Seconds(Clock::now() - start));
-    start = Clock::now();
-    b();
-    bestB = std::min(bestB, Seconds(Clock::now() - start));
+    for (std::size_t k = 0; k < sides.size(); ++k) least[k] = bench::Least(least[k], bench::Measure(sides[k]));
   }
-  return {bestA, bestB};
+  return least;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!bench::TakePinOption(&argc, argv)) return 1;
   const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int cycles = argc > 2 ? std::atoi(argv[2]) : 2000;
   std::string error;
@@ -107,53 +100,81 @@ int main(int argc, char** argv) {
     // 1. The wide recordset.
     const char* wide = "SELECT * FROM Wide";
     std::size_t dataBytes = 0;
-    std::size_t rawRows = 0;
+    std::size_t cellRows = 0;
+    std::size_t blockRows = 0;
     ado::_ConnectionPtr connection = ado::MakeConnection();
     connection->Open(adoString, _bstr_t(L""), _bstr_t(L""));
     std::size_t adoRows = 0;
     std::size_t memory = 0;
-    const auto [rawTime, adoTime] = BestOfEach(5, [&] {
-      dataBytes = 0;
-      rawRows = raw->ReadAll(wide, &dataBytes);
-    }, [&] {
-      ado::_RecordsetPtr rs = ado::MakeRecordset();
-      rs->Open(_variant_t(wide), _variant_t(static_cast<IDispatch*>(connection.GetInterfacePtr())));
-      memory = rs->GetRowSet()->MemoryBytes();
-      _variant_t all = rs->GetRows();
-      LONG upper = -1;
-      SafeArrayGetUBound(all.parray, 2, &upper);
-      adoRows = static_cast<std::size_t>(upper + 1);
-    });
-    std::printf("recordset %zu x 64: raw %.3f s, ADO %.3f s, ratio %.2f (goal <= 1.30); rows %zu/%zu\n", rawRows, rawTime,
-                adoTime, adoTime / rawTime, adoRows, rawRows);
+    const std::vector<bench::Cost> read = LeastOfEach(
+        5, {[&] {
+              dataBytes = 0;
+              cellRows = raw->ReadAll(wide, &dataBytes);
+            },
+            [&] {
+              std::size_t ignored = 0;
+              blockRows = raw->ReadAllInBlocks(wide, &ignored);
+            },
+            [&] {
+              ado::_RecordsetPtr rs = ado::MakeRecordset();
+              rs->Open(_variant_t(wide), _variant_t(static_cast<IDispatch*>(connection.GetInterfacePtr())));
+              memory = rs->GetRowSet()->MemoryBytes();
+              _variant_t all = rs->GetRows();
+              LONG upper = -1;
+              SafeArrayGetUBound(all.parray, 2, &upper);
+              adoRows = static_cast<std::size_t>(upper + 1);
+            }});
+    std::printf("recordset %d x 64, walked with GetRows; wall / CPU ms per recordset\n", rows);
+    std::printf("  raw, cell by cell   %s\n", bench::PerOperation(read[0], 1e3).c_str());
+    std::printf("  raw, block fetch    %s\n", bench::PerOperation(read[1], 1e3).c_str());
+    std::printf("  ADO                 %s   ratio %.2f / %.2f to block fetch (goal <= 1.30), "
+                "%.2f / %.2f to cell by cell\n",
+                bench::PerOperation(read[2], 1e3).c_str(), read[2].wall / read[1].wall, read[2].cpu / read[1].cpu,
+                read[2].wall / read[0].wall, read[2].cpu / read[0].cpu);
+    std::printf("  rows %zu / %zu / %zu\n", cellRows, blockRows, adoRows);
     std::printf("recordset memory: %.1f MB for %.1f MB of data, ratio %.2f (goal <= 2.00)\n", memory / 1e6,
                 dataBytes / 1e6, static_cast<double>(memory) / static_cast<double>(dataBytes));
     connection->Close();
+    if (cellRows != adoRows || blockRows != adoRows) {
+      std::fprintf(stderr, "ado_bench: the sides read different row counts\n");
+      return 1;
+    }
 
     // 2. The statement cycle.
     const char* select = "SELECT Id, DisplayName FROM Small WHERE Id = ?";
     int failures = 0;
-    const auto [rawCycle, adoCycle] = BestOfEach(5, [&] {
-      for (int i = 0; i < cycles; ++i) failures += raw->SelectById(select, i % 1000 + 1) ? 0 : 1;
-    }, [&] {
-      for (int i = 0; i < cycles; ++i) {
-        ado::_ConnectionPtr c = ado::MakeConnection();
-        c->Open(adoString, _bstr_t(L""), _bstr_t(L""));
-        ado::_CommandPtr command = ado::MakeCommand();
-        command->PutRefActiveConnection(c);
-        command->PutCommandText(_bstr_t(select));
-        command->PutCommandType(ado::adCmdText);
-        command->GetParameters()->Append(
-            command->CreateParameter(_bstr_t(L""), ado::adInteger, ado::adParamInput, 4, _variant_t(i % 1000 + 1)));
-        ado::_RecordsetPtr rs = command->Execute(nullptr);
-        if (rs->GetEndOfFile() || static_cast<INT>(rs->GetFields()->GetItem(_variant_t(0))->GetValue()) != i % 1000 + 1) {
-          ++failures;
-        }
-        c->Close();
-      }
-    });
-    std::printf("statement cycle x %d: raw %.1f us, ADO %.1f us, ratio %.2f (goal <= 1.50)\n", cycles,
-                rawCycle / cycles * 1e6, adoCycle / cycles * 1e6, adoCycle / rawCycle);
+    const std::vector<bench::Cost> cycle = LeastOfEach(
+        5, {[&] {
+              for (int i = 0; i < cycles; ++i) failures += raw->SelectById(select, i % 1000 + 1) ? 0 : 1;
+            },
+            [&] {
+              for (int i = 0; i < cycles; ++i) failures += raw->SelectByIdOnKeptStatement(select, i % 1000 + 1) ? 0 : 1;
+            },
+            [&] {
+              for (int i = 0; i < cycles; ++i) {
+                ado::_ConnectionPtr c = ado::MakeConnection();
+                c->Open(adoString, _bstr_t(L""), _bstr_t(L""));
+                ado::_CommandPtr command = ado::MakeCommand();
+                command->PutRefActiveConnection(c);
+                command->PutCommandText(_bstr_t(select));
+                command->PutCommandType(ado::adCmdText);
+                command->GetParameters()->Append(command->CreateParameter(
+                    _bstr_t(L""), ado::adInteger, ado::adParamInput, 4, _variant_t(i % 1000 + 1)));
+                ado::_RecordsetPtr rs = command->Execute(nullptr);
+                if (rs->GetEndOfFile() ||
+                    static_cast<INT>(rs->GetFields()->GetItem(_variant_t(0))->GetValue()) != i % 1000 + 1) {
+                  ++failures;
+                }
+                c->Close();
+              }
+            }});
+    std::printf("statement cycle x %d (open, parameterised SELECT, close); wall / CPU us per cycle\n", cycles);
+    std::printf("  raw, handle per statement  %s\n", bench::PerOperation(cycle[0], cycles).c_str());
+    std::printf("  raw, handle kept           %s\n", bench::PerOperation(cycle[1], cycles).c_str());
+    std::printf("  ADO                        %s   ratio %.2f / %.2f to the kept handle (goal <= 1.50), "
+                "%.2f / %.2f to a handle per statement\n",
+                bench::PerOperation(cycle[2], cycles).c_str(), cycle[2].wall / cycle[1].wall,
+                cycle[2].cpu / cycle[1].cpu, cycle[2].wall / cycle[0].wall, cycle[2].cpu / cycle[0].cpu);
     if (failures != 0) {
       std::fprintf(stderr, "ado_bench: %d statements gave a wrong answer\n", failures);
       return 1;

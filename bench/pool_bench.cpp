@@ -170,7 +170,6 @@ int main(int argc, char** argv) {
   }
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   const std::wstring& ado = database->ado_connection_string();
-  const std::string adoString(ado.begin(), ado.end());
 
   // Raw ODBC and ADO: one open connection per thread, made before any clock
   // starts.
@@ -218,7 +217,7 @@ int main(int argc, char** argv) {
               "/4 thr");
   bool met = true;
   for (unsigned size : {4u, 100u}) {
-    if (!GetConnectionPool().InitializePool(size, adoString, 0, false, true)) {
+    if (!GetConnectionPool().InitializePool(size, ado, 0, false, true)) {
       std::fprintf(stderr, "pool_bench: the pool did not come up\n");
       return 1;
     }

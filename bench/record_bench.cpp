@@ -2,19 +2,20 @@
 // one run, printing the ratios: one row created (with its identity read
 // back), read by id, updated and deleted, through ODBCRecord with its
 // connections borrowed from the process-wide pool, against the same
-// statements on one already open raw connection (goal: at most 1.5 times).
-// The two alternate cycle by cycle.
+// statements on an already open raw connection, on a statement handle
+// allocated per statement and on one kept open (goal: at most 1.5 times the
+// kept handle). The three alternate cycle by cycle; each step is timed in
+// wall and the process's CPU time.
 //
 // Run by hand on a Release build, with a server from scripts/pg-cluster:
-//   MORVALE_TEST_ODBC=$(scripts/pg-cluster start /tmp/pg) build/rel/bench/record_bench
+//   MORVALE_TEST_ODBC=$(scripts/pg-cluster start /tmp/pg) build/rel/bench/record_bench [--pin[=N]]
 // Optional argument: CRUD cycles (1000).
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
 
+#include "bench/measure.h"
 #include "bench/record_raw_odbc.h"
 #include "db/connection_pool.h"
 #include "db/odbc_record.h"
@@ -23,32 +24,28 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 struct Times {
-  double create = 0, read = 0, update = 0, remove = 0;
-  double Total() const { return create + read + update + remove; }
+  bench::Cost create, read, update, remove;
+  bench::Cost Total() const {
+    bench::Cost total = create;
+    total += read;
+    total += update;
+    total += remove;
+    return total;
+  }
 };
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // One CRUD cycle, each step timed on its own; false when a step gave a
 // wrong answer.
 template <typename Side>
 bool Cycle(Side& side, int i, Times* times) {
-  Clock::time_point start = Clock::now();
-  const long long id = side.Create(i);
-  times->create += Since(start);
+  long long id = -1;
+  times->create += bench::Measure([&] { id = side.Create(i); });
   if (id <= 0) return false;
-  start = Clock::now();
-  const bool readOk = side.Read(static_cast<int>(id)) == i;
-  times->read += Since(start);
-  start = Clock::now();
-  const bool updateOk = side.Update(static_cast<int>(id), i + 1);
-  times->update += Since(start);
-  start = Clock::now();
-  const bool deleteOk = side.Delete(static_cast<int>(id));
-  times->remove += Since(start);
+  bool readOk = false, updateOk = false, deleteOk = false;
+  times->read += bench::Measure([&] { readOk = side.Read(static_cast<int>(id)) == i; });
+  times->update += bench::Measure([&] { updateOk = side.Update(static_cast<int>(id), i + 1); });
+  times->remove += bench::Measure([&] { deleteOk = side.Delete(static_cast<int>(id)); });
   return readOk && updateOk && deleteOk;
 }
 
@@ -102,6 +99,7 @@ struct RecordSide {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!bench::TakePinOption(&argc, argv)) return 1;
   const int cycles = argc > 1 ? std::atoi(argv[1]) : 1000;
   std::string error;
   std::unique_ptr<morvale::testing::TestDatabase> database = morvale::testing::TestDatabase::Create(&error);
@@ -109,47 +107,57 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "record_bench: no test database: %s\n", error.c_str());
     return 1;
   }
-  std::unique_ptr<bench::RawCrud> raw = bench::RawCrud::Connect(database->odbc_connection_string(), &error);
-  if (!raw) {
+  std::unique_ptr<bench::RawCrud> perStatement =
+      bench::RawCrud::Connect(database->odbc_connection_string(), false, &error);
+  std::unique_ptr<bench::RawCrud> kept = bench::RawCrud::Connect(database->odbc_connection_string(), true, &error);
+  if (!perStatement || !kept) {
     std::fprintf(stderr, "record_bench: raw connect: %s\n", error.c_str());
     return 1;
   }
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   const std::wstring& ado = database->ado_connection_string();
   ConnectionPool& pool = GetConnectionPool();
-  if (!pool.InitializePool(4, std::string(ado.begin(), ado.end()), 0, false, true)) {
+  if (!pool.InitializePool(4, ado, 0, false, true)) {
     std::fprintf(stderr, "record_bench: the pool did not come up\n");
     return 1;
   }
-  ODBCDatabase records(0, nullptr);
+  ODBCDatabase records(DatabaseKind::SqlServer, nullptr);
 
-  RawSide rawSide{raw.get()};
+  RawSide perStatementSide{perStatement.get()};
+  RawSide keptSide{kept.get()};
   RecordSide recordSide{&records};
-  // The two sides alternate cycle by cycle, so that both see the same load
+  // The three sides alternate cycle by cycle, so that all see the same load
   // on a shared machine; the first cycles warm plans and caches.
   constexpr int kWarmUp = 50;
   Times ignored;
-  Times rawTimes;
+  Times perStatementTimes;
+  Times keptTimes;
   Times recordTimes;
   bool ok = true;
   for (int i = 0; i < kWarmUp + cycles && ok; ++i) {
     const bool counted = i >= kWarmUp;
-    ok = Cycle(rawSide, i, counted ? &rawTimes : &ignored) && Cycle(recordSide, i, counted ? &recordTimes : &ignored);
+    ok = Cycle(perStatementSide, i, counted ? &perStatementTimes : &ignored) &&
+         Cycle(keptSide, i, counted ? &keptTimes : &ignored) &&
+         Cycle(recordSide, i, counted ? &recordTimes : &ignored);
   }
   pool.ReleasePool(true);
   if (!ok) {
     std::fprintf(stderr, "record_bench: a step gave a wrong answer\n");
     return 1;
   }
-  auto line = [cycles](const char* step, double rawTime, double recordTime) {
-    std::printf("%-7s raw %7.1f us  ODBCRecord %7.1f us  ratio %.2f\n", step, rawTime / cycles * 1e6,
-                recordTime / cycles * 1e6, recordTime / rawTime);
+  auto line = [cycles](const char* step, const bench::Cost& raw, const bench::Cost& rawKept,
+                       const bench::Cost& record) {
+    std::printf("%-7s %s  %s  %s   %5.2f / %5.2f\n", step, bench::PerOperation(raw, cycles).c_str(),
+                bench::PerOperation(rawKept, cycles).c_str(), bench::PerOperation(record, cycles).c_str(),
+                record.wall / rawKept.wall, record.cpu / rawKept.cpu);
   };
-  std::printf("one row, %d cycles (goal: ratio <= 1.50)\n", cycles);
-  line("create", rawTimes.create, recordTimes.create);
-  line("read", rawTimes.read, recordTimes.read);
-  line("update", rawTimes.update, recordTimes.update);
-  line("delete", rawTimes.remove, recordTimes.remove);
-  line("CRUD", rawTimes.Total(), recordTimes.Total());
+  std::printf("one row, %d cycles; wall / CPU us per step (goal: ratio to the kept handle <= 1.50)\n", cycles);
+  std::printf("%-7s %-17s  %-17s  %-17s   %s\n", "step", "raw, handle/stmt", "raw, handle kept", "ODBCRecord",
+              "ratio wall / CPU");
+  line("create", perStatementTimes.create, keptTimes.create, recordTimes.create);
+  line("read", perStatementTimes.read, keptTimes.read, recordTimes.read);
+  line("update", perStatementTimes.update, keptTimes.update, recordTimes.update);
+  line("delete", perStatementTimes.remove, keptTimes.remove, recordTimes.remove);
+  line("CRUD", perStatementTimes.Total(), keptTimes.Total(), recordTimes.Total());
   return 0;
 }

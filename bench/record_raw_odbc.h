@@ -12,12 +12,14 @@ namespace bench {
 
 class RawCrud {
  public:
-  // Connects; null with the reason in *error.
-  static std::unique_ptr<RawCrud> Connect(const std::string& odbc, std::string* error);
+  // Connects; null with the reason in *error. With `keepHandle` every
+  // statement runs on one statement handle kept open (closed and its
+  // parameters reset after each), else on one allocated for it.
+  static std::unique_ptr<RawCrud> Connect(const std::string& odbc, bool keepHandle, std::string* error);
   ~RawCrud();
 
-  // "INSERT INTO <table> (Name, Count) VALUES (?, ?) ; SELECT lastval()":
-  // the new row's Id, or -1 on failure.
+  // "INSERT INTO <table> (Name, Count) VALUES (?, ?) RETURNING Id": the new
+  // row's Id, or -1 on failure.
   long long Insert(const std::string& table, const std::string& name, int count);
   // "SELECT Name, Count FROM <table> WHERE Id = ?": the row's Count, or -1.
   int Select(const std::string& table, int id);
@@ -28,6 +30,7 @@ class RawCrud {
 
  private:
   RawCrud() = default;
+  class Statement;
   struct Handles;
   std::unique_ptr<Handles> h_;
 };

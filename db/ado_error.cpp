@@ -1,11 +1,11 @@
 #include "db/ado_error.h"
 
+#include <atomic>
 #include <cwctype>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "db/connection_pool.h"
 #include "diagnostics/log.h"
 #include "diagnostics/message_table.h"
 #include "foundation/string_conversion.h"
@@ -77,7 +77,20 @@ const wchar_t* const kStateNames[] = {L"Closed",  L"Open",    L"Connecting",
                                       L"Unknown", L"Executing", L"Unknown",
                                       L"Unknown", L"Unknown", L"Fetching"};
 
+std::atomic<DbErrorRecorder*> recorder{nullptr};
+
+void Record(LONG code, const wchar_t* text) {
+  if (DbErrorRecorder* current = recorder.load()) current->SetLastError(code, text);
+}
+
 }  // namespace
+
+DbErrorRecorder* SetDbErrorRecorder(DbErrorRecorder* replacement) { return recorder.exchange(replacement); }
+
+void ClearDbErrorRecorder(DbErrorRecorder* current) {
+  DbErrorRecorder* expected = current;
+  recorder.compare_exchange_strong(expected, nullptr);
+}
 
 void DefaultDBLogSink(int level, unsigned eventCode, int, int, const wchar_t* text, const char*,
                       int) {
@@ -88,16 +101,16 @@ void DefaultDBLogSink(int level, unsigned eventCode, int, int, const wchar_t* te
 int LogDBErrorImpl(int level, unsigned eventCode, HRESULT hr, const char* location,
                    const wchar_t* text, DBLogSink sink) {
   LineBuffer line;
-  const std::wstring where = Widen(location);
+  const char* where = location != nullptr ? location : "";
   if (text != nullptr && *text != L'\0') {
     line.Copy(text);
   } else if (hr != 0) {
-    line.Format(L"[%s] Unknown database error with HRESULT=0x%X", where.c_str(), hr);
+    line.Format(L"[%hs] Unknown database error with HRESULT=0x%X", where, hr);
   } else {
-    line.Format(L"Exception caught for %s", where.c_str());
+    line.Format(L"Exception caught for %hs", where);
   }
   line.Blank(IsControl);
-  GetConnectionPool().SetLastError(hr, line.c_str());
+  Record(hr, line.c_str());
   if (sink != nullptr) sink(level, eventCode, 0, 0, line.c_str(), location, __LINE__);
   return kDbErrorGeneral;
 }
@@ -110,21 +123,34 @@ int wLogDBError(int level, unsigned eventCode, HRESULT hr, const wchar_t* locati
 
 int LogDBError(int level, unsigned eventCode, HRESULT hr, const char* location,
                const wchar_t* text) {
-  return wLogDBError(level, eventCode, hr, Widen(location).c_str(), text);
+  return LogDBErrorImpl(level, eventCode, hr, location, text, DefaultDBLogSink);
 }
 
-int LogComError(int level, unsigned eventCode, const char* location, const wchar_t* text,
-                const _com_error& error, DBLogSink sink) {
+namespace {
+
+// A location in both widths, each converted once at the public function:
+// the sink takes it narrow, the lines are formatted with it wide.
+struct Location {
+  static Location FromNarrow(const char* narrow) { return Location{narrow != nullptr ? narrow : "", Widen(narrow)}; }
+  static Location FromWide(const wchar_t* wide) {
+    return Location{ConvertToNarrowString(OrEmpty(wide), CP_ACP), OrEmpty(wide)};
+  }
+  std::string narrow;
+  std::wstring wide;
+};
+
+int ComError(int level, unsigned eventCode, const Location& where, const wchar_t* text, const _com_error& error,
+             DBLogSink sink) {
   const HRESULT hr = error.Error();
   if (hr == 0 && (text == nullptr || *text == L'\0')) return 0;
-  const std::wstring where = Widen(location);
+  const char* location = where.narrow.c_str();
   const Classification kind = Classify(hr);
 
   LineBuffer line;
   if (kind.specialEvent != 0) {
     ResStringW special = LoadResStringW(kind.specialEvent);
     if (!special.empty() && CountFormatSpecifiers(special) <= 1) {
-      line.Format(special.c_str(), where.c_str());
+      line.Format(special.c_str(), where.wide.c_str());
       if (sink != nullptr) sink(level, kind.specialEvent, 0, 0, line.c_str(), location, __LINE__);
     }
   }
@@ -133,33 +159,24 @@ int LogComError(int level, unsigned eventCode, const char* location, const wchar
   if (hr != 0 && CountFormatSpecifiers(format) <= 6) {
     const _bstr_t source = error.Source();
     const _bstr_t description = error.Description();
-    line.Format(format.empty() ? kFallback25000 : format.c_str(), where.c_str(), hr,
-                OrEmpty(error.ErrorMessage()), OrEmpty(source), OrEmpty(description),
-                OrEmpty(text));
+    line.Format(format.empty() ? kFallback25000 : format.c_str(), where.wide.c_str(), hr,
+                OrEmpty(error.ErrorMessage()), OrEmpty(source), OrEmpty(description), OrEmpty(text));
     line.Blank(IsNotPrintable);
   }
-  GetConnectionPool().SetLastComError(error, line.c_str());
+  Record(error.Error(), line.c_str());
   if (sink != nullptr) sink(level, eventCode, 0, 0, line.c_str(), location, __LINE__);
   return kind.result;
 }
 
-int wLogComError(int level, unsigned eventCode, const _com_error& error, const wchar_t* location,
-                 const wchar_t* text) {
-  const std::string where = ConvertToNarrowString(OrEmpty(location), CP_ACP);
-  return LogComError(level, eventCode, where.c_str(), text, error, DefaultDBLogSink);
-}
-
-int LogConnectionErrors(ado::_Connection* connection, int level, unsigned eventCode,
-                        const _com_error& error, const char* location, const wchar_t* text,
-                        DBLogSink sink) {
-  const int result = LogComError(level, eventCode, location, text, error, sink);
+int ConnectionErrors(ado::_Connection* connection, int level, unsigned eventCode, const _com_error& error,
+                     const Location& where, const wchar_t* text, DBLogSink sink) {
+  const int result = ComError(level, eventCode, where, text, error, sink);
   try {
     if (connection == nullptr) return result;
     ado::ErrorsPtr errors = connection->GetErrors();
     if (errors == nullptr) return result;
     const LONG count = errors->GetCount();
     std::set<LONG> seen{static_cast<LONG>(error.Error())};
-    const std::wstring where = Widen(location);
     ResStringW format = LoadResStringW(kEventDbComError);
     for (LONG i = 0; i < count; ++i) {
       ado::ErrorPtr entry = errors->GetItem(_variant_t(static_cast<INT>(i)));
@@ -168,9 +185,9 @@ int LogConnectionErrors(ado::_Connection* connection, int level, unsigned eventC
       const _bstr_t source = entry->GetSource();
       const _bstr_t description = entry->GetDescription();
       LineBuffer line;
-      line.Format(format.c_str(), where.c_str(), entry->GetNumber(), OrEmpty(state),
-                  OrEmpty(source), OrEmpty(description), OrEmpty(text));
-      if (sink != nullptr) sink(level, eventCode, 0, 0, line.c_str(), location, __LINE__);
+      line.Format(format.c_str(), where.wide.c_str(), entry->GetNumber(), OrEmpty(state), OrEmpty(source),
+                  OrEmpty(description), OrEmpty(text));
+      if (sink != nullptr) sink(level, eventCode, 0, 0, line.c_str(), where.narrow.c_str(), __LINE__);
     }
   } catch (...) {
     // The dump is a courtesy: the failure itself was reported above.
@@ -178,16 +195,8 @@ int LogConnectionErrors(ado::_Connection* connection, int level, unsigned eventC
   return result;
 }
 
-int wLogConnectionErrors(ado::_Connection* connection, int level, unsigned eventCode,
-                         const _com_error& error, const wchar_t* location, const wchar_t* text) {
-  const std::string where = ConvertToNarrowString(OrEmpty(location), CP_ACP);
-  return LogConnectionErrors(connection, level, eventCode, error, where.c_str(), text,
-                             DefaultDBLogSink);
-}
-
-int LogRecordsetComError(int level, unsigned eventCode, const _com_error& error,
-                         const char* location, const wchar_t* text, ado::_Command* command,
-                         DBLogSink sink) {
+int RecordsetComError(int level, unsigned eventCode, const _com_error& error, const Location& where,
+                      const wchar_t* text, ado::_Command* command, DBLogSink sink) {
   if (command != nullptr) {
     try {
       const ado::_ConnectionPtr connection = command->GetActiveConnection();
@@ -199,20 +208,48 @@ int LogRecordsetComError(int level, unsigned eventCode, const _com_error& error,
           extended += kStateNames[state];
         }
       }
-      return LogConnectionErrors(connection, level, eventCode, error, location, extended.c_str(),
-                                 sink);
+      return ConnectionErrors(connection, level, eventCode, error, where, extended.c_str(), sink);
     } catch (...) {
-      // LogConnectionErrors does not throw: this is the inspection failing.
+      // ConnectionErrors does not throw: this is the inspection failing.
     }
   }
-  return LogConnectionErrors(nullptr, level, eventCode, error, location, text, sink);
+  return ConnectionErrors(nullptr, level, eventCode, error, where, text, sink);
+}
+
+}  // namespace
+
+int LogComError(int level, unsigned eventCode, const char* location, const wchar_t* text,
+                const _com_error& error, DBLogSink sink) {
+  return ComError(level, eventCode, Location::FromNarrow(location), text, error, sink);
+}
+
+int wLogComError(int level, unsigned eventCode, const _com_error& error, const wchar_t* location,
+                 const wchar_t* text) {
+  return ComError(level, eventCode, Location::FromWide(location), text, error, DefaultDBLogSink);
+}
+
+int LogConnectionErrors(ado::_Connection* connection, int level, unsigned eventCode,
+                        const _com_error& error, const char* location, const wchar_t* text,
+                        DBLogSink sink) {
+  return ConnectionErrors(connection, level, eventCode, error, Location::FromNarrow(location), text, sink);
+}
+
+int wLogConnectionErrors(ado::_Connection* connection, int level, unsigned eventCode,
+                         const _com_error& error, const wchar_t* location, const wchar_t* text) {
+  return ConnectionErrors(connection, level, eventCode, error, Location::FromWide(location), text,
+                          DefaultDBLogSink);
+}
+
+int LogRecordsetComError(int level, unsigned eventCode, const _com_error& error,
+                         const char* location, const wchar_t* text, ado::_Command* command,
+                         DBLogSink sink) {
+  return RecordsetComError(level, eventCode, error, Location::FromNarrow(location), text, command, sink);
 }
 
 int wLogRecordsetComError(int level, unsigned eventCode, const _com_error& error,
                           const wchar_t* location, const wchar_t* text, ado::_Command* command) {
-  const std::string where = ConvertToNarrowString(OrEmpty(location), CP_ACP);
-  return LogRecordsetComError(level, eventCode, error, where.c_str(), text, command,
-                              DefaultDBLogSink);
+  return RecordsetComError(level, eventCode, error, Location::FromWide(location), text, command,
+                           DefaultDBLogSink);
 }
 
 bool wGetServerNameFromConn(ado::_Connection* connection, std::wstring* server, int* port,

@@ -2,9 +2,10 @@
 // caught (an HRESULT, a `_com_error`, the Errors of a connection, the state
 // of a command's connection) to one of these functions at its own edge.
 // Each turns the failure into one line of text (at most 16,383
-// characters), records that text as the connection pool's last error
-// (ConnectionPool::SetLastError / SetLastComError), passes it to a log sink
-// and returns a result code for the caller to pass on.
+// characters), records that text as the last error of the recorder in place
+// (the process-wide connection pool installs itself: SetDbErrorRecorder),
+// passes it to a log sink and returns a result code for the caller to pass
+// on. Reporting an error never creates the pool.
 //
 // Result codes: kDbErrorGeneral (70001), kDbErrorTableNotFound (70003),
 // kDbErrorPermissionDenied (70013), kDbErrorIntegrityViolation (70014);
@@ -42,6 +43,24 @@ inline constexpr int kDbErrorIntegrityViolation = 70014;
 
 // Event code of the COM error line (message 25000).
 inline constexpr unsigned kEventDbComError = 0xAFFF61A8u;
+
+// Keeps the text of the last database failure with its code (an HRESULT or
+// a Win32 code); the environment report reads it back. Called from any
+// thread that reports an error.
+class DbErrorRecorder {
+ public:
+  virtual void SetLastError(LONG code, const wchar_t* text) = 0;
+
+ protected:
+  ~DbErrorRecorder() = default;
+};
+
+// Puts `recorder` (null: none) in place for the reporting functions and
+// returns the one it replaces. The recorder must stay valid until it is
+// replaced.
+DbErrorRecorder* SetDbErrorRecorder(DbErrorRecorder* recorder);
+// Takes `recorder` out of place if it is the one in place.
+void ClearDbErrorRecorder(DbErrorRecorder* recorder);
 
 // Logs a non-empty text verbatim (a '%' in it is not expanded) through
 // LogEventW with the given level and event code; null or empty: nothing.

@@ -7,7 +7,7 @@
 
 #include "db/connection_pool.h"
 #include "db/test_support_for_tests.h"
-#include "platform/ado/scripted_backend.h"
+#include "testing/scripted_backend.h"
 #include "platform/com/apartment.h"
 
 namespace {
@@ -18,6 +18,7 @@ class AdoErrorTest : public ::testing::Test {
   void SetUp() override {
     SinkLines().clear();
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    GetConnectionPool();  // made at start-up; from then on it keeps the last error
   }
   void TearDown() override { CoUninitialize(); }
 };
@@ -51,6 +52,27 @@ TEST_F(AdoErrorTest, PlainErrorsBecomeOneLineAndThePoolsLastError) {
     EXPECT_EQ(stats.lastErrorText, c.expected.substr(0, 254));
     EXPECT_EQ(stats.lastErrorCode, c.hr);
   }
+}
+
+// The last error goes to whatever recorder is in place, and to none when
+// there is none.
+TEST_F(AdoErrorTest, TheLastErrorGoesToTheRecorderInPlace) {
+  struct Kept : DbErrorRecorder {
+    void SetLastError(LONG code, const wchar_t* text) override {
+      last = text;
+      lastCode = code;
+    }
+    std::wstring last;
+    LONG lastCode = 0;
+  } kept;
+  DbErrorRecorder* const previous = SetDbErrorRecorder(&kept);
+  LogDBErrorImpl(2, 0, 5, "Here", L"kept here", nullptr);
+  EXPECT_EQ(kept.last, L"kept here");
+  EXPECT_EQ(kept.lastCode, 5);
+  ClearDbErrorRecorder(&kept);
+  LogDBErrorImpl(2, 0, 6, "Here", L"kept nowhere", nullptr);
+  EXPECT_EQ(kept.last, L"kept here");
+  SetDbErrorRecorder(previous);
 }
 
 TEST_F(AdoErrorTest, LongTextIsCutAtTheBufferAndThePoolKeeps254Characters) {

@@ -100,7 +100,7 @@ class ConnectionHolderTest : public ComDatabaseTest {
     if (IsSkipped() || HasFatalFailure()) return;
     previousWait_ = SetWaitTimeoutHookForTesting(ShortAbandonWait);
     const std::wstring& ado = database().ado_connection_string();
-    ASSERT_TRUE(GetConnectionPool().InitializePool(2, std::string(ado.begin(), ado.end()), 0, false, true));
+    ASSERT_TRUE(GetConnectionPool().InitializePool(2, ado, 0, false, true));
   }
   void TearDown() override {
     if (ComReady()) {

@@ -10,6 +10,7 @@
 // runs "select 0" ("values 0" on DB2). Failures are logged and returned as
 // false; nothing is thrown. Connect failures are logged with the connection
 // string passed through SuppressPassword, so no password reaches a log line.
+// The item's copy of the connection string is wiped when it goes.
 //
 // Thread safety: an item belongs to one thread at a time (the pool's mutex
 // guards the primary; a lent item belongs to its borrower). SuppressPassword
@@ -19,12 +20,15 @@
 #include <cstdint>
 #include <string>
 
+#include "db/database_kind.h"
 #include "platform/ado/ado.h"
 
 class ConnectionItem {
  public:
-  // Copies both strings and chooses the validation query; opens nothing.
-  ConnectionItem(const std::string& connectionString, const std::string& userId);
+  // Copies both strings and chooses the validation query (DB2 when
+  // `kind` says so; by default DbConfig's kind); opens nothing.
+  ConnectionItem(const std::wstring& connectionString, const std::wstring& userId);
+  ConnectionItem(const std::wstring& connectionString, const std::wstring& userId, DatabaseKind kind);
   // Closes the connection.
   ~ConnectionItem();
   ConnectionItem(const ConnectionItem&) = delete;
@@ -41,8 +45,9 @@ class ConnectionItem {
 
   // `connectionString` with the value of every "pwd" and "password" keyword
   // (any case, blanks and line breaks around the keyword and '=' allowed,
-  // quoted and braced values included) removed; every other character kept.
-  static std::string SuppressPassword(const std::string& connectionString);
+  // quoted and braced values included: ado::MaskPasswords) removed; every
+  // other character kept.
+  static std::wstring SuppressPassword(const std::wstring& connectionString);
 
   // The open connection (null before ConnectToDB succeeded) and the item's
   // command, whose ActiveConnection is that connection.
@@ -59,9 +64,10 @@ class ConnectionItem {
   ado::_CommandPtr command_;
   ado::_ConnectionPtr connection_;
   bool valid_ = true;
-  std::string connectionString_;
-  std::string validationQuery_;
-  std::string userId_;
+  std::wstring connectionString_;
+  DatabaseKind kind_;
+  std::wstring validationQuery_;
+  std::wstring userId_;
   // The pool's semaphore this item holds a count of; null for the primary
   // and for items the pool did not lend.
   HANDLE lentUnder_ = nullptr;

@@ -1,56 +1,95 @@
 #include "db/connection_item.h"
 
+#include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "db/db_config.h"
 #include "db/test_support_for_tests.h"
+#include "platform/com/apartment.h"
+#include "testing/scripted_backend.h"
 
 namespace {
 
 TEST(SuppressPassword, MasksEveryPasswordValueAndKeepsTheRest) {
   struct Case {
-    const char* in;
-    const char* out;
+    const wchar_t* in;
+    const wchar_t* out;
   };
   const Case cases[] = {
-      {"Provider=SQLOLEDB;Server=db;uid=sa;pwd=secret;Database=x",
-       "Provider=SQLOLEDB;Server=db;uid=sa;pwd=;Database=x"},
-      {"Server=db;uid=sa;PWD=secret", "Server=db;uid=sa;PWD="},
-      {"Server=db;Password=secret;Database=x", "Server=db;Password=;Database=x"},
+      {L"Provider=SQLOLEDB;Server=db;uid=sa;pwd=secret;Database=x",
+       L"Provider=SQLOLEDB;Server=db;uid=sa;pwd=;Database=x"},
+      {L"Server=db;uid=sa;PWD=secret", L"Server=db;uid=sa;PWD="},
+      {L"Server=db;Password=secret;Database=x", L"Server=db;Password=;Database=x"},
       // First key, blanks around the keyword and '='.
-      {"pwd=secret;Server=db", "pwd=;Server=db"},
-      {"Server=db; Pwd = secret ;Database=x", "Server=db; Pwd =;Database=x"},
+      {L"pwd=secret;Server=db", L"pwd=;Server=db"},
+      {L"Server=db; Pwd = secret ;Database=x", L"Server=db; Pwd =;Database=x"},
       // Quoted values may hold ';' and doubled quotes.
-      {"Server=db;pwd=\"se;cr\"\"et\";Database=x", "Server=db;pwd=;Database=x"},
-      {"Server=db;pwd='a;b';Database=x", "Server=db;pwd=;Database=x"},
-      {"Server=db;pwd=\"never closed;Database=x", "Server=db;pwd="},
-      {"Server=db;app='never closed;pwd=secret;Database=x", "Server=db;app='never closed;pwd=;Database=x"},
+      {L"Server=db;pwd=\"se;cr\"\"et\";Database=x", L"Server=db;pwd=;Database=x"},
+      {L"Server=db;pwd='a;b';Database=x", L"Server=db;pwd=;Database=x"},
+      {L"Server=db;pwd=\"never closed;Database=x", L"Server=db;pwd="},
+      {L"Server=db;app='never closed;pwd=secret;Database=x", L"Server=db;app='never closed;pwd=;Database=x"},
       // The ODBC form braces a value; line breaks count as blanks.
-      {"Driver={Pg};Server=db;PWD={se;cr}}et};Database=x", "Driver={Pg};Server=db;PWD=;Database=x"},
-      {"Server=db;pwd={never closed;Database=x", "Server=db;pwd="},
-      {"Server=db;\r\npwd=secret;Database=x", "Server=db;\r\npwd=;Database=x"},
-      {"Server=db;pwd=\n'a;b';Database=x", "Server=db;pwd=;Database=x"},
+      {L"Driver={Pg};Server=db;PWD={se;cr}}et};Database=x", L"Driver={Pg};Server=db;PWD=;Database=x"},
+      {L"Server=db;pwd={never closed;Database=x", L"Server=db;pwd="},
+      {L"Server=db;\r\npwd=secret;Database=x", L"Server=db;\r\npwd=;Database=x"},
+      {L"Server=db;pwd=\n'a;b';Database=x", L"Server=db;pwd=;Database=x"},
       // Every occurrence.
-      {"pwd=one;Server=db;Password=two;PWD=three", "pwd=;Server=db;Password=;PWD="},
+      {L"pwd=one;Server=db;Password=two;PWD=three", L"pwd=;Server=db;Password=;PWD="},
       // Not a password keyword.
-      {"Server=db;pwdx=keep;xpwd=keep;Database=pwd=", "Server=db;pwdx=keep;xpwd=keep;Database=pwd="},
-      {"Server=db;uid=sa", "Server=db;uid=sa"},
-      {"", ""},
-      {"odd;;pieces;pwd=s;", "odd;;pieces;pwd=;"},
+      {L"Server=db;pwdx=keep;xpwd=keep;Database=pwd=", L"Server=db;pwdx=keep;xpwd=keep;Database=pwd="},
+      {L"Server=db;uid=sa", L"Server=db;uid=sa"},
+      {L"", L""},
+      {L"odd;;pieces;pwd=s;", L"odd;;pieces;pwd=;"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.in);
+    SCOPED_TRACE(std::string(c.in, c.in + std::wcslen(c.in)));
     EXPECT_EQ(ConnectionItem::SuppressPassword(c.in), c.out);
   }
 }
 
 
+// On DB2 an item validates with "values 0" and, once connected, points the
+// session's schema and path at the configured schema, unless that schema is
+// the login's own (compared with the login upper-cased).
+TEST(ConnectionItemDb2, ValidatesWithValuesAndSetsTheSchemaUnlessItIsTheLogins) {
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  const zev::ZEVString configured = DbConfig::Instance()->GetDB2Schema();
+  const std::wstring schema = configured.GetWide() != nullptr ? configured.GetWide() : L"";
+  ASSERT_FALSE(schema.empty());
+  std::wstring lowered = schema;
+  for (wchar_t& c : lowered) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  struct Case {
+    std::wstring user;
+    bool setsSchema;
+  };
+  const Case cases[] = {{L"someone", true}, {lowered, false}, {schema, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.user.begin(), c.user.end()));
+    ado::ScriptedDriver driver;
+    ado::ScopedDriver scoped(&driver);
+    driver.SetDbmsName(L"DB2/LINUXX8664");
+    ConnectionItem item(L"Provider=IBMDADB2;DSN=VEXDB;uid=" + c.user + L";pwd=p", c.user, DatabaseKind::DB2);
+    ASSERT_TRUE(item.ConnectToDB(5, nullptr));
+    EXPECT_TRUE(item.ValidateConnection(nullptr));
+    std::vector<std::wstring> expected;
+    if (c.setsSchema) {
+      expected.push_back(L"SET CURRENT SCHEMA '" + schema + L"'");
+      expected.push_back(L"SET CURRENT PATH 'SYSIBM','SYSFUN','SYSPROC','" + schema + L"'");
+    }
+    expected.push_back(L"values 0");
+    EXPECT_EQ(driver.Executed(), expected);
+  }
+  CoUninitialize();
+}
+
 using ConnectionItemTest = ComDatabaseTest;
 
 TEST_F(ConnectionItemTest, ConnectsValidatesAndDisconnects) {
-  ConnectionItem item(AdoString(), "ignored");
+  ConnectionItem item(AdoString(), L"ignored");
   EXPECT_EQ(item.GetConnection(), nullptr);
   std::int64_t lastLogged = 0;
   ASSERT_TRUE(item.ConnectToDB(5, &lastLogged));
@@ -66,10 +105,10 @@ TEST_F(ConnectionItemTest, ConnectsValidatesAndDisconnects) {
 }
 
 TEST_F(ConnectionItemTest, FailedConnectLogsTheStringWithoutItsPassword) {
-  const std::string target = "Provider=SQLOLEDB;Server=127.0.0.1," + std::to_string(ClosedPort()) +
-                             ";Database=x;uid=someone;pwd=\"Sh;h-s3cret\"";
+  const std::wstring target = L"Provider=SQLOLEDB;Server=127.0.0.1," + std::to_wstring(ClosedPort()) +
+                              L";Database=x;uid=someone;pwd=\"Sh;h-s3cret\"";
   LoggedLines log;
-  ConnectionItem item(target, "someone");
+  ConnectionItem item(target, L"someone");
   std::int64_t lastLogged = 0;
   EXPECT_FALSE(item.ConnectToDB(2, &lastLogged));
   EXPECT_FALSE(item.ConnectToDB(2, &lastLogged));
@@ -97,8 +136,9 @@ TEST_F(ConnectionItemTest, FailedConnectLogsTheStringWithoutItsPassword) {
 }
 
 TEST_F(ConnectionItemTest, ValidationFailsOnceTheServerEndsTheSession) {
-  ConnectionItem item(AdoString(), "");
+  ConnectionItem item(AdoString(), L"");
   ASSERT_TRUE(item.ConnectToDB(5, nullptr));
+  EXPECT_TRUE(item.ValidateConnection(nullptr));
   TerminateSessions();
 
   LoggedLines log;

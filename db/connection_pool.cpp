@@ -9,6 +9,7 @@
 #include "diagnostics/message_table.h"
 #include "foundation/registry.h"
 #include "foundation/string_conversion.h"
+#include "platform/ado/connection_string.h"
 #include "platform/com/hresult.h"
 #include "platform/crt/printf.h"
 #include "platform/win32/codepage.h"
@@ -66,21 +67,27 @@ class MutexHold {
 
 ConnectionPool& GetConnectionPool() {
   static ConnectionPool pool;
+  static const bool recording = (SetDbErrorRecorder(&pool), true);
+  (void)recording;
   return pool;
 }
 
 void ConnectionPool::SetPostConnectReport(PostConnectReport report) { postConnectReport.store(report); }
 
-ConnectionPool::ConnectionPool() {
+ConnectionPool::ConnectionPool(Clock clock) : clock_(clock != nullptr ? clock : [] {
+  return static_cast<std::uint64_t>(GetTickCount64());
+}) {
   ReadSettings();
   mutex_ = CreateMutexA(nullptr, FALSE, nullptr);
 }
 
 ConnectionPool::~ConnectionPool() {
+  ClearDbErrorRecorder(this);
   ReleasePool(false);
   DeletePrimary();
   if (HANDLE semaphore = semaphore_.exchange(nullptr)) CloseHandle(semaphore);
   if (mutex_ != nullptr) CloseHandle(mutex_);
+  ado::WipeText(connectionString_);
 }
 
 void ConnectionPool::ReadSettings() {
@@ -99,24 +106,21 @@ void ConnectionPool::ReadSettings() {
   read("ConnectionPoolInitializeTimeOutSecs", &initializeTimeOutSecs_, 60);
 }
 
-std::string ConnectionPool::GetUserId(const std::string& connectionString) {
-  const std::size_t start = connectionString.find("uid=");
-  if (start == std::string::npos) return std::string();
-  const std::size_t from = start + 4;
-  const std::size_t end = connectionString.find(';', from);
-  return connectionString.substr(from, end == std::string::npos ? std::string::npos : end - from);
+std::wstring ConnectionPool::GetUserId(const std::wstring& connectionString) {
+  return ado::LoginOfConnectionString(connectionString);
 }
 
 bool ConnectionPool::NewPrimary() {
   DeletePrimary();
-  std::string connectionString;
-  std::string userId;
+  std::wstring connectionString;
+  std::wstring userId;
   {
     ScopedLock hold(&statisticsLock_);
     connectionString = connectionString_;
     userId = userId_;
   }
   primary_ = new (std::nothrow) ConnectionItem(connectionString, userId);
+  ado::WipeText(connectionString);
   return primary_ != nullptr;
 }
 
@@ -126,7 +130,7 @@ void ConnectionPool::DeletePrimary() {
   ReleaseConnection(primary);
 }
 
-bool ConnectionPool::InitializePool(unsigned size, const std::string& connectionString,
+bool ConnectionPool::InitializePool(unsigned size, const std::wstring& connectionString,
                                     unsigned msdeLimit, bool reinitialising, bool retry) {
   if (!reinitialising) {
     __atomic_store_n(&connectFailureLogged_, 0, __ATOMIC_SEQ_CST);
@@ -140,6 +144,7 @@ bool ConnectionPool::InitializePool(unsigned size, const std::string& connection
     poolSize_.store(size != 0 ? size : configuredPoolSize_);
     {
       ScopedLock stats(&statisticsLock_);
+      ado::WipeText(connectionString_);
       connectionString_ = connectionString;
       userId_ = GetUserId(connectionString);
     }
@@ -169,12 +174,15 @@ bool ConnectionPool::SwapToFailoverPartner() {
 }
 
 bool ConnectionPool::Connect(bool reinitialising, bool retry) {
-  const std::int64_t start = Now64();
+  const std::uint64_t start = clock_();
   for (DWORD attempt = 1; attempt <= attemptCount_; ++attempt) {
     const LONG timeout = static_cast<LONG>(reinitialising ? reInitializeTimeOut_ : connectTimeOut_);
-    if (primary_->ConnectToDB(timeout, &connectFailureLogged_)) return true;
+    if (primary_->ConnectToDB(timeout, &connectFailureLogged_)) {
+      // Brought back after a failure: up only with a primary that answers.
+      if (!reinitialising || primary_->ValidateConnection(&connectFailureLogged_)) return true;
+    }
     if (reinitialising || !retry) return false;
-    if (static_cast<double>(Now64() - start) > static_cast<double>(initializeTimeOutSecs_)) {
+    if (static_cast<double>(clock_() - start) / 1000.0 > static_cast<double>(initializeTimeOutSecs_)) {
       LogEvent(3, kEventConnectTimedOut, LoadResString(kEventConnectTimedOut),
                "ConnectionPool::Connect()", static_cast<int>(initializeTimeOutSecs_));
       return false;
@@ -186,10 +194,10 @@ bool ConnectionPool::Connect(bool reinitialising, bool retry) {
   return false;
 }
 
-bool ConnectionPool::ReadySemaphore() {
+bool ConnectionPool::ReadySemaphore(bool reinitialising) {
   const LONG size = static_cast<LONG>(poolSize_.load());
   HANDLE current = semaphore_.load();
-  if (current != nullptr && semaphoreSize_ == size) {
+  if (current != nullptr && (reinitialising || semaphoreSize_ == size)) {
     // Refill: every count up to the maximum; the release beyond it fails.
     while (ReleaseSemaphore(current, 1, nullptr)) {
     }
@@ -208,10 +216,10 @@ bool ConnectionPool::ReadySemaphore() {
   return true;
 }
 
-bool ConnectionPool::PostConnectWork(bool /*reinitialising*/, unsigned msdeLimit) {
+bool ConnectionPool::PostConnectWork(bool reinitialising, unsigned msdeLimit) {
   if (msdeLimit > 0 && msdeLimit < poolSize_.load() && IsMSDE(primary_)) poolSize_.store(msdeLimit);
   primary_->SetValid(true);
-  if (!ReadySemaphore()) {
+  if (!ReadySemaphore(reinitialising)) {
     LogEvent(2, kEventSemaphoreFailed, LoadResString(kEventSemaphoreFailed),
              "ConnectionPool::PostConnectWork()");
     return false;
@@ -311,14 +319,15 @@ ConnectionItem* ConnectionPool::GetConnection() {
     slowWaits_.fetch_add(1);
   }
 
-  std::string connectionString;
-  std::string userId;
+  std::wstring connectionString;
+  std::wstring userId;
   {
     ScopedLock stats(&statisticsLock_);
     connectionString = connectionString_;
     userId = userId_;
   }
   ConnectionItem* item = new (std::nothrow) ConnectionItem(connectionString, userId);
+  ado::WipeText(connectionString);
   if (item != nullptr) {
     {
       ScopedLock stats(&statisticsLock_);
@@ -401,7 +410,8 @@ bool ConnectionPool::ReInitializePool() {
       LogEvent(3, kEventNoPrimary, LoadResString(kEventNoPrimary));
       return false;
     }
-    if (primary_->ConnectToDB(static_cast<LONG>(reInitializeTimeOut_), &connectFailureLogged_)) {
+    if (primary_->ConnectToDB(static_cast<LONG>(reInitializeTimeOut_), &connectFailureLogged_) &&
+        primary_->ValidateConnection(&connectFailureLogged_)) {
       up_.store(true);
       return true;
     }
@@ -417,12 +427,14 @@ bool ConnectionPool::ReInitializePool() {
   }
   LogMessage(ThrottleLogLevel(&reInitializeLogged_, 3, 6, 0),
              "%s:  Connection Pool is being reinitialized", kWhere);
-  std::string connectionString;
+  std::wstring connectionString;
   {
     ScopedLock stats(&statisticsLock_);
     connectionString = connectionString_;
   }
-  return InitializePool(poolSize_.load(), connectionString, 0, true, true);
+  const bool result = InitializePool(poolSize_.load(), connectionString, 0, true, true);
+  ado::WipeText(connectionString);
+  return result;
 }
 
 void ConnectionPool::UpdateStatistics(DWORD start, bool failed, LONG code) {
@@ -450,7 +462,7 @@ void ConnectionPool::SetLastComError(const _com_error& error, const wchar_t* tex
   SetLastError(error.Error(), text);
 }
 
-std::string ConnectionPool::GetConnectionString() {
+std::wstring ConnectionPool::GetConnectionString() {
   ScopedLock stats(&statisticsLock_);
   return connectionString_;
 }

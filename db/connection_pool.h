@@ -23,7 +23,13 @@
 //   ReleaseConnection deletes the item and gives back the semaphore count it
 //                    was lent under.
 //   ValidatePool / ReInitializePool  check the primary / bring the pool
-//                    back with one connect attempt and a refilled semaphore.
+//                    back with one connect attempt and a refilled semaphore;
+//                    a re-initialised pool is up only when its new primary
+//                    answers the validation query.
+//
+// The connection string is kept wide, as DbConfig builds it and the ADO
+// objects take it, and wiped when it is replaced or the pool goes; the
+// login it names (GetUserId) is read with the ADO objects' own reader.
 //
 // The semaphore is created by the first successful start and kept for the
 // pool's life: later starts refill it to the pool size (a start with
@@ -52,22 +58,29 @@
 #include <cstdint>
 #include <string>
 
+#include "db/ado_error.h"
 #include "db/connection_item.h"
 #include "foundation/critical_section.h"
 #include "platform/com/com_error.h"
 #include "platform/win32/types.h"
 
-class ConnectionPool {
+class ConnectionPool : public DbErrorRecorder {
  public:
-  // Reads the registry settings and creates the mutex; the pool is down.
-  ConnectionPool();
+  // Returns milliseconds of a monotonic clock: how long a start has been
+  // trying (ConnectionPoolInitializeTimeOutSecs).
+  using Clock = std::uint64_t (*)();
+
+  // Reads the registry settings and creates the mutex; the pool is down. A
+  // null clock means the system's tick count (GetTickCount64); tests give
+  // one of their own.
+  explicit ConnectionPool(Clock clock = nullptr);
   // ReleasePool(false), then frees the primary, the semaphore and the mutex.
   ~ConnectionPool();
   ConnectionPool(const ConnectionPool&) = delete;
   ConnectionPool& operator=(const ConnectionPool&) = delete;
 
   // size 0: ConnectionPoolSize; msdeLimit 0: none.
-  bool InitializePool(unsigned size, const std::string& connectionString, unsigned msdeLimit,
+  bool InitializePool(unsigned size, const std::wstring& connectionString, unsigned msdeLimit,
                       bool reinitialising, bool retry);
   bool ReleasePool(bool force);
   bool ValidatePool();
@@ -80,12 +93,12 @@ class ConnectionPool {
   void UpdateStatistics(DWORD start, bool failed, LONG code);
   // Records a failure: counts it, keeps the code, the time and at most 254
   // characters of the text.
-  void SetLastError(LONG code, const wchar_t* text);
+  void SetLastError(LONG code, const wchar_t* text) override;
   void SetLastComError(const _com_error& error, const wchar_t* text);
 
-  // The text after "uid=" up to the next ';' (case-sensitive; empty when
-  // absent).
-  static std::string GetUserId(const std::string& connectionString);
+  // The login the string names (its last "uid" or "User ID", any case,
+  // quoted or not: ado::LoginOfConnectionString); empty when absent.
+  static std::wstring GetUserId(const std::wstring& connectionString);
   // The item's server is the desktop edition of SQL Server.
   bool IsMSDE(ConnectionItem* item);
 
@@ -123,7 +136,7 @@ class ConnectionPool {
   Statistics GetStatistics();
   bool IsUp() const { return up_.load(); }
   // The stored connection string (after a failover swap, the swapped one).
-  std::string GetConnectionString();
+  std::wstring GetConnectionString();
 
  private:
   void ReadSettings();
@@ -131,9 +144,9 @@ class ConnectionPool {
   // failure.
   bool NewPrimary();
   void DeletePrimary();
-  // Creates the semaphore, or refills (or replaces, when the size changed)
-  // the one there is.
-  bool ReadySemaphore();
+  // Refills the semaphore when re-initialising; else creates it, or refills
+  // (or replaces, when the size changed) the one there is.
+  bool ReadySemaphore(bool reinitialising);
 
   std::atomic<bool> up_{false};
   std::int64_t upTime_ = 0;
@@ -146,7 +159,7 @@ class ConnectionPool {
   std::atomic<HANDLE> semaphore_{nullptr};
   LONG semaphoreSize_ = 0;
   std::atomic<unsigned> poolSize_{0};
-  std::string connectionString_;
+  std::wstring connectionString_;
   std::atomic<LONG> waiting_{0};
   std::int64_t handedOut_ = 0;
   std::atomic<LONG> references_{0};
@@ -158,15 +171,17 @@ class ConnectionPool {
   std::int64_t uninitializedLogged_ = 0;
   std::int64_t connectFailureLogged_ = 0;
   std::int64_t reInitializeLogged_ = 0;
-  std::string userId_;
+  std::wstring userId_;
   DWORD waitAbandonTime_ = 600;
   DWORD configuredPoolSize_ = 100;
   DWORD attemptCount_ = 5;
   DWORD retryDelaySecs_ = 10;
   DWORD initializeTimeOutSecs_ = 60;
   HANDLE mutex_ = nullptr;
+  Clock clock_;
   CriticalSection statisticsLock_;
 };
 
-// The process-wide pool, constructed on first use.
+// The process-wide pool, constructed on first use; from then on the ADO
+// error reporting records the last error in it (SetDbErrorRecorder).
 ConnectionPool& GetConnectionPool();

@@ -12,7 +12,7 @@
 #include "db/test_support_for_tests.h"
 #include "foundation/string_conversion.h"
 #include "platform/ado/idle_cache.h"
-#include "platform/ado/scripted_backend.h"
+#include "testing/scripted_backend.h"
 #include "platform/win32/codepage.h"
 #include "platform/win32/sync.h"
 #include "platform/win32/time.h"
@@ -27,17 +27,23 @@ void CountingSleep(DWORD milliseconds) {
   sleeps.fetch_add(1);
   sleptMilliseconds.store(milliseconds);
 }
-// Lets the seconds between two connect attempts really pass.
-void SleepTwoSeconds(DWORD) { std::this_thread::sleep_for(std::chrono::milliseconds(2100)); }
+// A clock that only Sleep moves: the seconds between two connect attempts
+// pass at once.
+std::atomic<std::uint64_t> fakeMilliseconds{0};
+std::uint64_t FakeClock() { return fakeMilliseconds.load(); }
+void SleepOnTheFakeClock(DWORD milliseconds) { fakeMilliseconds.fetch_add(milliseconds); }
 // The pool's 600-second semaphore wait gives up after 100 ms.
 DWORD ShortAbandonWait(DWORD milliseconds) { return milliseconds == 600000 ? 100 : milliseconds; }
 
 
-TEST(ConnectionPoolGetUserId, TextAfterUidUpToTheNextSemicolon) {
-  EXPECT_EQ(ConnectionPool::GetUserId("Server=a;uid=sa;pwd=x"), "sa");
-  EXPECT_EQ(ConnectionPool::GetUserId("Server=a;uid=sa"), "sa");
-  EXPECT_EQ(ConnectionPool::GetUserId("Server=a;UID=sa"), "");
-  EXPECT_EQ(ConnectionPool::GetUserId(""), "");
+// The login as the connection string reads: any case, quoted or not.
+TEST(ConnectionPoolGetUserId, TheLoginTheStringNames) {
+  EXPECT_EQ(ConnectionPool::GetUserId(L"Server=a;uid=sa;pwd=x"), L"sa");
+  EXPECT_EQ(ConnectionPool::GetUserId(L"Server=a;uid=sa"), L"sa");
+  EXPECT_EQ(ConnectionPool::GetUserId(L"Server=a;UID=sa"), L"sa");
+  EXPECT_EQ(ConnectionPool::GetUserId(L"Server=a;uid=\"do;main\";pwd=x"), L"do;main");
+  EXPECT_EQ(ConnectionPool::GetUserId(L"Server=a;pwd=\"uid=no\""), L"");
+  EXPECT_EQ(ConnectionPool::GetUserId(L""), L"");
 }
 
 // The desktop edition of SQL Server limits the pool when the caller gives a
@@ -72,7 +78,7 @@ TEST(ConnectionPoolDesktopEngine, LimitsThePoolSizeOnlyForThatServer) {
       driver.PushRows(rows);
     }
     ConnectionPool pool;
-    ASSERT_TRUE(pool.InitializePool(100, "Driver={Scripted};Server=x", c.limit, false, true));
+    ASSERT_TRUE(pool.InitializePool(100, L"Driver={Scripted};Server=x", c.limit, false, true));
     EXPECT_EQ(pool.GetStatistics().poolSize, c.expected);
     const std::vector<std::wstring> executed = driver.Executed();
     EXPECT_EQ(executed.size(), c.version != nullptr ? 1u : 0u);
@@ -118,8 +124,8 @@ class ConnectionPoolTest : public ComDatabaseTest {
     EXPECT_TRUE(LinesWith(lines, password).empty());
   }
   static int ServerPort() {
-    const std::string ado = AdoString();
-    return std::stoi(ado.substr(ado.find("127.0.0.1,") + 10));
+    const std::wstring ado = AdoString();
+    return std::stoi(ado.substr(ado.find(L"127.0.0.1,") + 10));
   }
   // Borrows until the pool gives nothing (at most `limit`), gives all back
   // and returns how many it got.
@@ -156,7 +162,7 @@ TEST_F(ConnectionPoolTest, ABorrowBeyondThePoolSizeWaitsAndGivesUp) {
   ASSERT_TRUE(pool_->InitializePool(2, AdoString(), 0, false, true));
   // Giving back nothing or the primary's kind of item adds no count.
   pool_->ReleaseConnection(nullptr);
-  pool_->ReleaseConnection(new ConnectionItem(AdoString(), ""));
+  pool_->ReleaseConnection(new ConnectionItem(AdoString(), L""));
 
   ConnectionItem* first = pool_->GetConnection();
   ConnectionItem* second = pool_->GetConnection();
@@ -225,8 +231,8 @@ TEST_F(ConnectionPoolTest, AFreshStartAfterADropKeepsOneSemaphoreOfThePoolSize) 
 
 TEST_F(ConnectionPoolTest, FailedStartTriesEveryAttemptThenFails) {
   Settings("\"ConnectionPoolInitializeAttemptCount\"=dword:00000003\n");
-  const std::string dead = "Provider=SQLOLEDB;Server=127.0.0.1," + std::to_string(ClosedPort()) +
-                           ";Database=x;uid=u;pwd=dead-s3cret";
+  const std::wstring dead = L"Provider=SQLOLEDB;Server=127.0.0.1," + std::to_wstring(ClosedPort()) +
+                            L";Database=x;uid=u;pwd=dead-s3cret";
   LoggedLines log;
   EXPECT_FALSE(pool_->InitializePool(2, dead, 0, false, true));
   const std::vector<CapturedLine> lines = log.Stop();
@@ -249,9 +255,10 @@ TEST_F(ConnectionPoolTest, FailedStartTriesEveryAttemptThenFails) {
 TEST_F(ConnectionPoolTest, AStartStopsTryingOnceTheInitialiseTimeOutHasPassed) {
   Settings("\"ConnectionPoolInitializeAttemptCount\"=dword:00000005\n"
            "\"ConnectionPoolInitializeTimeOutSecs\"=dword:00000001\n");
-  SetSleepHookForTesting(SleepTwoSeconds);
-  const std::string dead = "Provider=SQLOLEDB;Server=127.0.0.1," + std::to_string(ClosedPort()) +
-                           ";Database=x;uid=u;pwd=p";
+  pool_ = std::make_unique<ConnectionPool>(FakeClock);
+  SetSleepHookForTesting(SleepOnTheFakeClock);
+  const std::wstring dead = L"Provider=SQLOLEDB;Server=127.0.0.1," + std::to_wstring(ClosedPort()) +
+                            L";Database=x;uid=u;pwd=p";
   LoggedLines log;
   EXPECT_FALSE(pool_->InitializePool(2, dead, 0, false, true));
   const std::vector<CapturedLine> lines = log.Stop();
@@ -268,11 +275,11 @@ TEST_F(ConnectionPoolTest, AStartStopsTryingOnceTheInitialiseTimeOutHasPassed) {
 
 TEST_F(ConnectionPoolTest, AFailedStartMovesToTheFailoverPartner) {
   Settings("\"ConnectionPoolInitializeAttemptCount\"=dword:00000002\n");
-  std::string target = AdoString();
-  const std::string live = "127.0.0.1," + std::to_string(ServerPort());
-  const std::string deadServer = "127.0.0.1," + std::to_string(ClosedPort());
+  std::wstring target = AdoString();
+  const std::wstring live = L"127.0.0.1," + std::to_wstring(ServerPort());
+  const std::wstring deadServer = L"127.0.0.1," + std::to_wstring(ClosedPort());
   target.replace(target.find(live), live.size(), deadServer);
-  target += ";Failover Partner=" + live;
+  target += L";Failover Partner=" + live;
 
   LoggedLines log;
   ASSERT_TRUE(pool_->InitializePool(2, target, 0, false, true));
@@ -280,9 +287,9 @@ TEST_F(ConnectionPoolTest, AFailedStartMovesToTheFailoverPartner) {
   EXPECT_EQ(LinesWith(lines, L"ConnectionPool::Connect(): connection attempt 2 of 2 failed").size(), 1u);
   EXPECT_FALSE(LinesWith(lines, L"ConnectionItem::ConnectToDB: could not connect with").empty());
   ExpectNoPassword(lines);
-  const std::string now = pool_->GetConnectionString();
-  EXPECT_NE(now.find("Server=" + live), std::string::npos) << now;
-  EXPECT_NE(now.find("Failover Partner=" + deadServer), std::string::npos) << now;
+  const std::wstring now = pool_->GetConnectionString();
+  EXPECT_NE(now.find(L"Server=" + live), std::wstring::npos);
+  EXPECT_NE(now.find(L"Failover Partner=" + deadServer), std::wstring::npos);
   // Lent connections use the swapped string.
   EXPECT_EQ(BorrowAll(5), 2);
 }
@@ -298,9 +305,6 @@ TEST_F(ConnectionPoolTest, SessionsEndedByTheServerAreNoticedAndTheSemaphoreIsRe
   EXPECT_FALSE(pool_->IsUp());
   // The lent item's session died with the others; giving it back still works.
   pool_->ReleaseConnection(lent);
-  // Its dead session went to the ADO layer's idle cache, whose liveness
-  // check pings only sessions idle for a while: empty it, as time would.
-  ado::IdleCache::Shared().Clear();
 
   LoggedLines log;
   EXPECT_FALSE(pool_->ValidatePool());
@@ -315,6 +319,26 @@ TEST_F(ConnectionPoolTest, SessionsEndedByTheServerAreNoticedAndTheSemaphoreIsRe
   EXPECT_EQ(BorrowAll(5), 3);
   // Up and valid: re-initialising only says so.
   EXPECT_TRUE(pool_->ReInitializePool());
+}
+
+// The server ends every session, the idle ones the ADO layer keeps for
+// reuse among them; the pool, re-initialised at once, is up only with a
+// connection that works, and every borrow gets one that works.
+TEST_F(ConnectionPoolTest, AfterTheServerEndedEverySessionReInitialisingGivesWorkingConnections) {
+  ASSERT_TRUE(pool_->InitializePool(3, AdoString(), 0, false, true));
+  ASSERT_TRUE(pool_->ValidatePool());
+  EXPECT_EQ(BorrowAll(3), 3);
+  TerminateSessions();
+  EXPECT_FALSE(pool_->ValidatePool());
+  EXPECT_TRUE(pool_->ReInitializePool());
+  EXPECT_TRUE(pool_->ValidatePool());
+  std::vector<ConnectionItem*> items;
+  for (int i = 0; i < 3; ++i) {
+    items.push_back(pool_->GetConnection());
+    ASSERT_NE(items.back(), nullptr);
+    EXPECT_TRUE(items.back()->ValidateConnection(nullptr)) << i;
+  }
+  for (ConnectionItem* item : items) pool_->ReleaseConnection(item);
 }
 
 TEST_F(ConnectionPoolTest, AFailedBorrowTakesThePoolDown) {

@@ -10,6 +10,7 @@
 #include "foundation/reg_encryption.h"
 #include "foundation/registry.h"
 #include "foundation/secure_wipe.h"
+#include "platform/ado/connection_string.h"
 #include "platform/crt/printf.h"
 #include "platform/win32/types.h"
 
@@ -40,24 +41,6 @@ std::wstring Format(const wchar_t* fmt, ...) {
   text = buffer;
   SecureWipe(buffer, sizeof buffer);
   return text;
-}
-
-// The value as it may stand after "uid=" or "pwd=": quoted with '"' (and
-// '"' doubled) when it holds a character that the connection-string syntax
-// would read as structure or drop.
-// Reserved in full, so that no partial copy of a password is left behind.
-std::wstring CredentialValue(const wchar_t* value) {
-  const std::wstring_view text = value != nullptr ? value : L"";
-  if (text.find_first_of(L";\"' \t") == std::wstring_view::npos) return std::wstring(text);
-  std::wstring quoted;
-  quoted.reserve(2 * text.size() + 2);
-  quoted += L'"';
-  for (wchar_t c : text) {
-    quoted += c;
-    if (c == L'"') quoted += c;
-  }
-  quoted += L'"';
-  return quoted;
 }
 
 const wchar_t* Text(const zev::ZEVString& s) {
@@ -127,10 +110,10 @@ void ReadEncoded(Registry& auth, CDBRegEncryption& decoder, const EncodedValue& 
 
 // The characters a connection string of `kind` needs to hold "uid=<login>;
 // pwd=<password>" whole, the text before it included.
-size_t CredentialsEnd(int kind, const wchar_t* server, int port, const wchar_t* database,
+size_t CredentialsEnd(DatabaseKind kind, const wchar_t* server, int port, const wchar_t* database,
                       const wchar_t* login, const wchar_t* password) {
   std::wstring before;
-  if (kind == DbConfig::kSQLServer) {
+  if (kind == DatabaseKind::SqlServer) {
     const std::wstring serverText =
         port != 0 ? Format(L"%s,%d", server, port) : std::wstring(server);
     before = Format(L"Provider=SQLOLEDB.1;Server=%s;Database=%s;Network=dbmssocn;",
@@ -138,9 +121,9 @@ size_t CredentialsEnd(int kind, const wchar_t* server, int port, const wchar_t* 
   } else {
     before = Format(L"Provider=IBMDADB2;DSN=%s;", database);
   }
-  std::wstring quoted = CredentialValue(password);
-  const size_t end = before.size() + std::wcslen(L"uid=") + CredentialValue(login).size() +
-                     std::wcslen(L";pwd=") + quoted.size() + (kind == DbConfig::kDB2 ? 1 : 0);
+  std::wstring quoted = ado::QuoteAdoValue(password);
+  const size_t end = before.size() + std::wcslen(L"uid=") + ado::QuoteAdoValue(login).size() +
+                     std::wcslen(L";pwd=") + quoted.size() + (kind == DatabaseKind::DB2 ? 1 : 0);
   SecureWipe(quoted.data(), quoted.size() * sizeof(wchar_t));
   return end;
 }
@@ -180,11 +163,11 @@ void DbConfig::setConfigValues(const wchar_t* keyPath, bool currentUser) {
     if (key.Open(false)) {
       ReadString(key, L"DBMS", &dbmsName_);
       if (dbmsName_.Compare(zev::ZEVString(L"SQLServer")) == 0) {
-        dbmsKind_ = kSQLServer;
+        dbmsKind_ = DatabaseKind::SqlServer;
       } else if (dbmsName_.Compare(zev::ZEVString(L"DB2")) == 0) {
-        dbmsKind_ = kDB2;
+        dbmsKind_ = DatabaseKind::DB2;
       } else {
-        dbmsKind_ = kUnknownDBMS;
+        dbmsKind_ = DatabaseKind::Unknown;
       }
       ReadString(key, L"DatabaseServerMachineName", &serverName_);
       ReadString(key, L"DatabaseName", &databaseName_);
@@ -213,7 +196,7 @@ void DbConfig::readEncodedLogin() {
   auth.Close();
   // A login or password cut off by the connection string's limit would only
   // fail later, at the server, with a misleading error: refuse it here.
-  if (login_.GetLength() > 0 && (dbmsKind_ == kSQLServer || dbmsKind_ == kDB2)) {
+  if (login_.GetLength() > 0 && (dbmsKind_ == DatabaseKind::SqlServer || dbmsKind_ == DatabaseKind::DB2)) {
     const size_t end = CredentialsEnd(dbmsKind_, Text(serverName_), port_, Text(databaseName_),
                                       Text(login_), Text(password_));
     if (end > kStringChars - 1) {
@@ -229,7 +212,7 @@ void DbConfig::readEncodedLogin() {
 
 void DbConfig::setConfigOverrides() {
   ScopedLock hold(&lock_);
-  if (dbmsKind_ == kSQLServer) {
+  if (dbmsKind_ == DatabaseKind::SqlServer) {
     const std::wstring server = port_ != 0 ? Format(L"%s,%d", Text(serverName_), port_)
                                            : std::wstring(Text(serverName_));
     const std::wstring base =
@@ -237,8 +220,8 @@ void DbConfig::setConfigOverrides() {
                Text(databaseName_));
     std::wstring text;
     if (login_.GetLength() > 0) {
-      std::wstring login = CredentialValue(login_.GetWide());
-      std::wstring password = CredentialValue(password_.GetWide());
+      std::wstring login = ado::QuoteAdoValue(Text(login_));
+      std::wstring password = ado::QuoteAdoValue(Text(password_));
       text = Format(L"%suid=%s;pwd=%s", base.c_str(), login.c_str(), password.c_str());
       SecureWipe(password.data(), password.size() * sizeof(wchar_t));
     } else {
@@ -256,11 +239,11 @@ void DbConfig::setConfigOverrides() {
     }
     connectionString_ = text.c_str();
     SecureWipe(text.data(), text.size() * sizeof(wchar_t));
-  } else if (dbmsKind_ == kDB2) {
+  } else if (dbmsKind_ == DatabaseKind::DB2) {
     std::wstring credentials;
     if (login_.GetLength() > 0) {
-      std::wstring login = CredentialValue(login_.GetWide());
-      std::wstring password = CredentialValue(password_.GetWide());
+      std::wstring login = ado::QuoteAdoValue(Text(login_));
+      std::wstring password = ado::QuoteAdoValue(Text(password_));
       credentials = Format(L"uid=%s;pwd=%s;", login.c_str(), password.c_str());
       SecureWipe(password.data(), password.size() * sizeof(wchar_t));
     }

@@ -6,9 +6,9 @@
 //
 // Registry (HKEY_LOCAL_MACHINE unless a caller of setConfigValues asks for
 // HKEY_CURRENT_USER), key "Software\Quillon\Quorrel Dazadevari Server\Database":
-//   DBMS                       "SQLServer" (kind 0) or "DB2" (kind 1), exact
-//                              case; any other text is kind -1 and leaves
-//                              both strings as they were
+//   DBMS                       "SQLServer" or "DB2" (DatabaseKind), exact
+//                              case; any other text is DatabaseKind::Unknown
+//                              and leaves both strings as they were
 //   DatabaseServerMachineName  server name        (default "localhost")
 //   DatabaseName               database name      (default "VEXMgmt")
 //   DB2Schema                  DB2 schema owner   (default "RERIDARI")
@@ -27,11 +27,12 @@
 //               provider ("SQLNCLI", "SQLNCLI10") is installed and the
 //               partner is set and differs from the server (ignoring case)
 //   DB2         Provider=IBMDADB2;DSN=<db>;[uid=<login>;pwd=<password>;]
-// A login or password that holds ';', a quote or a blank is written quoted
-// ("..." with '"' doubled), so that it reaches the server intact and cannot
-// be read as further keywords. A login and password that the connection
-// string cannot hold whole are refused when the settings are read (logged at
-// level 2, login and password left empty). The short description is
+// A login or password that holds ';', a quote, '=' or a blank is written
+// quoted ("..." with '"' doubled: ado::QuoteAdoValue), so that it reaches
+// the server intact and cannot be read as further keywords. A login and
+// password that the connection string cannot hold whole are refused when the
+// settings are read (logged at level 2, login and password left empty). The
+// short description is
 // "<server>;<db>;<DBMS text>".
 //
 // Thread safety: Instance() constructs the object once, safely from any
@@ -40,16 +41,13 @@
 // change after construction.
 #pragma once
 
+#include "db/database_kind.h"
 #include "diagnostics/log.h"
 #include "foundation/critical_section.h"
 #include "foundation/zev_string.h"
 
 class DbConfig {
  public:
-  // DBMS kinds.
-  static constexpr int kSQLServer = 0;
-  static constexpr int kDB2 = 1;
-  static constexpr int kUnknownDBMS = -1;
   // Characters of a recorded principal or partner name.
   static constexpr int kRecordedNameChars = 254;
 
@@ -71,8 +69,9 @@ class DbConfig {
   // Builds the connection string and the short description (see above).
   void setConfigOverrides();
 
-  bool IsSQLServer() const { return dbmsKind_ == kSQLServer; }
-  bool IsDB2() const { return dbmsKind_ == kDB2; }
+  DatabaseKind GetKind() const { return dbmsKind_; }
+  bool IsSQLServer() const { return dbmsKind_ == DatabaseKind::SqlServer; }
+  bool IsDB2() const { return dbmsKind_ == DatabaseKind::DB2; }
   zev::ZEVString GetDB2Schema() const { return db2Schema_; }
   bool IsSQLServerExtendedReport() const { return IsSQLServer() && extendedReport_; }
   zev::ZEVString GetConnectionString() const { return connectionString_; }
@@ -102,7 +101,7 @@ class DbConfig {
   zev::ZEVString db2Schema_;
   zev::ZEVString failoverServer_;
   int port_ = 0;
-  int dbmsKind_ = kSQLServer;
+  DatabaseKind dbmsKind_ = DatabaseKind::SqlServer;
   bool extendedReport_ = false;
   wchar_t recordedPrincipal_[kRecordedNameChars + 1] = {};
   wchar_t recordedPartner_[kRecordedNameChars + 1] = {};

@@ -258,9 +258,9 @@ TEST_F(DbConfigTest, TheMirrorPartnerFollowsTheCredentialsAndSurvivesTheFailover
             "pwd=\"p;Server=evil\";Failover Partner=Mirror");
 
   // The pool's failover swap points the string at the partner and keeps the login.
-  std::string swapped = built;
+  std::wstring swapped(built.begin(), built.end());
   ASSERT_TRUE(tsql::SwapToFailoverPartner(&swapped, nullptr));
-  EXPECT_EQ(swapped,
+  EXPECT_EQ(std::string(swapped.begin(), swapped.end()),
             "Provider=SQLOLEDB.1;Server=mirror;Database=VEXMgmt;Network=dbmssocn;uid=sa;"
             "pwd=\"p;Server=evil\";Failover Partner=dbhost,1433");
 }

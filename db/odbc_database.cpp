@@ -7,7 +7,6 @@
 
 #include "db/connection_pool.h"
 #include "db/db_config.h"
-#include "db/odbc_record.h"
 #include "diagnostics/debug_logger.h"
 #include "diagnostics/log.h"
 #include "foundation/registry.h"
@@ -54,9 +53,9 @@ RecordConnections* PoolConnections() {
 }  // namespace
 
 ODBCDatabase::ODBCDatabase(RecordConnections* connections)
-    : ODBCDatabase(DbConfig::Instance()->IsDB2() ? kDB2 : 0, connections) {}
+    : ODBCDatabase(DbConfig::Instance()->GetKind(), connections) {}
 
-ODBCDatabase::ODBCDatabase(int databaseKind, RecordConnections* connections)
+ODBCDatabase::ODBCDatabase(DatabaseKind databaseKind, RecordConnections* connections)
     : databaseKind_(databaseKind), connections_(connections != nullptr ? connections : PoolConnections()) {
   ReadSettings();
 }
@@ -75,7 +74,7 @@ void ODBCDatabase::ReadSettings() {
   key.Close();
 }
 
-void ODBCDatabase::Log(std::int64_t* lastTime, ODBCRecord* record, int level, const wchar_t* fmt, ...) {
+void ODBCDatabase::Log(std::int64_t* lastTime, zev::ZEVString* lastMessage, int level, const wchar_t* fmt, ...) {
   try {
     wchar_t text[kLineChars];
     text[0] = L'\0';
@@ -87,7 +86,7 @@ void ODBCDatabase::Log(std::int64_t* lastTime, ODBCRecord* record, int level, co
 
     if (GetDebugLogger().IsActive()) {
       LogMessageW(ThrottleLogLevel(lastTime, level, 6, 0), L"%s", text);
-      if (record != nullptr) record->SetLastMessage(text);
+      if (lastMessage != nullptr) *lastMessage = text;
       return;
     }
 
@@ -109,7 +108,7 @@ void ODBCDatabase::Log(std::int64_t* lastTime, ODBCRecord* record, int level, co
     const std::string narrow = ConvertToNarrowString(line, CP_ACP);
     std::printf("%s\n", narrow.c_str());
     std::fflush(stdout);
-    if (record != nullptr) record->SetLastMessage(line);
+    if (lastMessage != nullptr) *lastMessage = line;
   } catch (...) {
     // The log path never throws to its caller.
   }

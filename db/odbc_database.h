@@ -29,10 +29,10 @@
 
 #include <cstdint>
 
+#include "db/database_kind.h"
+#include "foundation/zev_string.h"
 #include "platform/ado/ado.h"
 #include "platform/win32/types.h"
-
-class ODBCRecord;
 
 // The source of the connections a record borrows: one per operation, or
 // one held across a transaction. Borrow and GiveBack may be called from any
@@ -62,34 +62,33 @@ class RecordConnections {
 
 class ODBCDatabase {
  public:
-  // The database kind that selects the DB2 statement forms.
-  static constexpr int kDB2 = 2;
-
-  // Reads the registry settings; the database kind is DbConfig's (kDB2 for
-  // a DB2 installation). `connections` (not owned; must outlive the object)
-  // lends the records their connections; null: the process-wide pool.
+  // Reads the registry settings; the database kind is DbConfig's.
+  // `connections` (not owned; must outlive the object) lends the records
+  // their connections; null: the process-wide pool.
   explicit ODBCDatabase(RecordConnections* connections = nullptr);
-  // As above with a given kind: kDB2, or anything else for SQL Server.
-  // (Also null `connections` means the process-wide pool.)
-  ODBCDatabase(int databaseKind, RecordConnections* connections);
+  // As above with a given kind: DB2 selects the DB2 statement forms, any
+  // other the SQL Server forms. (Also null `connections` means the
+  // process-wide pool.)
+  ODBCDatabase(DatabaseKind databaseKind, RecordConnections* connections);
   virtual ~ODBCDatabase();
 
   ODBCDatabase(const ODBCDatabase&) = delete;
   ODBCDatabase& operator=(const ODBCDatabase&) = delete;
 
   // The record layer's log sink. `lastTime` (may be null) throttles the line
-  // through ThrottleLogLevel(lastTime, level, 6, 0); `record` (may be null)
-  // keeps the text as its last message. `fmt` is a wide format in the
-  // system's printf dialect (%s takes wide text). Never throws.
-  virtual void Log(std::int64_t* lastTime, ODBCRecord* record, int level, const wchar_t* fmt, ...);
+  // through ThrottleLogLevel(lastTime, level, 6, 0); `lastMessage` (may be
+  // null; a record's last message) receives the text written. `fmt` is a
+  // wide format in the system's printf dialect (%s takes wide text). Never
+  // throws.
+  virtual void Log(std::int64_t* lastTime, zev::ZEVString* lastMessage, int level, const wchar_t* fmt, ...);
 
   // True when the connections are usable, re-initialising them if needed;
   // a failure is logged at level 2 (throttled).
   bool CheckConnection();
 
   int GetMsdeConnectionCountWrapper() const { return msdeConnectionCountWrapper_; }
-  int GetDatabaseKind() const { return databaseKind_; }
-  bool IsDB2() const { return databaseKind_ == kDB2; }
+  DatabaseKind GetDatabaseKind() const { return databaseKind_; }
+  bool IsDB2() const { return databaseKind_ == DatabaseKind::DB2; }
   // Seconds; the ADO command time-out of every statement.
   int GetCommandTimeOut() const { return commandTimeOut_; }
   // The number of tries of every statement.
@@ -100,7 +99,7 @@ class ODBCDatabase {
   void ReadSettings();
 
   int msdeConnectionCountWrapper_ = 2;
-  int databaseKind_ = 0;
+  DatabaseKind databaseKind_ = DatabaseKind::SqlServer;
   int commandTimeOut_ = 30;
   int commandRetryCount_ = 5;
   std::int64_t lastReconnectFailureLog_ = 0;

@@ -19,7 +19,7 @@ using ODBCDatabaseTest = morvale::testing::RegistryTest;
 TEST_F(ODBCDatabaseTest, SettingsDefaultWhenAbsentAndReadWhenPresent) {
   {
     SCOPED_TRACE("no key");
-    ODBCDatabase database(0, nullptr);
+    ODBCDatabase database(DatabaseKind::SqlServer, nullptr);
     EXPECT_EQ(database.GetMsdeConnectionCountWrapper(), 2);
     EXPECT_EQ(database.GetCommandTimeOut(), 30);
     EXPECT_EQ(database.GetCommandRetryCount(), 5);
@@ -27,7 +27,7 @@ TEST_F(ODBCDatabaseTest, SettingsDefaultWhenAbsentAndReadWhenPresent) {
   {
     SCOPED_TRACE("key without the values");
     registry_.WriteRoot("HKLM", std::string(kKey) + "\"Other\"=dword:00000001\n");
-    ODBCDatabase database(0, nullptr);
+    ODBCDatabase database(DatabaseKind::SqlServer, nullptr);
     EXPECT_EQ(database.GetMsdeConnectionCountWrapper(), 2);
     EXPECT_EQ(database.GetCommandTimeOut(), 30);
     EXPECT_EQ(database.GetCommandRetryCount(), 5);
@@ -38,7 +38,7 @@ TEST_F(ODBCDatabaseTest, SettingsDefaultWhenAbsentAndReadWhenPresent) {
                                     "\"MsdeConnectionCountWrapper\"=dword:00000007\n"
                                     "\"CommandTimeOut\"=dword:0000000a\n"
                                     "\"CommandRetryCount\"=dword:00000001\n");
-    ODBCDatabase database(ODBCDatabase::kDB2, nullptr);
+    ODBCDatabase database(DatabaseKind::DB2, nullptr);
     EXPECT_EQ(database.GetMsdeConnectionCountWrapper(), 7);
     EXPECT_EQ(database.GetCommandTimeOut(), 10);
     EXPECT_EQ(database.GetCommandRetryCount(), 1);
@@ -59,20 +59,20 @@ TEST_F(ODBCDatabaseTest, KindFollowsTheDatabaseSettings) {
 }
 
 TEST_F(ODBCDatabaseTest, ConsoleLineWhenTheLoggerIsInactive) {
-  ODBCDatabase database(0, nullptr);
-  ODBCRecord record(&database);
+  ODBCDatabase database(DatabaseKind::SqlServer, nullptr);
+  zev::ZEVString last;
   ::testing::internal::CaptureStdout();
-  database.Log(nullptr, &record, 2, L"[%s] value %d", L"Here", 42);
+  database.Log(nullptr, &last, 2, L"[%s] value %d", L"Here", 42);
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_TRUE(std::regex_match(out, std::regex(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d \(TID 0x[0-9A-F]+\) DAZududo '\[Here\] value 42'\n)")))
       << out;
-  // The record keeps the line as its last message.
-  const std::wstring last = record.GetLastMessage().GetWide();
-  EXPECT_EQ(std::string(last.begin(), last.end()) + "\n", out);
+  // The line is kept as the caller's last message.
+  const std::wstring line = last.GetWide();
+  EXPECT_EQ(std::string(line.begin(), line.end()) + "\n", out);
 }
 
 TEST_F(ODBCDatabaseTest, LongConsoleLineIsCutAndEndsInAQuote) {
-  ODBCDatabase database(0, nullptr);
+  ODBCDatabase database(DatabaseKind::SqlServer, nullptr);
   const std::wstring text(3000, L'x');
   ::testing::internal::CaptureStdout();
   database.Log(nullptr, nullptr, 2, L"%s", text.c_str());
@@ -108,7 +108,7 @@ TEST_F(ODBCDatabaseTest, CheckConnectionValidatesThenReinitialises) {
     FakeConnections connections;
     connections.validate = c.validate;
     connections.reinitialize = c.reinitialize;
-    ODBCDatabase database(0, &connections);
+    ODBCDatabase database(DatabaseKind::SqlServer, &connections);
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(database.CheckConnection(), c.result);
     const std::string out = ::testing::internal::GetCapturedStdout();

@@ -26,6 +26,7 @@ std::wstring Widen(const char* text) {
 
 ODBCRecord::ODBCRecord(ODBCDatabase* database) : database_(database) {
   if (database_ == nullptr) throw std::runtime_error("ODBCRecord::ODBCRecord:  Invalid ODBCDatabase object");
+  ado::RegisterAdoClasses();
 }
 
 ODBCRecord::~ODBCRecord() {
@@ -66,7 +67,7 @@ void ODBCRecord::AddOutputInt64(const char* column, std::int64_t* destination, c
 
 void ODBCRecord::AddValueString(const wchar_t* column, const wchar_t* value) {
   valueColumns_.emplace_back(column);
-  values_.push_back(Value{kTypeWideString, 0, value, false});
+  values_.push_back(Value{kTypeWideString, 0, value, value == nullptr});
 }
 
 void ODBCRecord::AddValueInt(const wchar_t* column, std::int32_t value) {
@@ -91,7 +92,7 @@ void ODBCRecord::AddWhereString(const wchar_t* column, const wchar_t* value, boo
   term.comparison = comparison;
   term.conjunction = conjunction;
   term.caseCode = caseCode;
-  term.value = Value{kTypeWideString, 0, value, false};
+  term.value = Value{kTypeWideString, 0, value, value == nullptr};
   AddTerm(std::move(term));
 }
 
@@ -275,10 +276,6 @@ std::wstring ODBCRecord::BuildDataText() const {
       buffer[63] = L'\0';
       data += column + buffer;
     } else if (value.type == kTypeWideString) {
-      if (value.text == nullptr) {
-        data += column + L"[no value for ptr] ";
-        return;
-      }
       const std::wstring text = value.text;
       if (text.size() > kDataTextChars) {
         crt::snwprintf(buffer, 63, L"(first %d bytes)", static_cast<int>(kDataTextChars));

@@ -27,8 +27,11 @@
 // operation borrows its own connection and gives it back at its end, except
 // between BeginTransaction and Commit or Rollback, when the record keeps
 // one. Statements are tried up to CommandRetryCount times while the server
-// reports a time-out (HYT00) or, outside a transaction, a deadlock or lock
-// time-out (40001, 57033), sleeping 1, 4, 9, 16 ... seconds between tries.
+// reports a time-out (HYT00; inside a transaction only while the server
+// keeps the transaction, which PostgreSQL does not) or, outside a
+// transaction, a deadlock or lock time-out (40001, 57033), sleeping 1, 4,
+// 9, 16 ... seconds between tries. A commit that fails ends the
+// transaction all the same: the connection goes back.
 //
 // Lifetime: string values and every output destination are held by
 // pointer; they must stay alive and unchanged until the statement has run
@@ -169,8 +172,11 @@ class ODBCRecord {
   // operations then use that connection until Commit or Rollback. Throws
   // std::runtime_error when a transaction is already open.
   bool BeginTransaction();
-  // End the transaction and give the connection back. Throw
-  // std::runtime_error when no transaction was begun.
+  // End the transaction and give the connection back, also when they fail
+  // (the transaction has then ended with the failure; a commit whose
+  // connection failed has an unknown outcome, which the log line says).
+  // Throw std::runtime_error when no transaction was begun; a Rollback
+  // right after a failed Commit is accepted and does nothing.
   bool Commit();
   bool Rollback();
 
@@ -178,14 +184,13 @@ class ODBCRecord {
   bool InTransaction() const { return !autoConnection_; }
   // The last text that ODBCDatabase::Log wrote for this record.
   const zev::ZEVString& GetLastMessage() const { return lastMessage_; }
-  void SetLastMessage(const wchar_t* text) { lastMessage_ = text; }
 
  private:
   struct Value {
     std::int16_t type = 0;
     std::int32_t number = 0;          // kTypeInt
     const wchar_t* text = nullptr;    // kTypeWideString
-    bool isNull = false;
+    bool isNull = false;              // bound as NULL (a null string)
   };
   struct Output {
     std::int16_t type = 0;
@@ -232,13 +237,24 @@ class ODBCRecord {
   bool PrepareStatement(const wchar_t* location, ado::_Command* command, const std::wstring& text,
                         ado::CommandTypeEnum type, const std::wstring& shown, bool values, bool pageKeys);
   void BindValue(ado::_Command* command, const Value& value);
-  // Values (when asked), then the WHERE terms, then the page keys (when asked).
-  void BindParameters(ado::_Command* command, bool values, bool pageKeys);
+  // True when `bind` ran without an exception.
+  template <typename Bind>
+  static bool Binds(Bind bind);
+  // Values (when asked), then the WHERE terms, then the page keys (when
+  // asked); a failure is reported ("Bind parms/where/page call failed").
+  bool BindParameters(const wchar_t* location, ado::_Command* command, bool values, bool pageKeys,
+                      const std::wstring& shown);
+  // The ADO objects of an operation; a failure is logged ("Command create
+  // failed", "Recordset create failed").
+  bool CreateCommand(const wchar_t* location, ado::_CommandPtr& command);
+  bool CreateRecordset(const wchar_t* location, ado::_RecordsetPtr& recordset);
   // Runs `attempt` under the retry rule; throws the last _com_error.
   template <typename Attempt>
   void RunWithRetry(const wchar_t* location, const std::wstring& sql, Attempt attempt);
-  // The first result of `command` that has rows (null when none has).
-  ado::_RecordsetPtr OpenRecordset(const wchar_t* location, ado::_Command* command, const std::wstring& sql);
+  // Opens `recordset` over `command`: the first result that has rows (null
+  // when none has).
+  ado::_RecordsetPtr OpenRecordset(const wchar_t* location, ado::_Command* command, ado::_RecordsetPtr recordset,
+                                   const std::wstring& sql);
   // Runs `command`; the rows it affected, -1 when unknown.
   std::int32_t Execute(const wchar_t* location, ado::_Command* command, const std::wstring& sql);
   // The level-2 SQL line (with "%" doubled).
@@ -265,6 +281,8 @@ class ODBCRecord {
   std::vector<Term> terms_;
   ODBCDatabase* database_;
   bool autoConnection_ = true;
+  // The last transaction ended with a failed commit.
+  bool commitFailed_ = false;
   RecordConnections::Lent lent_;
   bool holdsConnection_ = false;
   zev::ZEVString identifierName_;

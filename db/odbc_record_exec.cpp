@@ -57,13 +57,13 @@ std::wstring ODBCRecord::DoublePercent(const std::wstring& text) {
 }
 
 void ODBCRecord::LogSql(const wchar_t* location, const std::wstring& sql) {
-  database_->Log(nullptr, this, 2, L"[%s] SQL = \"%s\".", location, DoublePercent(sql).c_str());
+  database_->Log(nullptr, &lastMessage_, 2, L"[%s] SQL = \"%s\".", location, DoublePercent(sql).c_str());
 }
 
 void ODBCRecord::LogSqlAndData(int level, const wchar_t* location, const std::wstring& sql, bool doubled) {
   const std::wstring shown = doubled ? DoublePercent(sql) : sql;
-  database_->Log(nullptr, this, level, L"[%s] SQL = \"%s\".", location, shown.c_str());
-  database_->Log(nullptr, this, level, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
+  database_->Log(nullptr, &lastMessage_, level, L"[%s] SQL = \"%s\".", location, shown.c_str());
+  database_->Log(nullptr, &lastMessage_, level, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
 }
 
 void ODBCRecord::TraceSqlAndData(const wchar_t* location, const std::wstring& sql) {
@@ -71,17 +71,17 @@ void ODBCRecord::TraceSqlAndData(const wchar_t* location, const std::wstring& sq
 }
 
 void ODBCRecord::Trace(const wchar_t* fmt, const wchar_t* location, std::int32_t number) {
-  if (TraceEnabled()) database_->Log(nullptr, this, 6, fmt, location, number);
+  if (TraceEnabled()) database_->Log(nullptr, &lastMessage_, 6, fmt, location, number);
 }
 
 void ODBCRecord::FailureReport(const wchar_t* location, const wchar_t* message, const std::wstring& sql) {
-  database_->Log(nullptr, this, 2, L"[%s] %s", location, message);
+  database_->Log(nullptr, &lastMessage_, 2, L"[%s] %s", location, message);
   LogSqlAndData(2, location, sql, true);
 }
 
 void ODBCRecord::SqlErrorReport(const wchar_t* location, const _com_error& error, const std::wstring& sql) {
   if (!holdsConnection_ || !lent_.connection) {
-    database_->Log(nullptr, this, 2,
+    database_->Log(nullptr, &lastMessage_, 2,
                    L"[%s] SQL error encountered but the connection became invalid before we could print the details",
                    location);
   } else {
@@ -90,20 +90,20 @@ void ODBCRecord::SqlErrorReport(const wchar_t* location, const _com_error& error
       for (LONG i = 0; i < errors->GetCount(); ++i) {
         ado::ErrorPtr entry = errors->GetItem(_variant_t(i));
         if (IsProviderOwnError(entry->GetNativeError())) continue;
-        database_->Log(nullptr, this, 2, L"[%s] SQL error: [0x%0X  %s] Source: [%s] SQL State: [%s] NativeError: [%d]",
+        database_->Log(nullptr, &lastMessage_, 2, L"[%s] SQL error: [0x%0X  %s] Source: [%s] SQL State: [%s] NativeError: [%d]",
                        location, entry->GetNumber(), static_cast<const wchar_t*>(entry->GetDescription()),
                        static_cast<const wchar_t*>(entry->GetSource()),
                        static_cast<const wchar_t*>(entry->GetSQLState()), entry->GetNativeError());
       }
     } catch (const _com_error& inner) {
-      database_->Log(nullptr, this, 2,
+      database_->Log(nullptr, &lastMessage_, 2,
                      L"[%s] caught exception when trying to dump sql errors.  COM Error 0x%0X - %s - Source: \"%s\" - "
                      L"Description \"%s\"",
                      location, inner.Error(), inner.ErrorMessage(), static_cast<const wchar_t*>(inner.Source()),
                      static_cast<const wchar_t*>(inner.Description()));
     }
   }
-  database_->Log(nullptr, this, 2, L"[%s] COM Error 0x%0X - %s - Source: \"%s\" - Description \"%s\"", location,
+  database_->Log(nullptr, &lastMessage_, 2, L"[%s] COM Error 0x%0X - %s - Source: \"%s\" - Description \"%s\"", location,
                  error.Error(), error.ErrorMessage(), static_cast<const wchar_t*>(error.Source()),
                  static_cast<const wchar_t*>(error.Description()));
   LogSqlAndData(2, location, sql, false);
@@ -135,7 +135,7 @@ void ODBCRecord::BindValue(ado::_Command* command, const Value& value) {
   if (value.type == kTypeInt) {
     command->GetParameters()->Append(
         command->CreateParameter(_bstr_t(), ado::adInteger, ado::adParamInput, 0, _variant_t(value.number)));
-  } else if (value.text == nullptr || value.isNull) {
+  } else if (value.isNull) {
     _variant_t null;
     null.vt = VT_NULL;
     command->GetParameters()->Append(
@@ -147,18 +147,53 @@ void ODBCRecord::BindValue(ado::_Command* command, const Value& value) {
   }
 }
 
-void ODBCRecord::BindParameters(ado::_Command* command, bool values, bool pageKeys) {
-  if (values) {
-    for (const Value& value : values_) BindValue(command, value);
+template <typename Bind>
+bool ODBCRecord::Binds(Bind bind) {
+  try {
+    bind();
+    return true;
+  } catch (...) {
+    return false;
   }
-  for (const Term& term : terms_) {
-    if (!term.column.empty() && term.value.type != kTypeIsNull) BindValue(command, term.value);
+}
+
+bool ODBCRecord::BindParameters(const wchar_t* location, ado::_Command* command, bool values, bool pageKeys,
+                                const std::wstring& shown) {
+  if (values && !Binds([&] {
+        for (const Value& value : values_) BindValue(command, value);
+      })) {
+    FailureReport(location, L"Bind parms call failed", shown);
+    return false;
   }
-  if (pageKeys) {
-    for (std::size_t i = 0; i < pageKeys_.size(); ++i) {
-      for (std::size_t j = 0; j <= i; ++j) BindValue(command, pageKeys_[j].value);
-    }
+  if (!Binds([&] {
+        for (const Term& term : terms_) {
+          if (!term.column.empty() && term.value.type != kTypeIsNull) BindValue(command, term.value);
+        }
+      })) {
+    FailureReport(location, L"Bind where call failed", shown);
+    return false;
   }
+  if (pageKeys && !Binds([&] {
+        for (std::size_t i = 0; i < pageKeys_.size(); ++i) {
+          for (std::size_t j = 0; j <= i; ++j) BindValue(command, pageKeys_[j].value);
+        }
+      })) {
+    FailureReport(location, L"Bind page call failed", shown);
+    return false;
+  }
+  return true;
+}
+
+bool ODBCRecord::CreateCommand(const wchar_t* location, ado::_CommandPtr& command) {
+  if (SUCCEEDED(command.CreateInstance(ado::CLSID_Command, nullptr, CLSCTX_ALL))) return true;
+  database_->Log(nullptr, &lastMessage_, 2, L"[%s] Command create failed", location);
+  return false;
+}
+
+bool ODBCRecord::CreateRecordset(const wchar_t* location, ado::_RecordsetPtr& recordset) {
+  if (SUCCEEDED(recordset.CreateInstance(ado::CLSID_Recordset, nullptr, CLSCTX_ALL))) return true;
+  database_->Log(nullptr, &lastMessage_, 2, L"[%s] Recordset create failed", location);
+  return false;
 }
 
 template <typename Attempt>
@@ -184,7 +219,9 @@ void ODBCRecord::RunWithRetry(const wchar_t* location, const std::wstring& sql, 
           const std::wstring state = text != nullptr ? text : L"";
           if (state.empty()) continue;
           if (state == L"HYT00") {
-            retryable = true;
+            // A server that aborted the transaction at the time-out (as
+            // PostgreSQL does) would only refuse the statement again.
+            retryable = autoConnection_ || !lent_.connection->GetTransactionAborted();
             break;
           }
           if (state == L"57033" || state == L"40001") {
@@ -195,7 +232,7 @@ void ODBCRecord::RunWithRetry(const wchar_t* location, const std::wstring& sql, 
           }
         }
       } catch (const _com_error& inner) {
-        database_->Log(nullptr, this, 2,
+        database_->Log(nullptr, &lastMessage_, 2,
                        L"[%s] caught a com error when trying to determine if to retry the sql.  Originating error "
                        L"should be printed next.  COM Error 0x%0X - %s - Source: \"%s\" - Description \"%s\"",
                        location, inner.Error(), inner.ErrorMessage(), static_cast<const wchar_t*>(inner.Source()),
@@ -203,7 +240,7 @@ void ODBCRecord::RunWithRetry(const wchar_t* location, const std::wstring& sql, 
         throw;
       }
       if (!retryable || left < 1) throw;
-      database_->Log(nullptr, this, 3, L"[%s] Timeout or deadlock.  %d re-tr%s left.  \"%s\"", location, left,
+      database_->Log(nullptr, &lastMessage_, 3, L"[%s] Timeout or deadlock.  %d re-tr%s left.  \"%s\"", location, left,
                      left > 1 ? L"ies" : L"y", sql.c_str());
       const DWORD seconds = static_cast<DWORD>(tries - left);
       Sleep(seconds * seconds * 1000);
@@ -212,8 +249,7 @@ void ODBCRecord::RunWithRetry(const wchar_t* location, const std::wstring& sql, 
 }
 
 ado::_RecordsetPtr ODBCRecord::OpenRecordset(const wchar_t* location, ado::_Command* command,
-                                             const std::wstring& sql) {
-  ado::_RecordsetPtr recordset = ado::MakeRecordset();
+                                             ado::_RecordsetPtr recordset, const std::wstring& sql) {
   RunWithRetry(location, sql, [&] {
     if (recordset->GetState() == ado::adStateOpen) recordset->Close();
     recordset->Open(_variant_t(static_cast<IDispatch*>(command)), vtMissing, ado::adOpenForwardOnly,
@@ -224,7 +260,7 @@ ado::_RecordsetPtr ODBCRecord::OpenRecordset(const wchar_t* location, ado::_Comm
   while (recordset && recordset->GetState() != ado::adStateOpen) {
     ado::_RecordsetPtr next = recordset->NextRecordset(nullptr);
     recordset = next.GetInterfacePtr();
-    database_->Log(nullptr, this, 6, L"[%s] next RecordSet called", location);
+    database_->Log(nullptr, &lastMessage_, 6, L"[%s] next RecordSet called", location);
   }
   return recordset;
 }
@@ -242,7 +278,7 @@ bool ODBCRecord::PrepareStatement(const wchar_t* location, ado::_Command* comman
   command->PutCommandText(_bstr_t(text.c_str()));
   command->PutCommandType(type);
   command->PutCommandTimeout(database_->GetCommandTimeOut());
-  BindParameters(command, values, pageKeys);
+  if (!BindParameters(location, command, values, pageKeys, shown)) return false;
   TraceSqlAndData(location, shown);
   if (!Borrow(location, shown)) return false;
   command->PutRefActiveConnection(lent_.connection);
@@ -259,7 +295,7 @@ bool ODBCRecord::QueryFirstValue(bool* found, const wchar_t* statement) {
 
 bool ODBCRecord::DoStoredProcQuery(const wchar_t* name, bool* found) {
   if (name == nullptr) {
-    database_->Log(nullptr, this, 2, L"[%s] Null pszName", L"ODBCRecord::DoStoredProcQuery");
+    database_->Log(nullptr, &lastMessage_, 2, L"[%s] Null pszName", L"ODBCRecord::DoStoredProcQuery");
     return false;
   }
   return DoGetFirstValue(L"ODBCRecord::DoStoredProcQuery", found, nullptr, name);
@@ -272,8 +308,10 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
   std::wstring sql;
   std::wstring shown;
   OnExit giveBack([this] { GiveBackIfAuto(); });
-  ado::_CommandPtr command = ado::MakeCommand();
+  ado::_CommandPtr command;
   try {
+    ado::_RecordsetPtr recordset;
+    if (!CreateCommand(location, command) || !CreateRecordset(location, recordset)) return false;
     rows_.Clear();
     currentRow_ = 0;
     upperRow_ = 0;
@@ -292,7 +330,7 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
         procedure != nullptr && statement == nullptr ? ado::adCmdStoredProc : ado::adCmdText;
     if (!PrepareStatement(location, command, sql, type, shown, false, true)) return false;
 
-    ado::_RecordsetPtr recordset = OpenRecordset(location, command, shown);
+    recordset = OpenRecordset(location, command, recordset, shown);
     if (recordset && recordset->GetState() == ado::adStateOpen) {
       if (!recordset->GetEndOfFile()) {
         rows_ = recordset->GetRows(ado::adGetRowsRest);
@@ -304,7 +342,7 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
     if (*found) {
       LONG upper = 0;
       if (rows_.vt != (VT_ARRAY | VT_VARIANT) || FAILED(SafeArrayGetUBound(rows_.parray, 2, &upper))) {
-        database_->Log(nullptr, this, 2, L"%s: Cannot read recordset into buffer [%d]", location, __LINE__);
+        database_->Log(nullptr, &lastMessage_, 2, L"%s: Cannot read recordset into buffer [%d]", location, __LINE__);
         rows_.Clear();
         *found = false;
         return false;
@@ -340,7 +378,7 @@ bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring& query) {
       const LONG indices[2] = {ToLong(column), currentRow_};
       _variant_t cell;
       if (FAILED(SafeArrayGetElement(rows_.parray, indices, &cell))) {
-        database_->Log(nullptr, this, 2, L"%s: Cannot get value from array position [%d][%d]",
+        database_->Log(nullptr, &lastMessage_, 2, L"%s: Cannot get value from array position [%d][%d]",
                        L"ODBCRecord::GetArrayValue", currentRow_, ToLong(column));
         LogSqlAndData(2, location, query, true);
         return false;
@@ -388,7 +426,7 @@ bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring& query) {
           break;
       }
       if (!accepted) {
-        database_->Log(nullptr, this, 2, L"[%s] Unexpected variant type %d.  Column # %d.  Query:  %s", location,
+        database_->Log(nullptr, &lastMessage_, 2, L"[%s] Unexpected variant type %d.  Column # %d.  Query:  %s", location,
                        static_cast<int>(cell.vt), ToLong(column + 1), query.c_str());
         return false;
       }
@@ -412,7 +450,7 @@ bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring& query) {
   } catch (const _com_error& error) {
     wLogRecordsetComError(2, kEventDbComError, error, location, query.c_str(), nullptr);
   } catch (...) {
-    database_->Log(nullptr, this, 2, L"[%s] Unhandled Exception caught", location);
+    database_->Log(nullptr, &lastMessage_, 2, L"[%s] Unhandled Exception caught", location);
   }
   return false;
 }
@@ -424,15 +462,17 @@ bool ODBCRecord::DoCreateRecord(std::int32_t* rowCount) {
   identifierValue_ = L"";
   const std::wstring sql = BuildInsert();
   OnExit giveBack([this] { GiveBackIfAuto(); });
-  ado::_CommandPtr command = ado::MakeCommand();
+  ado::_CommandPtr command;
   try {
+    ado::_RecordsetPtr recordset;
+    if (!CreateCommand(location, command) || !CreateRecordset(location, recordset)) return false;
     if (!PrepareStatement(location, command, sql, ado::adCmdText, sql, true, false)) return false;
 
     std::int32_t inserted = -1;
     if (!database_->IsDB2()) {
-      ado::_RecordsetPtr recordset = OpenRecordset(location, command, sql);
+      recordset = OpenRecordset(location, command, recordset, sql);
       if (!recordset || recordset->GetState() != ado::adStateOpen) {
-        database_->Log(nullptr, this, 4, L"[%s] Unable to retrieve identity value as RecordSet wasn't open",
+        database_->Log(nullptr, &lastMessage_, 4, L"[%s] Unable to retrieve identity value as RecordSet wasn't open",
                        location);
       } else {
         if (!recordset->GetEndOfFile() && recordset->GetFields()->GetCount() > 0) {
@@ -473,7 +513,7 @@ bool ODBCRecord::DoSetValue(bool createIfMissing, std::int32_t* rowCount, const 
   const wchar_t* const location = L"ODBCRecord::DoSetValue";
   status_ = kStatusRunning;
   if (terms_.empty() && statement == nullptr) {
-    database_->Log(nullptr, this, 2,
+    database_->Log(nullptr, &lastMessage_, 2,
                    L"[%s] Update failed as no AddIdentifier was called.  Alternatively, DoCreateRecord() can be "
                    L"called",
                    location);
@@ -481,8 +521,9 @@ bool ODBCRecord::DoSetValue(bool createIfMissing, std::int32_t* rowCount, const 
   }
   const std::wstring sql = statement != nullptr ? std::wstring(statement) : BuildUpdate();
   OnExit giveBack([this] { GiveBackIfAuto(); });
-  ado::_CommandPtr command = ado::MakeCommand();
+  ado::_CommandPtr command;
   try {
+    if (!CreateCommand(location, command)) return false;
     if (!PrepareStatement(location, command, sql, ado::adCmdText, sql, true, true)) return false;
     const std::int32_t updated = Execute(location, command, sql);
     Trace(L"[%s] Number of rows updated = %d", location, updated);
@@ -493,10 +534,10 @@ bool ODBCRecord::DoSetValue(bool createIfMissing, std::int32_t* rowCount, const 
     }
     if (updated < 0) {
       const std::wstring shown = DoublePercent(sql);
-      database_->Log(nullptr, this, 6,
+      database_->Log(nullptr, &lastMessage_, 6,
                      L"[%s] Database provider returned unknown number of rows updated.  SQL = \"%s\".", location,
                      shown.c_str());
-      database_->Log(nullptr, this, 6, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
+      database_->Log(nullptr, &lastMessage_, 6, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
       // The row may well exist: inserting it again could duplicate it.
       status_ = kStatusOk;
       return true;
@@ -507,8 +548,8 @@ bool ODBCRecord::DoSetValue(bool createIfMissing, std::int32_t* rowCount, const 
     }
     status_ = kStatusNoRows;
     const std::wstring shown = DoublePercent(sql);
-    database_->Log(nullptr, this, 2, L"[%s] No rows found to update.  SQL = \"%s\".", location, shown.c_str());
-    database_->Log(nullptr, this, 2, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
+    database_->Log(nullptr, &lastMessage_, 2, L"[%s] No rows found to update.  SQL = \"%s\".", location, shown.c_str());
+    database_->Log(nullptr, &lastMessage_, 2, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
     return false;
   } catch (const _com_error& error) {
     wLogRecordsetComError(2, kEventDbComError, error, location, sql.c_str(), command);
@@ -529,14 +570,15 @@ bool ODBCRecord::DeleteRecord(bool deleteAll, std::int32_t* rowCount) {
     return false;
   }
   OnExit giveBack([this] { GiveBackIfAuto(); });
-  ado::_CommandPtr command = ado::MakeCommand();
+  ado::_CommandPtr command;
   try {
+    if (!CreateCommand(location, command)) return false;
     // The page keys are part of the WHERE clause when there is one.
     if (!PrepareStatement(location, command, sql, ado::adCmdText, sql, false, !terms_.empty())) return false;
     const std::int32_t deleted = Execute(location, command, sql);
     if (deleted < 0) {
       if (TraceEnabled()) {
-        database_->Log(nullptr, this, 6, L"[%s] Number of rows deleted = database provider returned unknown",
+        database_->Log(nullptr, &lastMessage_, 6, L"[%s] Number of rows deleted = database provider returned unknown",
                        location);
       }
     } else {
@@ -549,13 +591,13 @@ bool ODBCRecord::DeleteRecord(bool deleteAll, std::int32_t* rowCount) {
     }
     status_ = kStatusNoRows;
     const std::wstring shown = DoublePercent(sql);
-    database_->Log(nullptr, this, 2, L"[%s] No rows found to delete.  SQL = \"%s\".", location, shown.c_str());
-    database_->Log(nullptr, this, 2, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
+    database_->Log(nullptr, &lastMessage_, 2, L"[%s] No rows found to delete.  SQL = \"%s\".", location, shown.c_str());
+    database_->Log(nullptr, &lastMessage_, 2, L"[%s] DATA = \"%s\".", location, BuildDataText().c_str());
     return false;
   } catch (const _com_error& error) {
     SqlErrorReport(location, error, sql);
   } catch (...) {
-    database_->Log(nullptr, this, 2, L"[%s] Unhandled Exception caught", location);
+    database_->Log(nullptr, &lastMessage_, 2, L"[%s] Unhandled Exception caught", location);
     LogSqlAndData(2, location, sql, true);
   }
   return false;
@@ -564,11 +606,12 @@ bool ODBCRecord::DeleteRecord(bool deleteAll, std::int32_t* rowCount) {
 bool ODBCRecord::BeginTransaction() {
   const wchar_t* const location = L"ODBCRecord::BeginTransaction";
   if (!autoConnection_) throw std::runtime_error("Exception:  Trying to begin a transaction when one is already actve");
+  commitFailed_ = false;
   try {
     if (!Borrow(location, L"BEGIN TRANSACTION")) return false;
     lent_.connection->BeginTrans();
     autoConnection_ = false;
-    if (TraceEnabled()) database_->Log(nullptr, this, 6, L"[%s] BEGIN TRANSACTION", location);
+    if (TraceEnabled()) database_->Log(nullptr, &lastMessage_, 6, L"[%s] BEGIN TRANSACTION", location);
     return true;
   } catch (const _com_error& error) {
     // The connection goes back: no transaction holds it.
@@ -586,6 +629,12 @@ bool ODBCRecord::Commit() {
 }
 
 bool ODBCRecord::Rollback() {
+  if (autoConnection_ && commitFailed_) {
+    // The failed commit has ended the transaction already.
+    commitFailed_ = false;
+    if (TraceEnabled()) database_->Log(nullptr, &lastMessage_, 6, L"[%s] ROLLBACK TRANSACTION", L"ODBCRecord::Rollback");
+    return true;
+  }
   if (autoConnection_) {
     throw std::runtime_error("Exception:  Trying to rollback a transaction before a begin transaction");
   }
@@ -595,7 +644,7 @@ bool ODBCRecord::Rollback() {
 bool ODBCRecord::EndTransaction(bool commit) {
   const wchar_t* const location = commit ? L"ODBCRecord::Commit" : L"ODBCRecord::Rollback";
   if (!holdsConnection_) {
-    database_->Log(nullptr, this, 2, L"[%s] m_pConnectionItem was NULL", location);
+    database_->Log(nullptr, &lastMessage_, 2, L"[%s] m_pConnectionItem was NULL", location);
     return false;
   }
   try {
@@ -607,10 +656,14 @@ bool ODBCRecord::EndTransaction(bool commit) {
     autoConnection_ = true;
     GiveBackIfAuto();
     if (TraceEnabled()) {
-      database_->Log(nullptr, this, 6, commit ? L"[%s] COMMIT TRANSACTION" : L"[%s] ROLLBACK TRANSACTION", location);
+      database_->Log(nullptr, &lastMessage_, 6, commit ? L"[%s] COMMIT TRANSACTION" : L"[%s] ROLLBACK TRANSACTION", location);
     }
     return true;
   } catch (const _com_error& error) {
+    // The transaction has ended with the failure (the connection rolled it
+    // back, or lost it): the connection goes back to the pool.
+    autoConnection_ = true;
+    commitFailed_ = commit;
     SqlErrorReport(location, error, commit ? L"commit transaction" : L"rollback transaction");
   }
   return false;

@@ -10,10 +10,13 @@
 #include <gtest/gtest.h>
 
 #include "db/connection_pool.h"
+#include "db/db_config.h"
 #include "db/odbc_record.h"
 #include "db/record_connections_for_tests.h"
+#include "db/test_support_for_tests.h"
 #include "platform/ado/idle_cache.h"
 #include "platform/com/apartment.h"
+#include "platform/win32/time.h"
 #include "testing/registry_fixture.h"
 #include "testing/test_database.h"
 
@@ -37,7 +40,7 @@ class RecordPostgres : public DatabaseTest {
     DatabaseTest::SetUp();
     if (HasFatalFailure() || IsSkipped()) return;
     connections_ = std::make_unique<AdoRecordConnections>(database().ado_connection_string());
-    sqlServer_ = std::make_unique<ODBCDatabase>(0, connections_.get());
+    sqlServer_ = std::make_unique<ODBCDatabase>(DatabaseKind::SqlServer, connections_.get());
     Run("DELETE FROM RecordTest; DELETE FROM RecordPlain; DELETE FROM ConfigHistory");
   }
   void TearDown() override {
@@ -54,19 +57,20 @@ class RecordPostgres : public DatabaseTest {
     ASSERT_TRUE(database().Execute(sql, &error)) << error;
   }
 
-  // Rows of RecordTest named `name`, read through the record layer on a
-  // connection of its own.
-  std::int32_t CountNamed(const wchar_t* name) {
+  // Rows of `table` (of RecordTest named `name`), read through the record
+  // layer on a connection of its own.
+  std::int32_t CountRows(const wchar_t* table, const wchar_t* name = nullptr) {
     ODBCRecord count(sqlServer_.get());
     std::int32_t rows = -1;
-    count.SetTableName(L"RecordTest");
+    count.SetTableName(table);
     count.AddOutputInt(L"*", &rows, L"COUNT");
-    count.AddWhereString(L"Name", name, ODBCRecord::kAnd, ODBCRecord::kEqual);
+    if (name != nullptr) count.AddWhereString(L"Name", name, ODBCRecord::kAnd, ODBCRecord::kEqual);
     bool found = false;
     EXPECT_TRUE(count.GetFirstValue(&found));
     EXPECT_TRUE(found);
     return rows;
   }
+  std::int32_t CountNamed(const wchar_t* name) { return CountRows(L"RecordTest", name); }
 
   morvale::testing::ScopedRegistryDirectory registry_;
   std::unique_ptr<AdoRecordConnections> connections_;
@@ -351,7 +355,7 @@ TEST_F(RecordPostgres, StoredProcedureFillsTheOutputs) {
 }
 
 TEST_F(RecordPostgres, Db2InsertCountsRowsAndHasNoIdentity) {
-  ODBCDatabase db2(ODBCDatabase::kDB2, connections_.get());
+  ODBCDatabase db2(DatabaseKind::DB2, connections_.get());
   ODBCRecord record(&db2);
   record.SetTableName(L"RecordPlain");
   record.AddValueString(L"Name", L"delta");
@@ -387,12 +391,135 @@ TEST_F(RecordPostgres, ServerErrorsAreReportedAndTheConnectionGivenBack) {
   EXPECT_EQ(connections_->statements, connections_->failures);
 }
 
+// The identity read back after an INSERT is that of the row just inserted
+// into that table, or none for a table without one; on a fresh session and
+// on one reused after an insert into another table alike.
+TEST_F(RecordPostgres, TheIdentityReadBackIsThatOfTheRowJustInserted) {
+  Run("CREATE TABLE RecordSerial (Id serial PRIMARY KEY, Name varchar(32)); "
+      "SELECT setval(pg_get_serial_sequence('RecordSerial', 'id'), 1000)");
+  auto insert = [&](const wchar_t* table, zev::ZEVString* id) {
+    ODBCRecord record(sqlServer_.get());
+    record.SetTableName(table);
+    record.AddValueString(L"Name", L"identity");
+    EXPECT_TRUE(record.DoCreateRecord()) << Narrow(table);
+    return record.GetIdentifier(*id);
+  };
+  auto highest = [&](const wchar_t* table) {
+    ODBCRecord record(sqlServer_.get());
+    std::int32_t id = -1;
+    record.SetTableName(table);
+    record.AddOutputInt(L"Id", &id, L"MAX");
+    bool found = false;
+    EXPECT_TRUE(record.GetFirstValue(&found));
+    return std::to_string(id);
+  };
+  for (bool fresh : {true, false}) {
+    SCOPED_TRACE(fresh ? "fresh session" : "reused session");
+    if (fresh) ado::IdleCache::Shared().Clear();
+    zev::ZEVString id;
+    EXPECT_FALSE(insert(L"RecordPlain", &id));
+    ASSERT_TRUE(insert(L"RecordTest", &id));
+    EXPECT_EQ(Narrow(id.GetWide()), highest(L"RecordTest"));
+    EXPECT_FALSE(insert(L"RecordPlain", &id));
+    ASSERT_TRUE(insert(L"RecordSerial", &id));
+    EXPECT_EQ(Narrow(id.GetWide()), highest(L"RecordSerial"));
+    EXPECT_GT(std::stoi(Narrow(id.GetWide())), 1000);
+  }
+  EXPECT_EQ(CountRows(L"RecordPlain"), 4);
+}
+
+// A commit the server refuses (a deferred unique constraint) ends the
+// transaction: the connection goes back, the caller learns of the failure,
+// and a rollback the caller then asks for is harmless.
+TEST_F(RecordPostgres, AFailedCommitGivesTheConnectionBack) {
+  Run("CREATE TABLE RecordDeferred (Id integer, CONSTRAINT RecordDeferredOnce UNIQUE (Id) "
+      "DEFERRABLE INITIALLY DEFERRED)");
+  ODBCDatabase db2(DatabaseKind::DB2, connections_.get());  // plain INSERTs
+  ODBCRecord record(&db2);
+  record.SetTableName(L"RecordDeferred");
+  record.AddValueInt(L"Id", 1);
+  ASSERT_TRUE(record.BeginTransaction());
+  ASSERT_TRUE(record.DoCreateRecord());
+  ASSERT_TRUE(record.DoCreateRecord());  // the duplicate shows only at commit
+  LoggedLines log;
+  EXPECT_FALSE(record.Commit());
+  const std::vector<CapturedLine> lines = log.Stop();
+  EXPECT_FALSE(LinesWith(lines, L"23505").empty());
+  EXPECT_FALSE(record.InTransaction());
+  EXPECT_EQ(connections_->outstanding, 0);
+  EXPECT_NO_THROW(EXPECT_TRUE(record.Rollback()));
+  EXPECT_EQ(connections_->outstanding, 0);
+
+  // The record goes on working, in and out of transactions.
+  ASSERT_TRUE(record.BeginTransaction());
+  ASSERT_TRUE(record.DoCreateRecord());
+  ASSERT_TRUE(record.Commit());
+  EXPECT_THROW(record.Rollback(), std::runtime_error);
+  EXPECT_EQ(CountRows(L"RecordDeferred"), 1);
+}
+
+// A commit whose connection dies cannot tell whether the server committed:
+// the caller is told the outcome is unknown, and the connection goes back.
+TEST_F(RecordPostgres, ACommitOnADeadConnectionReportsAnUnknownOutcome) {
+  ODBCRecord record(sqlServer_.get());
+  record.SetTableName(L"RecordTest");
+  record.AddValueString(L"Name", L"in doubt");
+  ASSERT_TRUE(record.BeginTransaction());
+  ASSERT_TRUE(record.DoCreateRecord());
+  std::string error;
+  ASSERT_TRUE(database().Execute("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
+                                 "WHERE datname = current_database() AND pid <> pg_backend_pid()",
+                                 &error))
+      << error;
+  LoggedLines log;
+  EXPECT_FALSE(record.Commit());
+  const std::vector<CapturedLine> lines = log.Stop();
+  EXPECT_FALSE(LinesWith(lines, L"0x8004D016").empty());  // XACT_E_INDOUBT
+  EXPECT_FALSE(LinesWith(lines, L"outcome of the transaction is unknown").empty());
+  EXPECT_EQ(connections_->outstanding, 0);
+  EXPECT_FALSE(record.InTransaction());
+}
+
+// PostgreSQL aborts a transaction whose statement timed out: trying the
+// statement again could only fail with 25P02, so the time-out is reported
+// at once. Outside a transaction the time-out is still tried again.
+TEST_F(RecordPostgres, ATimeOutInsideATransactionIsReportedAtOnce) {
+  static std::vector<DWORD> slept;
+  slept.clear();
+  const SleepHook previous = SetSleepHookForTesting([](DWORD ms) { slept.push_back(ms); });
+  ODBCRecord record(sqlServer_.get());
+  ASSERT_TRUE(record.BeginTransaction());
+  bool found = false;
+  ASSERT_TRUE(record.GetFirstValue(&found, L"SET LOCAL statement_timeout = 50"));
+  LoggedLines log;
+  EXPECT_FALSE(record.GetFirstValue(&found, L"SELECT pg_sleep(2)"));
+  const std::vector<CapturedLine> lines = log.Stop();
+  EXPECT_TRUE(slept.empty());
+  EXPECT_FALSE(LinesWith(lines, L"0x80040E31").empty());  // DB_E_ABORTLIMITREACHED, HYT00
+  EXPECT_TRUE(LinesWith(lines, L"25P02").empty());
+  EXPECT_TRUE(record.Rollback());
+  EXPECT_EQ(connections_->outstanding, 0);
+  SetSleepHookForTesting(previous);
+}
+
+// DbConfig's kind for DB2 selects the DB2 statement forms.
+TEST_F(RecordPostgres, DbConfigsDb2KindSelectsTheDb2Forms) {
+  ODBCDatabase db2(DatabaseKind::DB2, connections_.get());
+  EXPECT_TRUE(db2.IsDB2());
+  ODBCRecord record(&db2);
+  record.SetTableName(L"RecordPlain");
+  record.AddValueString(L"Name", L"kind");
+  std::int32_t rows = 0;
+  ASSERT_TRUE(record.DoCreateRecord(&rows));
+  EXPECT_EQ(rows, 1);
+}
+
 TEST_F(RecordPostgres, ByDefaultRecordsBorrowFromTheProcessWidePool) {
   ConnectionPool& pool = GetConnectionPool();
   const std::wstring& ado = database().ado_connection_string();
-  ASSERT_TRUE(pool.InitializePool(2, std::string(ado.begin(), ado.end()), 0, false, true));
+  ASSERT_TRUE(pool.InitializePool(2, ado, 0, false, true));
   {
-    ODBCDatabase pooled(0, nullptr);
+    ODBCDatabase pooled(DatabaseKind::SqlServer, nullptr);
     ODBCRecord record(&pooled);
     record.SetTableName(L"RecordTest");
     record.AddValueString(L"Name", L"pooled");

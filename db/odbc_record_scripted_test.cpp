@@ -1,6 +1,7 @@
 // The record layer over a scripted server: what no real server produces on
 // demand (deadlocks, time-outs, a NULL identity, an unknown row count).
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,7 +10,8 @@
 
 #include "db/odbc_record.h"
 #include "db/record_connections_for_tests.h"
-#include "platform/ado/scripted_backend.h"
+#include "testing/scripted_backend.h"
+#include "platform/com/apartment.h"
 #include "platform/win32/time.h"
 #include "testing/registry_fixture.h"
 
@@ -31,12 +33,14 @@ class RecordScripted : public morvale::testing::RegistryTest {
  protected:
   void SetUp() override {
     unsetenv("MORVALE_ADO_PROVIDERS");
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     g_sleeps.clear();
     previousSleep_ = SetSleepHookForTesting(RecordSleep);
   }
   void TearDown() override {
     SetSleepHookForTesting(previousSleep_);
     EXPECT_EQ(connections_.outstanding, 0) << "a connection was not given back";
+    CoUninitialize();
   }
 
   // An UPDATE of one row by id, on its own or inside a transaction.
@@ -89,7 +93,7 @@ TEST_F(RecordScripted, RetryRule) {
     } else {
       registry_.WriteRoot("HKLM", "");
     }
-    ODBCDatabase database(0, &connections_);
+    ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
     const std::size_t before = Executed().size();
     for (const std::string& state : c.failures) driver_.PushError(state, L"scripted failure");
     if (c.result) driver_.Push(Affected(1));
@@ -104,8 +108,49 @@ TEST_F(RecordScripted, RetryRule) {
   }
 }
 
+// An ADO object that cannot be made fails the operation with its line;
+// nothing escapes and nothing runs.
+TEST_F(RecordScripted, ObjectsThatCannotBeMadeFailTheOperationWithTheirLine) {
+  ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
+  struct Case {
+    CLSID clsid;
+    const char* line;
+  };
+  const Case cases[] = {{ado::CLSID_Command, "Command create failed"},
+                        {ado::CLSID_Recordset, "Recordset create failed"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ado::ScopedCreationFailure failure(c.clsid, E_OUTOFMEMORY);
+    ODBCRecord record(&database);
+    std::int32_t value = 0;
+    record.SetTableName(L"T");
+    record.AddOutputInt(L"a", &value);
+    record.AddValueInt(L"a", 1);
+    record.AddWhereInt(L"Id", 2, ODBCRecord::kAnd, ODBCRecord::kEqual);
+    auto lastLine = [&record] {
+      const wchar_t* text = record.GetLastMessage().GetWide();
+      return std::string(text, text + std::wcslen(text));
+    };
+    testing::internal::CaptureStdout();
+    bool found = true;
+    EXPECT_FALSE(record.GetFirstValue(&found));
+    EXPECT_NE(lastLine().find(std::string("[ODBCRecord::DoGetFirstValue] ") + c.line), std::string::npos)
+        << lastLine();
+    EXPECT_FALSE(record.DoCreateRecord());
+    EXPECT_NE(lastLine().find(std::string("[ODBCRecord::DoCreateRecord] ") + c.line), std::string::npos);
+    if (c.clsid == ado::CLSID_Command) {
+      EXPECT_FALSE(record.DoSetValue());
+      EXPECT_NE(lastLine().find("[ODBCRecord::DoSetValue] Command create failed"), std::string::npos);
+      EXPECT_FALSE(record.DeleteRecord());
+      EXPECT_NE(lastLine().find("[ODBCRecord::DeleteRecord] Command create failed"), std::string::npos);
+    }
+    testing::internal::GetCapturedStdout();
+  }
+  EXPECT_TRUE(Executed().empty());
+}
+
 TEST_F(RecordScripted, InsertWithoutIdentitySucceedsWithoutIdentifier) {
-  ODBCDatabase database(0, &connections_);
+  ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
   auto rows = std::make_shared<ado::backend::RowSet>(
       std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, ado::backend::ValueKind::Decimal}});
   rows->BeginRow();
@@ -128,7 +173,7 @@ TEST_F(RecordScripted, SetValueInsertsOnlyWhenNoRowCertainlyMatched) {
   };
   for (const Case& c : {Case{-1, false}, Case{0, true}, Case{1, false}}) {
     SCOPED_TRACE(c.updated);
-    ODBCDatabase database(0, &connections_);
+    ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
     const std::size_t before = Executed().size();
     driver_.Push(Affected(c.updated));
     ODBCRecord record(&database);
@@ -149,7 +194,7 @@ TEST_F(RecordScripted, SetValueInsertsOnlyWhenNoRowCertainlyMatched) {
 TEST_F(RecordScripted, InformationalLinesReachTheConsoleWhenNoLoggerRuns) {
   // Unlike the SQL, DATA and row-count traces, these lines are always
   // passed to the log sink, which prints them while the logger is off.
-  ODBCDatabase database(0, &connections_);
+  ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
   ado::ScriptedDriver::Step insert = Affected(1);
   auto identity = std::make_shared<ado::backend::RowSet>(
       std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, ado::backend::ValueKind::Decimal}});

@@ -16,8 +16,8 @@ std::string Narrow(const std::wstring& text) { return std::string(text.begin(), 
 
 class ODBCRecordStatementTest : public morvale::testing::RegistryTest {
  protected:
-  ODBCDatabase sqlServer_{0, nullptr};
-  ODBCDatabase db2_{ODBCDatabase::kDB2, nullptr};
+  ODBCDatabase sqlServer_{DatabaseKind::SqlServer, nullptr};
+  ODBCDatabase db2_{DatabaseKind::DB2, nullptr};
 };
 
 TEST_F(ODBCRecordStatementTest, WhereClauses) {
@@ -172,7 +172,7 @@ TEST_F(ODBCRecordStatementTest, DataText) {
   record.AddWhereIsNull(L"x", ODBCRecord::kAnd);
   record.AddWhereInt(L"Id", 9, ODBCRecord::kAnd, ODBCRecord::kEqual);
   EXPECT_EQ(Narrow(record.BuildDataText()),
-            "short[50%%] long(first 32 bytes)[" + std::string(32, 'z') + "] none[no value for ptr] n[-3] Id[9] ");
+            "short[50%%] long(first 32 bytes)[" + std::string(32, 'z') + "] none[NULL] n[-3] Id[9] ");
 }
 
 TEST_F(ODBCRecordStatementTest, ResetKeepsTableAndEmptiesTheRest) {

@@ -9,8 +9,8 @@
 #include "db/connection_item.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string in(reinterpret_cast<const char*>(data), size);
-  const std::string out = ConnectionItem::SuppressPassword(in);
+  const std::wstring in(reinterpret_cast<const char*>(data), reinterpret_cast<const char*>(data) + size);
+  const std::wstring out = ConnectionItem::SuppressPassword(in);
   if (out.size() > in.size()) std::abort();
   if (ConnectionItem::SuppressPassword(out) != out) std::abort();
   return 0;

@@ -112,17 +112,14 @@ class ComDatabaseTest : public morvale::testing::DatabaseTest {
   }
   bool ComReady() const { return initialized_; }
 
-  // The suite database's connection string in the system's narrow ADO form.
-  static std::string AdoString() {
-    const std::wstring& ado = database().ado_connection_string();
-    return std::string(ado.begin(), ado.end());
-  }
+  // The suite database's connection string in the system's ADO form.
+  static std::wstring AdoString() { return database().ado_connection_string(); }
   // Ends every other session on the suite's database, as a server restart
-  // or an administrator would.
+  // or an administrator would, and waits until they have ended.
   static void TerminateSessions() {
     std::string error;
     ASSERT_TRUE(database().Execute(
-        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+        "SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
         "WHERE datname = current_database() AND pid <> pg_backend_pid()",
         &error))
         << error;

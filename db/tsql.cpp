@@ -4,73 +4,25 @@
 #include <cwctype>
 #include <vector>
 
-#include "foundation/string_conversion.h"
+#include "platform/ado/connection_string.h"
 
 namespace tsql {
 namespace {
 
-// One piece of a connection string, between two unquoted ';'.
-struct Pair {
-  std::size_t begin = 0;                       // first character
-  std::size_t equals = std::wstring::npos;     // first unquoted '='
-  std::size_t end = 0;                         // the ';' that ends it, or the text's end
-  int equalsCount = 0;                         // unquoted '=' in the piece
-};
+using ado::ConnectionStringPiece;
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
-// The pieces of `text` in order, empty ones included. A value whose first
-// non-blank character is a quote runs to the matching quote ("" inside
-// stands for one), so its ';' and '=' are part of it.
-std::vector<Pair> SplitPairs(std::wstring_view text) {
-  std::vector<Pair> pairs;
-  std::size_t i = 0;
-  for (;;) {
-    Pair pair;
-    pair.begin = i;
-    bool valueStarted = false;
-    while (i < text.size() && text[i] != L';') {
-      const wchar_t c = text[i];
-      if (pair.equalsCount > 0 && !valueStarted && !IsBlank(c)) {
-        valueStarted = true;
-        if (c == L'"' || c == L'\'') {
-          for (++i; i < text.size(); ++i) {
-            if (text[i] != c) continue;
-            if (i + 1 < text.size() && text[i + 1] == c) {
-              ++i;
-              continue;
-            }
-            break;
-          }
-          if (i < text.size()) ++i;
-          continue;
-        }
-      }
-      if (c == L'=') {
-        if (pair.equalsCount++ == 0) pair.equals = i;
-      }
-      ++i;
-    }
-    pair.end = i;
-    pairs.push_back(pair);
-    if (i >= text.size()) return pairs;
-    ++i;  // past the ';'
-  }
+// The pieces of a (lower-cased) connection string, read as the ADO objects
+// read it.
+std::vector<ConnectionStringPiece> SplitPairs(std::wstring_view text) {
+  return ado::TokenizeConnectionString(text, ado::ConnectionStringSyntax::OleDb);
 }
 
-std::wstring_view TrimBlanks(std::wstring_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-// The first pair of `lowered` whose keyword, blanks around it ignored, is
-// `keyword` (lower case); null when there is none.
-const Pair* FindKeyword(const std::vector<Pair>& pairs, std::wstring_view lowered,
-                        std::wstring_view keyword) {
-  for (const Pair& pair : pairs) {
-    if (pair.equals == std::wstring::npos) continue;
-    if (TrimBlanks(lowered.substr(pair.begin, pair.equals - pair.begin)) == keyword) return &pair;
+// The first pair of the pieces whose keyword is `keyword` (lower case);
+// null when there is none.
+const ConnectionStringPiece* FindKeyword(const std::vector<ConnectionStringPiece>& pairs,
+                                         std::wstring_view keyword) {
+  for (const ConnectionStringPiece& pair : pairs) {
+    if (pair.equals != std::wstring_view::npos && pair.keyword == keyword) return &pair;
   }
   return nullptr;
 }
@@ -119,7 +71,7 @@ void Log(LogFunction log, const wchar_t* text, const char* location, int line) {
 }
 
 // The text from the pair's '=' on replaced by "=" + value.
-std::wstring ReplaceValue(const std::wstring& text, const Pair& pair, std::wstring_view value) {
+std::wstring ReplaceValue(const std::wstring& text, const ConnectionStringPiece& pair, std::wstring_view value) {
   std::wstring result = text.substr(0, pair.equals);
   result += L'=';
   result += value;
@@ -153,10 +105,9 @@ std::wstring SetServerKeyword(const std::wstring& text, const std::wstring& newS
   std::wstring value = name;
   if (port > 0) value += L"," + std::to_wstring(port);
 
-  const std::wstring lowered = ToLower1252(text);
-  const std::vector<Pair> pairs = SplitPairs(lowered);
+  const std::vector<ConnectionStringPiece> pairs = SplitPairs(ToLower1252(text));
   for (std::wstring_view keyword : keywords) {
-    if (const Pair* pair = FindKeyword(pairs, lowered, keyword)) {
+    if (const ConnectionStringPiece* pair = FindKeyword(pairs, keyword)) {
       return ReplaceValue(text, *pair, value);
     }
   }
@@ -181,7 +132,7 @@ std::wstring ToLower1252(std::wstring_view text) {
 
 std::size_t ParseConnectionString(ConnectionStringMap& map, const std::wstring& lowered) {
   map.clear();
-  for (const Pair& pair : SplitPairs(lowered)) {
+  for (const ConnectionStringPiece& pair : SplitPairs(lowered)) {
     if (pair.equalsCount != 1) continue;
     map[lowered.substr(pair.begin, pair.equals - pair.begin)] =
         lowered.substr(pair.equals + 1, pair.end - pair.equals - 1);
@@ -245,10 +196,9 @@ std::wstring SetMasterDbName(const std::wstring& text, LogFunction log) {
     Log(log, L"Connection string is empty", "tsql::SetMasterDbName", __LINE__);
     return text;
   }
-  const std::wstring lowered = ToLower1252(text);
-  const std::vector<Pair> pairs = SplitPairs(lowered);
+  const std::vector<ConnectionStringPiece> pairs = SplitPairs(ToLower1252(text));
   for (std::wstring_view keyword : {L"initial catalog", L"database"}) {
-    if (const Pair* pair = FindKeyword(pairs, lowered, keyword)) {
+    if (const ConnectionStringPiece* pair = FindKeyword(pairs, keyword)) {
       return ReplaceValue(text, *pair, L"master");
     }
   }
@@ -257,9 +207,8 @@ std::wstring SetMasterDbName(const std::wstring& text, LogFunction log) {
   return result + L"Database=master";
 }
 
-bool SwapToFailoverPartner(std::string* connectionString, LogFunction log) {
-  const std::wstring text = ToWideString(*connectionString, -1);
-  if (text.empty()) return false;  // empty, or not text of the ANSI code page
+bool SwapToFailoverPartner(std::wstring* connectionString, LogFunction log) {
+  const std::wstring& text = *connectionString;
   std::wstring server, partner;
   int serverPort = -1, partnerPort = -1;
   if (!GetServerAndFailoverPartner(text, &server, &serverPort, &partner, &partnerPort)) {
@@ -268,10 +217,7 @@ bool SwapToFailoverPartner(std::string* connectionString, LogFunction log) {
   if (ToLower1252(server) == ToLower1252(partner) && serverPort == partnerPort) return false;
   std::wstring swapped = SetServerName(text, partner, partnerPort, log);
   swapped = SetFailoverServerName(swapped, server, serverPort, log);
-  const std::string narrow = ToNarrowString(swapped, -1);
-  // A text that does not go back to the code page would lose the string.
-  if (narrow.empty()) return false;
-  *connectionString = narrow;
+  *connectionString = std::move(swapped);
   return true;
 }
 

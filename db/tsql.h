@@ -5,13 +5,14 @@
 // database environment report uses them to reach the master database.
 //
 // A connection string is a wide text of "keyword=value" pairs separated by
-// ';'. Keywords are compared without regard to case: each function works on
-// a copy lower-cased with the Windows-1252 rules (ToLower1252), and the
-// edits are applied to the given text, so every pair the edit does not touch
-// keeps its spelling. A value that begins with '"' or '\'' is quoted: it
-// runs to the matching quote (the quote doubled inside stands for itself),
-// so a ';' or '=' inside it, a password's for example, neither ends its pair
-// nor reads as a keyword.
+// ';', split into pairs as the ADO objects read it
+// (ado::TokenizeConnectionString). Keywords are compared without regard to
+// case: each function works on a copy lower-cased with the Windows-1252
+// rules (ToLower1252), and the edits are applied to the given text, so every
+// pair the edit does not touch keeps its spelling. A value that begins with
+// '"' or '\'' is quoted: it runs to the matching quote (the quote doubled
+// inside stands for itself), so a ';' or '=' inside it, a password's for
+// example, neither ends its pair nor reads as a keyword.
 //
 // A server text is a name optionally followed by "," and a TCP port; the
 // port counts only when it reads as a number above 0 (leading digits, as
@@ -84,12 +85,12 @@ std::wstring SetFailoverServerName(const std::wstring& text, const std::wstring&
 // "Database=master" is appended (after a ';' unless the text ends in one).
 std::wstring SetMasterDbName(const std::wstring& text, LogFunction log);
 
-// The connection pool's failover swap on its narrow connection string (ANSI
-// code page): when the string names a server and a mirror partner that
-// differ by name (ignoring case) or, with equal names, by port, the server
-// keyword is pointed at the partner and the partner keyword at the server,
-// each with its own port, and true is returned. Otherwise, or when the text
-// does not convert, the string is left as it was and the result is false.
-bool SwapToFailoverPartner(std::string* connectionString, LogFunction log);
+// The connection pool's failover swap on its connection string: when the
+// string names a server and a mirror partner that differ by name (ignoring
+// case) or, with equal names, by port, the server keyword is pointed at the
+// partner and the partner keyword at the server, each with its own port,
+// and true is returned. Otherwise the string is left as it was and the
+// result is false.
+bool SwapToFailoverPartner(std::wstring* connectionString, LogFunction log);
 
 }  // namespace tsql

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  std::string narrow(reinterpret_cast<const char*>(data), size);
-  tsql::SwapToFailoverPartner(&narrow, nullptr);
+  std::wstring swapped = text;
+  tsql::SwapToFailoverPartner(&swapped, nullptr);
   return 0;
 }

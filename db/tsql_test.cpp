@@ -236,24 +236,27 @@ TEST_F(TsqlTest, SetMasterDbName) {
 TEST_F(TsqlTest, SwapToFailoverPartner) {
   struct Case {
     const char* name;
-    std::string text;
+    std::wstring text;
     bool swapped;
-    std::string expected;
+    std::wstring expected;
   };
   const Case cases[] = {
       {"server with port and partner exchanged, names lower-cased",
-       "Provider=SQLNCLI;Server=DbA,1433;Database=VEXMgmt;uid=sa;pwd=Pw;Failover Partner=DbB",
-       true, "Provider=SQLNCLI;Server=dbb;Database=VEXMgmt;uid=sa;pwd=Pw;Failover Partner=dba,1433"},
-      {"same name, other ports", "Server=h,1433;Failover Partner=H,1434", true,
-       "Server=h,1434;Failover Partner=h,1433"},
-      {"same name and port", "Server=h,1433;Failover Partner=H,1433", false,
-       "Server=h,1433;Failover Partner=H,1433"},
-      {"no partner", "Server=h;Database=d", false, "Server=h;Database=d"},
-      {"empty", "", false, ""},
+       L"Provider=SQLNCLI;Server=DbA,1433;Database=VEXMgmt;uid=sa;pwd=Pw;Failover Partner=DbB",
+       true, L"Provider=SQLNCLI;Server=dbb;Database=VEXMgmt;uid=sa;pwd=Pw;Failover Partner=dba,1433"},
+      {"same name, other ports", L"Server=h,1433;Failover Partner=H,1434", true,
+       L"Server=h,1434;Failover Partner=h,1433"},
+      {"same name and port", L"Server=h,1433;Failover Partner=H,1433", false,
+       L"Server=h,1433;Failover Partner=H,1433"},
+      {"no partner", L"Server=h;Database=d", false, L"Server=h;Database=d"},
+      {"empty", L"", false, L""},
+      // A quoted password that holds a server keyword stays the password's.
+      {"quoted password", L"Server=a;pwd=\"x;Server=evil;Failover Partner=evil\";Failover Partner=b", true,
+       L"Server=b;pwd=\"x;Server=evil;Failover Partner=evil\";Failover Partner=a"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string text = c.text;
+    std::wstring text = c.text;
     EXPECT_EQ(SwapToFailoverPartner(&text, &Collect), c.swapped);
     EXPECT_EQ(text, c.expected);
   }

@@ -9,8 +9,8 @@
 
 #include "db/connection_pool.h"
 #include "db/test_support_for_tests.h"
-#include "db/vexdb_fixture_for_tests.h"
-#include "platform/ado/scripted_backend.h"
+#include "db/test_support_vexdb_for_tests.h"
+#include "testing/scripted_backend.h"
 #include "platform/com/safearray.h"
 #include "testing/postgres.h"
 
@@ -302,7 +302,7 @@ class VexdbScriptedTest : public morvale::testing::RegistryTest {
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     registry_.WriteRoot("HKLM", kDatabaseKeySection);
     GetConnectionPool().ReleasePool(true);
-    ASSERT_TRUE(GetConnectionPool().InitializePool(2, "Driver={Scripted};Server=x", 0, false, true));
+    ASSERT_TRUE(GetConnectionPool().InitializePool(2, L"Driver={Scripted};Server=x", 0, false, true));
   }
   void TearDown() override {
     GetConnectionPool().ReleasePool(true);

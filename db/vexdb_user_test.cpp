@@ -8,7 +8,7 @@
 
 #include "db/test_support_for_tests.h"
 #include "db/vexdb_command.h"
-#include "db/vexdb_fixture_for_tests.h"
+#include "db/test_support_vexdb_for_tests.h"
 #include "platform/com/safearray.h"
 #include "testing/postgres.h"
 

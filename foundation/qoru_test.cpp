@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -56,6 +57,27 @@ TEST_F(QoruBinding, WithoutALoadableLibraryInitializeFailsAndTheForwarderRefuses
     EXPECT_EQ(lines[0].text, kNotInitialized);
     std::filesystem::remove_all(folder);
   }
+}
+
+// Without a configured folder the bare name goes to the loader's search
+// path: in a process started with the engine's folder on it, the engine is
+// found there.
+TEST_F(QoruBinding, WithoutAFolderTheBareNameIsFoundOnTheLoadersSearchPath) {
+  registry_.WriteRoot("HKLM", "");
+  const char* saved = std::getenv("LD_LIBRARY_PATH");
+  const std::string restore = saved != nullptr ? saved : "";
+  setenv("LD_LIBRARY_PATH", kEngineDir, 1);
+  // The loader reads its search path when a process starts: the check runs
+  // in a fresh process of this program.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(Qoru::Initialize() ? 0 : 1), ::testing::ExitedWithCode(0), "");
+  if (saved != nullptr) {
+    setenv("LD_LIBRARY_PATH", restore.c_str(), 1);
+  } else {
+    unsetenv("LD_LIBRARY_PATH");
+  }
+  // This process, started without it, does not find the bare name.
+  EXPECT_FALSE(Qoru::Initialize());
 }
 
 TEST_F(QoruBinding, AFolderTooLongToBeTakenWholeLoadsNothing) {

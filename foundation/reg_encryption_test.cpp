@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/computer_name.h"
+
 #include "foundation/byte_buffer.h"
 #include "foundation/crypto_engine/aes_cbc.h"
 #include "foundation/crypto_engine/engine_fixture_for_tests.h"
@@ -230,6 +232,30 @@ TEST_F(RegEncryption, SetKeyTakesAtMost32BytesUpToTheFirstZero) {
     EXPECT_EQ(decryption.DecodeFromAES256(Encrypt(c.effective, "clear"), &out), 0);
     EXPECT_EQ(out, L"clear");
   }
+}
+
+// A machine whose name cannot be read has no key: CalculateKey says so, and
+// what was stored under the machine's key does not decode.
+TEST_F(RegEncryption, WithoutAComputerNameThereIsNoKey) {
+  PointEngineAt(kEngineDir);
+  ASSERT_EQ(RunRegcrypt({"--key", kAuthKey, "--name", "Login", "--value", "sa"}), 0);
+  const std::string stored = ReadBinary(kAuthKey, "Login");
+  const HostNameHook previous = SetHostNameHookForTesting([](char*, unsigned long) { return -1; });
+  LogCapture capture;
+  CDBRegEncryption decoder;  // its constructor's CalculateKey fails too
+  EXPECT_EQ(decoder.CalculateKey(), 1);
+  SetHostNameHookForTesting(previous);
+  const auto lines = capture.Taken();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].level, 4);
+  EXPECT_EQ(lines[1].text, "{CDBRegEncryption::CalculateKey} Can't get computer name");
+  std::wstring out = L"kept";
+  EXPECT_NE(decoder.Decode(stored.data(), static_cast<int>(stored.size()), &out), 0);
+  EXPECT_EQ(out, L"kept");
+  // Once the name can be read, the key is there again.
+  EXPECT_EQ(decoder.CalculateKey(), 0);
+  EXPECT_EQ(decoder.Decode(stored.data(), static_cast<int>(stored.size()), &out), 0);
+  EXPECT_EQ(out, L"sa");
 }
 
 TEST(RegEncryptionKey, DerivesTheDocumentedKeyWithoutZeroBytes) {

@@ -1,5 +1,5 @@
 // The PostgreSQL fixture of the configuration database object's tests: the
-// command runner's fixture (db/vexdb_fixture_for_tests.h: a fresh database
+// command runner's fixture (db/test_support_vexdb_for_tests.h: a fresh database
 // per suite, the pool up on it, sleeps recorded) with the site's
 // GlobalSettings row in place, the ADO connection string at hand, and Open
 // as the tests call it.
@@ -18,7 +18,7 @@
 
 #include "configdb/core/pm_database_for_tests.h"
 #include "db/test_support_for_tests.h"
-#include "db/vexdb_fixture_for_tests.h"
+#include "db/test_support_vexdb_for_tests.h"
 #include "testing/postgres.h"
 
 class OpenDatabaseTest : public VexdbDatabaseTest {

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "configdb/core/operation_log.h"
+#include "configdb/core/pool_start.h"
 #include "db/connection_pool.h"
 #include "db/vexdb_command.h"
 #include "device/pager.h"
@@ -68,10 +69,7 @@ bool PMDatabaseSQLImp::Open(int statsArgument, int agentId, const char* connecti
   ScopedLock lifeCycle(&lifeCycleLock_);
   try {
     if (connectionString == nullptr) return false;
-    if (!GetConnectionPool().InitializePool(static_cast<unsigned>(poolSize), connectionString,
-                                            static_cast<unsigned>(msdeSizeLimit), false, true)) {
-      return false;
-    }
+    if (!InitializePoolFromNarrow(poolSize, connectionString, msdeSizeLimit)) return false;
     opened_ = true;
     VEXDB_ReadCommandSettings();
     if (serverName == nullptr) return false;

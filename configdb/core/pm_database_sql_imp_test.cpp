@@ -10,7 +10,7 @@
 #include "configdb/users/fake_pager_for_tests.h"
 #include "db/connection_pool.h"
 #include "db/test_support_for_tests.h"
-#include "db/vexdb_fixture_for_tests.h"
+#include "db/test_support_vexdb_for_tests.h"
 #include "device/pager_imp.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "db/connection_holder.h"
 #include "db/connection_pool.h"
 #include "db/test_support_for_tests.h"
-#include "db/vexdb_fixture_for_tests.h"
+#include "db/test_support_vexdb_for_tests.h"
 
 namespace {
 

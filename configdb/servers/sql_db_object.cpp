@@ -4,6 +4,7 @@
 
 #include "configdb/core/column_values.h"
 #include "configdb/core/operation_log.h"
+#include "configdb/core/pool_start.h"
 #include "configdb/core/pm_database_sql_imp.h"
 #include "db/connection_holder.h"
 #include "db/connection_pool.h"
@@ -127,7 +128,7 @@ bool SQLDBObject::Initialize(const char* table, const std::vector<SQLDBValue>* c
   ScopedLock values(&valueLock_);
   // One use of the pool per object: a second Initialize keeps the one held.
   if (!poolUse_) {
-    if (!GetConnectionPool().InitializePool(static_cast<unsigned>(poolSize), connectionString, 0, false, true)) {
+    if (!InitializePoolFromNarrow(poolSize, connectionString, 0)) {
       return false;
     }
     poolUse_ = true;

@@ -103,7 +103,7 @@ class ConnectionPoolRestartTest : public ComDatabaseTest {
 
 TEST_F(ConnectionPoolRestartTest, BorrowersSurviveAServerRestart) {
   const std::wstring& ado = database().ado_connection_string();
-  const std::string target(ado.begin(), ado.end());
+  const std::wstring target = ado;
   LoggedLines log(2);
   ASSERT_TRUE(pool_->InitializePool(kPoolSize, target, 0, false, true));
 

@@ -18,7 +18,18 @@
 //   - Connection::Open translates the ADO connection string once
 //     (connection_string.h) and takes a physical connection from the idle
 //     cache when one is there and alive (idle_cache.h); Close gives it back
-//     unless it failed with a connection-class error.
+//     unless it failed with a connection-class error, which also drops the
+//     other idle connections to the same server. A connection taken from
+//     the cache may have died while idle without a sign: when the first
+//     request on it (outside a transaction, or the first of a transaction
+//     begun on it) fails with a connection-class error, nothing of it can
+//     have run, and it runs once more on a new physical connection; only
+//     when that cannot be made does the caller see the failure. After Open
+//     the ConnectionString shows the string without its password, and no
+//     password is kept once the connection has answered.
+//   - A commit that fails ends the transaction (the driver rolls back what
+//     is left); when the connection failed during the commit, the outcome
+//     is unknown and kTransactionInDoubt is raised.
 //   - SQL texts reach SQL Server unchanged and other servers through
 //     RewriteSql (dialect.h).
 //   - A Recordset is read in full when it opens: it stays readable after
@@ -61,6 +72,9 @@ inline constexpr CLSID CLSID_Recordset = {0x00000535, 0x0000, 0x0010, {0x80, 0x0
 // Registers Connection, Command and Recordset with platform/com's factory
 // (once per process; further calls do nothing). Any thread.
 void RegisterAdoClasses();
+// Registers the creator of one of the three classes again, after a test
+// replaced it with one that fails.
+void RegisterAdoClass(REFCLSID clsid);
 
 // DataTypeEnum: the type codes of fields and parameters.
 enum DataTypeEnum : LONG {
@@ -162,6 +176,9 @@ enum BookmarkEnum : LONG {
 inline constexpr HRESULT kNoTransaction = HResultFromBits(0x8004D00Eu);
 // XACT_E_XTIONEXISTS: a second BeginTrans on one connection.
 inline constexpr HRESULT kTransactionExists = HResultFromBits(0x8004D013u);
+// XACT_E_INDOUBT: the connection failed during a commit; whether the server
+// committed cannot be told.
+inline constexpr HRESULT kTransactionInDoubt = HResultFromBits(0x8004D016u);
 
 class _Connection;
 class _Command;
@@ -267,7 +284,8 @@ class _Connection : public IDispatch {
 
   // Opens the connection; `connectionString` empty means the one set with
   // PutConnectionString. A non-empty user or password replaces the
-  // string's login. Throws on failure (Errors filled).
+  // string's login (its "uid"/"User ID" or "pwd"/"Password" pairs). Throws
+  // on failure (Errors filled).
   void Open(const _bstr_t& connectionString, const _bstr_t& userId, const _bstr_t& password, LONG options = -1);
   // Gives the physical connection back to the idle cache (rolling back an
   // open transaction). adErrObjectClosed when not open.
@@ -294,6 +312,11 @@ class _Connection : public IDispatch {
 
   // Not part of ADO: the dialect the connected server speaks.
   Dialect GetDialect() const { return dialect_; }
+  // Not part of ADO: the server has ended the open transaction after a
+  // failure (as PostgreSQL does at any error in a transaction), so nothing
+  // more can run in it before RollbackTrans; trying a statement again is
+  // useless. False outside a transaction.
+  bool GetTransactionAborted() const { return transactionAborted_; }
   // Runs one request on the open connection: rewrites the SQL for the
   // server, fills Errors and throws on failure, and marks the physical
   // connection unusable after a connection-class error. Used by Command and
@@ -305,19 +328,40 @@ class _Connection : public IDispatch {
   ~_Connection();
 
  private:
-  [[noreturn]] void Fail(const backend::Diagnostics& diagnostics, HRESULT fallback);
+  struct Target;
+  // Raises the first diagnostic's error, or `fallback` with `preface` (when
+  // not empty) ahead of the diagnostics.
+  [[noreturn]] void Fail(const backend::Diagnostics& diagnostics, HRESULT fallback,
+                         const std::wstring& preface = std::wstring());
   [[noreturn]] void FailWith(HRESULT hr, const std::wstring& description);
+  // What Open needs of `login`; *odbc gets the ODBC string when it had to
+  // be translated here.
+  bool Plan(const std::wstring& login, backend::Driver& driver, Target* target, std::wstring* odbc,
+            std::wstring* error);
+  // A new physical connection for `login` (*odbc, when not empty, is its
+  // translation; wiped).
+  std::unique_ptr<backend::Session> Connect(const std::wstring& login, std::wstring* odbc,
+                                            backend::Diagnostics* diagnostics);
+  // Replaces a session from the cache that failed its first request.
+  bool Reconnect(backend::Diagnostics* diagnostics);
+  // The session has answered once: the string kept to reconnect goes.
+  void Tested();
+  bool Attempt(backend::Request& request, const std::wstring& text, backend::Response* response,
+               backend::Diagnostics* diagnostics);
+  // The identity column of a PostgreSQL table, from the catalogue once.
+  std::wstring IdentityColumn(std::wstring_view table);
   void GiveBack(bool keep);
 
   ErrorsPtr errors_;
   std::unique_ptr<backend::Session> session_;
   backend::Driver* driver_ = nullptr;
+  // A digest of the driver and the ODBC string: the idle cache's key.
   std::wstring cacheKey_;
+  // The ODBC string with its password masked, read for the properties.
   std::wstring redacted_;
-  // The ODBC and ADO strings of the open connection, read for its
-  // properties.
-  std::wstring odbc_;
-  std::wstring openedString_;
+  // The ADO string (password included) of a session taken from the idle
+  // cache, kept only until the session has answered once.
+  std::wstring reconnect_;
   _bstr_t connectionString_;
   _bstr_t provider_;
   LONG connectionTimeout_ = 15;
@@ -325,6 +369,8 @@ class _Connection : public IDispatch {
   Dialect dialect_ = Dialect::Other;
   bool broken_ = false;
   bool inTransaction_ = false;
+  bool transactionAborted_ = false;
+  bool untested_ = false;
 };
 
 class _Parameter : public IDispatch {
@@ -535,7 +581,7 @@ _CommandPtr MakeCommand();
 _RecordsetPtr MakeRecordset();
 
 // The driver new connections use: the ODBC driver unless a test put another
-// in place (scripted_backend.h). Any thread; tests swap it only while no
+// in place (the scripted driver of the test fixtures). Any thread; tests swap it only while no
 // connection opens.
 backend::Driver& CurrentDriver();
 // Sets the driver for new connections (null: the ODBC driver) and returns

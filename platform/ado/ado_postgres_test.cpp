@@ -5,14 +5,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/ado/ado.h"
+#include "platform/ado/clock.h"
 #include "platform/ado/idle_cache.h"
 #include "testing/test_database.h"
 
@@ -187,9 +189,10 @@ TEST_F(AdoPostgres, EveryParameterTypeRoundTripsWithNullAndNonAsciiText) {
 
 TEST_F(AdoPostgres, LongValuesAmongShortOnesArriveWhole) {
   // Rows are fetched in blocks into buffers of a few hundred characters;
-  // every seventh row holds values far longer than that.
+  // every seventh row holds values far longer than that. The short texts
+  // hold letters beyond ASCII and beyond the first plane.
   Run("CREATE TABLE Mixed AS SELECT g AS Id, "
-      "CASE WHEN g % 7 = 0 THEN repeat('\u00e9', 5000 + g) WHEN g % 5 = 0 THEN NULL ELSE 'short ' || g END AS W, "
+      "CASE WHEN g % 7 = 0 THEN repeat('\u00e9', 5000 + g) WHEN g % 5 = 0 THEN NULL ELSE 'sh\u00f6rt ' || g || '\U0001D11E' END AS W, "
       "CASE WHEN g % 7 = 0 THEN decode(repeat('ab', 3000 + g), 'hex') ELSE decode('0102', 'hex') END AS Y "
       "FROM generate_series(1, 1000) g");
   _ConnectionPtr connection = Open();
@@ -214,7 +217,7 @@ TEST_F(AdoPostgres, LongValuesAmongShortOnesArriveWhole) {
       EXPECT_EQ(w.vt, VT_NULL);
       EXPECT_EQ(upper, 1);
     } else {
-      EXPECT_EQ(Text(_bstr_t(w)), L"short " + std::to_wstring(id));
+      EXPECT_EQ(Text(_bstr_t(w)), L"sh\u00f6rt " + std::to_wstring(id) + L"\U0001D11E");
       EXPECT_EQ(upper, 1);
     }
   }
@@ -378,16 +381,76 @@ TEST_F(AdoPostgres, ClosedConnectionsAreReusedAndAKilledOneNeverComesBack) {
   EXPECT_NE(Pid(fresh), pid);
 }
 
+Clock::time_point laterNow{};
+Clock::time_point LaterNow() { return laterNow; }
+
 TEST_F(AdoPostgres, AnIdleConnectionKilledInTheCacheIsNotHandedOut) {
+  laterNow = Clock::now();
+  const NowFunction previous = SetNowForTesting(LaterNow);
   _ConnectionPtr connection = Open();
   _ConnectionPtr killer = Open();
   const LONG pid = Pid(connection);
   connection->Close();
-  Scalar(killer, (L"SELECT pg_terminate_backend(" + std::to_wstring(pid) + L")").c_str());
-  // Past the idle time after which the cache pings before handing out.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  Scalar(killer, (L"SELECT pg_terminate_backend(" + std::to_wstring(pid) + L", 5000)").c_str());
+  // Past the idle time after which the cache pings before handing out: the
+  // ping finds the session dead, and Open connects anew.
+  laterNow += std::chrono::milliseconds(2001);
   _ConnectionPtr next = Open();
+  EXPECT_EQ(IdleCache::Shared().Size(), 0u);
   EXPECT_NE(Pid(next), pid);
+  SetNowForTesting(previous);
+}
+
+// Sessions killed together while idle in the cache: each borrow made at
+// once, within the idle time after which the cache pings, still gets a
+// connection that answers, never one of the dead sessions.
+TEST_F(AdoPostgres, IdleSessionsKilledTogetherAreNeverLentDead) {
+  _ConnectionPtr killer = Open();
+  std::vector<_ConnectionPtr> open;
+  std::vector<LONG> killed;
+  for (int i = 0; i < 3; ++i) {
+    open.push_back(Open());
+    killed.push_back(Pid(open.back()));
+  }
+  for (_ConnectionPtr& connection : open) connection->Close();
+  ASSERT_EQ(IdleCache::Shared().Size(), 3u);
+  for (LONG pid : killed) {
+    // Waits until the session has really ended.
+    EXPECT_TRUE(static_cast<bool>(
+        Scalar(killer, (L"SELECT pg_terminate_backend(" + std::to_wstring(pid) + L", 5000)").c_str())));
+  }
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    _ConnectionPtr next = Open();
+    LONG pid = 0;
+    try {
+      pid = Pid(next);
+    } catch (const _com_error& e) {
+      ADD_FAILURE() << "a dead session was lent: 0x" << std::hex << e.Error();
+    }
+    EXPECT_EQ(std::count(killed.begin(), killed.end(), pid), 0);
+  }
+}
+
+// A password given to Open replaces the one the string holds.
+TEST_F(AdoPostgres, OpenArgumentsReplaceTheLoginOfTheString) {
+  const std::wstring ado = database().ado_connection_string();
+  const std::size_t at = ado.find(L";pwd=");
+  ASSERT_NE(at, std::wstring::npos);
+  std::wstring password = ado.substr(at + 5);
+  if (password.size() >= 2 && password.front() == L'"') {
+    std::wstring unquoted;
+    for (std::size_t i = 1; i + 1 < password.size(); ++i) {
+      unquoted += password[i];
+      if (password[i] == L'"') ++i;  // doubled inside the quotes
+    }
+    password = unquoted;
+  }
+  const std::wstring wrong = ado.substr(0, at) + L";pwd=wrong";
+  _ConnectionPtr connection = MakeConnection();
+  connection->Open(_bstr_t(wrong.c_str()), _bstr_t(L""), _bstr_t(password.c_str()));
+  EXPECT_EQ(static_cast<INT>(Scalar(connection, L"SELECT 7")), 7);
+  connection->Close();
 }
 
 TEST_F(AdoPostgres, StoredProcedureReturnsRowsAndSetsItsOutputParameter) {

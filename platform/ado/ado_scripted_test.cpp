@@ -10,7 +10,7 @@
 #include "platform/ado/ado.h"
 #include "platform/ado/connection_string.h"
 #include "platform/ado/idle_cache.h"
-#include "platform/ado/scripted_backend.h"
+#include "testing/scripted_backend.h"
 #include "platform/com/apartment.h"
 
 namespace ado {
@@ -96,16 +96,99 @@ TEST_F(AdoScripted, EveryDiagnosticBecomesAnErrorWithItsNormalisedState) {
 
 TEST_F(AdoScripted, AConnectionClassErrorKeepsTheConnectionOutOfTheCache) {
   _ConnectionPtr connection = Open();
-  connection->Close();
-  _ConnectionPtr reused = Open();
+  connection->Execute(_bstr_t(L"SELECT 1"), nullptr);
   EXPECT_EQ(driver_.Connects(), 1);
 
   driver_.PushError("08S01", L"Communication link failure");
-  EXPECT_EQ(Raised([&] { reused->Execute(_bstr_t(L"SELECT 1"), nullptr); }), E_FAIL);
-  reused->Close();
+  EXPECT_EQ(Raised([&] { connection->Execute(_bstr_t(L"SELECT 1"), nullptr); }), E_FAIL);
+  connection->Close();
   EXPECT_EQ(driver_.OpenSessions(), 0);
   _ConnectionPtr fresh = Open();
   EXPECT_EQ(driver_.Connects(), 2);
+}
+
+// A connection taken from the idle cache may have died there without a
+// sign. Its first request failing with a connection-class error runs once
+// more on a new connection, and the other idle connections of the same
+// string, dead as likely, are closed; a later failure is the caller's.
+TEST_F(AdoScripted, AReusedConnectionThatDiedIdleIsReplacedAtItsFirstRequest) {
+  std::vector<_ConnectionPtr> idle = {Open(), Open(), Open()};
+  for (_ConnectionPtr& connection : idle) connection->Close();
+  EXPECT_EQ(IdleCache::Shared().Size(), 3u);
+
+  _ConnectionPtr reused = Open();
+  driver_.PushError("08S01", L"server closed the connection unexpectedly");
+  EXPECT_EQ(Raised([&] { reused->Execute(_bstr_t(L"SELECT 2"), nullptr); }), S_OK);
+  EXPECT_EQ(driver_.Connects(), 4);
+  EXPECT_EQ(IdleCache::Shared().Size(), 0u);
+  EXPECT_EQ(driver_.Executed(), (std::vector<std::wstring>{L"SELECT 2", L"SELECT 2"}));
+  driver_.PushError("08S01", L"Communication link failure");
+  EXPECT_EQ(Raised([&] { reused->Execute(_bstr_t(L"SELECT 3"), nullptr); }), E_FAIL);
+  reused->Close();
+
+  // The first statement of a transaction begun on a reused connection.
+  Open()->Close();
+  _ConnectionPtr transaction = Open();
+  transaction->BeginTrans();
+  driver_.PushError("57P01", L"terminating connection due to administrator command");
+  EXPECT_EQ(Raised([&] { transaction->Execute(_bstr_t(L"UPDATE t SET a = 1"), nullptr); }), S_OK);
+  transaction->CommitTrans();
+  transaction->Close();
+
+  // Not after a statement of the transaction has run.
+  Open()->Close();
+  _ConnectionPtr busy = Open();
+  busy->BeginTrans();
+  busy->Execute(_bstr_t(L"UPDATE t SET a = 1"), nullptr);
+  driver_.PushError("08S01", L"Communication link failure");
+  EXPECT_EQ(Raised([&] { busy->Execute(_bstr_t(L"UPDATE t SET a = 2"), nullptr); }), E_FAIL);
+  busy->Close();
+
+  // When no new connection can be made, the caller sees why.
+  Open()->Close();
+  _ConnectionPtr unlucky = Open();
+  driver_.PushError("08S01", L"Communication link failure");
+  driver_.FailNextConnect({backend::Diagnostic{"08001", 0, L"could not connect to server"}});
+  EXPECT_EQ(Raised([&] { unlucky->Execute(_bstr_t(L"SELECT 1"), nullptr); }), E_FAIL);
+  EXPECT_EQ(Text(unlucky->GetErrors()->GetItem(_variant_t(0))->GetSQLState()), L"08001");
+  EXPECT_EQ(unlucky->GetState(), adStateClosed);
+}
+
+// Open remembers what it made of a string (keyed by the string and the
+// provider override in effect), and a change of the override, back and
+// forth, is still followed for a string opened before.
+TEST_F(AdoScripted, OpenFollowsTheProviderOverrideForAStringOpenedBefore) {
+  const wchar_t* ado = L"Provider=SQLNCLI;Server=remembered;pwd=hunter2";
+  struct Step {
+    const char* override;  // null: unset
+    const wchar_t* odbc;
+  };
+  const Step steps[] = {
+      {"SQLNCLI:PostgreSQL Unicode", L"Driver={PostgreSQL Unicode};Server=remembered;PWD=hunter2"},
+      {"SQLNCLI:Other Driver:A=1", L"Driver={Other Driver};Server=remembered;PWD=hunter2;A=1"},
+      {"SQLNCLI:PostgreSQL Unicode", L"Driver={PostgreSQL Unicode};Server=remembered;PWD=hunter2"},
+      {"", L"Driver={FreeTDS};Server=remembered;PWD=hunter2;ClientCharset=UTF-8"},
+      {nullptr, L"Driver={FreeTDS};Server=remembered;PWD=hunter2;ClientCharset=UTF-8"},
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (const Step& step : steps) {
+      SCOPED_TRACE(std::string(step.override ? step.override : "(unset)") + " round " + std::to_string(round));
+      if (step.override) {
+        setenv("MORVALE_ADO_PROVIDERS", step.override, 1);
+      } else {
+        unsetenv("MORVALE_ADO_PROVIDERS");
+      }
+      _ConnectionPtr connection = Open(ado);
+      EXPECT_EQ(driver_.ConnectStrings().back(), step.odbc);
+      EXPECT_EQ(Text(connection->GetConnectionString()).find(L"hunter2"), std::wstring::npos);
+      connection->Close();
+      IdleCache::Shared().Clear();
+    }
+  }
+  // A malformed override fails even for a string opened before.
+  setenv("MORVALE_ADO_PROVIDERS", "SQLNCLI", 1);
+  EXPECT_EQ(Raised([&] { Open(ado); }), E_FAIL);
+  unsetenv("MORVALE_ADO_PROVIDERS");
 }
 
 TEST_F(AdoScripted, ADeadIdleConnectionIsClosedAndReplaced) {
@@ -265,7 +348,24 @@ TEST(AdoFactory, CreatesTheThreeClassesAndCanBeMadeToFail) {
   CoUninitialize();
 }
 
+// This layer's clock, moved by the test alone.
+Clock::time_point fakeNow{};
+Clock::time_point FakeNow() { return fakeNow; }
+
+class FakeClock {
+ public:
+  FakeClock() : previous_(SetNowForTesting(FakeNow)) {}
+  ~FakeClock() { SetNowForTesting(previous_); }
+  FakeClock(const FakeClock&) = delete;
+  FakeClock& operator=(const FakeClock&) = delete;
+  void Advance(Clock::duration by) { fakeNow += by; }
+
+ private:
+  NowFunction previous_;
+};
+
 TEST(IdleCache, IsBoundedAndDropsConnectionsIdlePastTheLimit) {
+  FakeClock clock;
   ScriptedDriver driver;
   backend::Diagnostics none;
   IdleCache cache(2, std::chrono::milliseconds(200));
@@ -276,10 +376,20 @@ TEST(IdleCache, IsBoundedAndDropsConnectionsIdlePastTheLimit) {
   EXPECT_EQ(driver.OpenSessions(), 2);  // the one idle longest was closed
   EXPECT_FALSE(cache.Take(L"a"));
   EXPECT_TRUE(cache.Take(L"c"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  clock.Advance(std::chrono::milliseconds(200));
+  EXPECT_EQ(cache.Size(), 1u);  // at the limit, not past it
+  clock.Advance(std::chrono::milliseconds(1));
   EXPECT_FALSE(cache.Take(L"b"));
   EXPECT_EQ(cache.Size(), 0u);
   EXPECT_EQ(driver.OpenSessions(), 0);
+
+  // Drop closes every idle connection of one key.
+  cache.Put(L"a", driver.Connect(L"a", 0, &none));
+  cache.Put(L"b", driver.Connect(L"b", 0, &none));
+  cache.Put(L"a", driver.Connect(L"a", 0, &none));
+  cache.Drop(L"a");
+  EXPECT_EQ(cache.Size(), 1u);
+  EXPECT_EQ(driver.OpenSessions(), 1);
 }
 
 TEST(IdleCache, ServesManyThreadsWithoutLosingConnections) {

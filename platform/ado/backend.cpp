@@ -39,6 +39,10 @@ bool ParseDecimal(std::string_view text, Decimal* out) {
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) d.negative = text[i++] == '-';
   bool digits = false;
   bool point = false;
+  // The first 19 digits fit in 64 bits: they are gathered there, and only
+  // longer numbers take the 96-bit steps.
+  std::uint64_t head = 0;
+  int headDigits = 0;
   for (; i < text.size(); ++i) {
     char c = text[i];
     if (c == '.' && !point) {
@@ -51,8 +55,14 @@ bool ParseDecimal(std::string_view text, Decimal* out) {
       if (d.scale == 28) continue;  // finer digits than a decimal keeps are dropped
       ++d.scale;
     }
+    if (headDigits < 19) {
+      head = head * 10 + static_cast<unsigned>(c - '0');
+      if (++headDigits == 19) d.lo = head;
+      continue;
+    }
     if (!MulAdd10(d, static_cast<unsigned>(c - '0'))) return false;
   }
+  if (headDigits < 19) d.lo = head;
   while (i < text.size() && text[i] == ' ') ++i;
   if (!digits || i != text.size()) return false;
   if (d.lo == 0 && d.hi == 0) d.negative = false;
@@ -145,49 +155,6 @@ RowSet::RowSet(std::vector<ColumnInfo> columns) : columns_(std::move(columns)), 
   for (std::size_t i = 0; i < columns_.size(); ++i) stores_[i].width = WidthOf(columns_[i].kind);
 }
 
-bool RowSet::IsNull(std::size_t column, std::size_t row) const {
-  return (stores_[column].nulls[row / 8] >> (row % 8)) & 1;
-}
-
-template <typename T>
-T RowSet::Fixed(std::size_t column, std::size_t row) const {
-  T value{};
-  const Store& s = stores_[column];
-  std::memcpy(&value, s.fixed.data() + row * s.width, sizeof(T));
-  return value;
-}
-
-std::int64_t RowSet::Integer(std::size_t column, std::size_t row) const {
-  switch (columns_[column].kind) {
-    case ValueKind::Bool: return Fixed<std::uint8_t>(column, row);
-    case ValueKind::Int16: return Fixed<std::int16_t>(column, row);
-    case ValueKind::Int32: return Fixed<std::int32_t>(column, row);
-    case ValueKind::Int64: return Fixed<std::int64_t>(column, row);
-    default: return 0;
-  }
-}
-
-double RowSet::Real(std::size_t column, std::size_t row) const {
-  if (columns_[column].kind == ValueKind::Single) return Fixed<float>(column, row);
-  return Fixed<double>(column, row);
-}
-
-Decimal RowSet::DecimalAt(std::size_t column, std::size_t row) const { return Fixed<Decimal>(column, row); }
-
-Timestamp RowSet::TimeAt(std::size_t column, std::size_t row) const { return Fixed<Timestamp>(column, row); }
-
-std::string_view RowSet::TextAt(std::size_t column, std::size_t row) const {
-  const Store& s = stores_[column];
-  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
-  return {reinterpret_cast<const char*>(s.heap.data()) + begin, s.ends[row] - begin};
-}
-
-std::span<const std::uint8_t> RowSet::BytesAt(std::size_t column, std::size_t row) const {
-  const Store& s = stores_[column];
-  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
-  return {s.heap.data() + begin, s.ends[row] - begin};
-}
-
 std::size_t RowSet::SizeAt(std::size_t column, std::size_t row) const {
   if (IsNull(column, row)) return 0;
   const Store& s = stores_[column];
@@ -224,14 +191,16 @@ void RowSet::BeginRow() {
   next_ = 0;
 }
 
+void RowSet::AddRows(std::size_t count) { rows_ += count; }
+
 void RowSet::MarkNull(Store& store, bool null) {
-  std::size_t row = rows_ - 1;
-  if (store.nulls.size() * 8 < rows_) store.nulls.push_back(0);
+  const std::size_t row = store.cells++;
+  if (row % 8 == 0) store.nulls.push_back(0);
   if (null) store.nulls[row / 8] |= static_cast<std::uint8_t>(1u << (row % 8));
 }
 
-void RowSet::PutNull() {
-  Store& s = stores_[next_++];
+void RowSet::PutNullAt(std::size_t column) {
+  Store& s = stores_[column];
   MarkNull(s, true);
   if (s.width != 0) {
     s.fixed.resize(s.fixed.size() + s.width);
@@ -241,51 +210,120 @@ void RowSet::PutNull() {
 }
 
 template <typename T>
-void RowSet::PutFixed(const T& value) {
-  Store& s = stores_[next_++];
+void RowSet::PutFixed(std::size_t column, const T& value) {
+  Store& s = stores_[column];
   MarkNull(s, false);
-  std::size_t at = s.fixed.size();
-  s.fixed.resize(at + s.width);
-  std::memcpy(s.fixed.data() + at, &value, sizeof(T) < s.width ? sizeof(T) : s.width);
+  const std::size_t at = s.fixed.size();
+  s.fixed.resize(at + sizeof(T));
+  std::memcpy(s.fixed.data() + at, &value, sizeof(T));
 }
 
-void RowSet::PutInteger(std::int64_t value) {
-  switch (columns_[next_].kind) {
-    case ValueKind::Bool: PutFixed(static_cast<std::uint8_t>(value != 0)); break;
-    case ValueKind::Int16: PutFixed(static_cast<std::int16_t>(value)); break;
-    case ValueKind::Int32: PutFixed(static_cast<std::int32_t>(value)); break;
-    default: PutFixed(value); break;
+void RowSet::PutIntegerAt(std::size_t column, std::int64_t value) {
+  switch (columns_[column].kind) {
+    case ValueKind::Bool: PutFixed(column, static_cast<std::uint8_t>(value != 0)); break;
+    case ValueKind::Int16: PutFixed(column, static_cast<std::int16_t>(value)); break;
+    case ValueKind::Int32: PutFixed(column, static_cast<std::int32_t>(value)); break;
+    default: PutFixed(column, value); break;
   }
 }
 
-void RowSet::PutReal(double value) {
-  if (columns_[next_].kind == ValueKind::Single) {
-    PutFixed(static_cast<float>(value));
+void RowSet::PutRealAt(std::size_t column, double value) {
+  if (columns_[column].kind == ValueKind::Single) {
+    PutFixed(column, static_cast<float>(value));
   } else {
-    PutFixed(value);
+    PutFixed(column, value);
   }
 }
 
-void RowSet::PutDecimal(const Decimal& value) { PutFixed(value); }
+void RowSet::PutDecimalAt(std::size_t column, const Decimal& value) { PutFixed(column, value); }
 
-void RowSet::PutTime(const Timestamp& value) { PutFixed(value); }
+void RowSet::PutTimeAt(std::size_t column, const Timestamp& value) { PutFixed(column, value); }
 
-bool RowSet::PutVariable(const std::uint8_t* data, std::size_t size) {
-  Store& s = stores_[next_];
+bool RowSet::PutVariable(std::size_t column, const std::uint8_t* data, std::size_t size) {
+  Store& s = stores_[column];
   std::size_t end = s.heap.size() + size;
   if (end > std::numeric_limits<std::uint32_t>::max()) return false;
-  ++next_;
   MarkNull(s, false);
   s.heap.insert(s.heap.end(), data, data + size);
   s.ends.push_back(static_cast<std::uint32_t>(end));
   return true;
 }
 
-bool RowSet::PutText(std::string_view utf8) {
-  return PutVariable(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size());
+bool RowSet::PutTextAt(std::size_t column, std::string_view utf8) {
+  return PutVariable(column, reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size());
 }
 
-bool RowSet::PutBytes(std::span<const std::uint8_t> bytes) { return PutVariable(bytes.data(), bytes.size()); }
+bool RowSet::PutBytesAt(std::size_t column, std::span<const std::uint8_t> bytes) {
+  return PutVariable(column, bytes.data(), bytes.size());
+}
+
+template <typename T, typename From>
+void RowSet::PutRun(std::size_t column, const From* values, const std::int64_t* lengths, std::size_t count) {
+  Store& s = stores_[column];
+  const std::size_t at = s.fixed.size();
+  s.fixed.resize(at + count * sizeof(T));
+  std::uint8_t* out = s.fixed.data() + at;
+  for (std::size_t i = 0; i < count; ++i, out += sizeof(T)) {
+    const bool null = lengths[i] < 0;
+    MarkNull(s, null);
+    if (!null) {
+      const T value = static_cast<T>(values[i]);
+      std::memcpy(out, &value, sizeof(T));
+    }
+  }
+}
+
+void RowSet::PutIntegers(std::size_t column, const std::int64_t* values, const std::int64_t* lengths,
+                         std::size_t count) {
+  switch (columns_[column].kind) {
+    case ValueKind::Bool: {
+      // Any non-zero value is true.
+      Store& s = stores_[column];
+      const std::size_t at = s.fixed.size();
+      s.fixed.resize(at + count);
+      for (std::size_t i = 0; i < count; ++i) {
+        MarkNull(s, lengths[i] < 0);
+        s.fixed[at + i] = lengths[i] >= 0 && values[i] != 0;
+      }
+      break;
+    }
+    case ValueKind::Int16: PutRun<std::int16_t>(column, values, lengths, count); break;
+    case ValueKind::Int32: PutRun<std::int32_t>(column, values, lengths, count); break;
+    default: PutRun<std::int64_t>(column, values, lengths, count); break;
+  }
+}
+
+void RowSet::PutReals(std::size_t column, const double* values, const std::int64_t* lengths, std::size_t count) {
+  if (columns_[column].kind == ValueKind::Single) {
+    PutRun<float>(column, values, lengths, count);
+  } else {
+    PutRun<double>(column, values, lengths, count);
+  }
+}
+
+void RowSet::PutTimes(std::size_t column, const Timestamp* values, const std::int64_t* lengths, std::size_t count) {
+  PutRun<Timestamp>(column, values, lengths, count);
+}
+
+void RowSet::PutNull() { PutNullAt(next_++); }
+void RowSet::PutInteger(std::int64_t value) { PutIntegerAt(next_++, value); }
+void RowSet::PutReal(double value) { PutRealAt(next_++, value); }
+void RowSet::PutDecimal(const Decimal& value) { PutDecimalAt(next_++, value); }
+void RowSet::PutTime(const Timestamp& value) { PutTimeAt(next_++, value); }
+
+bool RowSet::PutText(std::string_view utf8) {
+  const std::size_t column = next_;
+  const bool stored = PutTextAt(column, utf8);
+  if (stored) ++next_;
+  return stored;
+}
+
+bool RowSet::PutBytes(std::span<const std::uint8_t> bytes) {
+  const std::size_t column = next_;
+  const bool stored = PutBytesAt(column, bytes);
+  if (stored) ++next_;
+  return stored;
+}
 
 void RowSet::Put(const Value& value) {
   switch (value.kind) {
@@ -314,12 +352,20 @@ void RowSet::Reserve(std::size_t rows) {
   }
 }
 
+void RowSet::ReserveBytes(std::size_t column, std::size_t bytes) { stores_[column].heap.reserve(bytes); }
+
+std::size_t RowSet::HeldBytes(std::size_t column) const { return stores_[column].heap.size(); }
+
 void RowSet::Seal() {
+  // Shrinking copies: only where much would be given back.
+  auto seal = [](auto& store) {
+    if (store.capacity() - store.size() > store.size() / 8) store.shrink_to_fit();
+  };
   for (Store& s : stores_) {
-    s.nulls.shrink_to_fit();
-    s.fixed.shrink_to_fit();
-    s.ends.shrink_to_fit();
-    s.heap.shrink_to_fit();
+    seal(s.nulls);
+    seal(s.fixed);
+    seal(s.ends);
+    seal(s.heap);
   }
 }
 

@@ -4,7 +4,8 @@
 // themselves: they hand a `Request` to a `Session` and receive the results as
 // `RowSet`s of plain standard types. The ODBC implementation (odbc_backend.h)
 // is the one used in production; tests may put a scripted session behind the
-// same objects (scripted_backend.h) for the cases no real server produces.
+// same objects (testing/scripted_backend.h) for the cases no real server
+// produces.
 // This header uses standard types only, so that it can be included both by
 // translation units that include unixODBC's headers and by those that include
 // platform/win32/types.h (whose DWORD/BOOL clash with unixODBC's).
@@ -16,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -131,9 +133,31 @@ class RowSet {
   bool PutText(std::string_view utf8);
   bool PutBytes(std::span<const std::uint8_t> bytes);
   void Put(const Value& value);
+
+  // Building a block of rows column by column: AddRows(n), then every
+  // column receives its n cells in row order, one at a time (the *At calls)
+  // or a run of fixed-width cells at once, read from an array of `count`
+  // values beside an array of lengths (a negative length is NULL).
+  void AddRows(std::size_t count);
+  void PutNullAt(std::size_t column);
+  void PutIntegerAt(std::size_t column, std::int64_t value);
+  void PutRealAt(std::size_t column, double value);
+  void PutDecimalAt(std::size_t column, const Decimal& value);
+  void PutTimeAt(std::size_t column, const Timestamp& value);
+  bool PutTextAt(std::size_t column, std::string_view utf8);
+  bool PutBytesAt(std::size_t column, std::span<const std::uint8_t> bytes);
+  void PutIntegers(std::size_t column, const std::int64_t* values, const std::int64_t* lengths, std::size_t count);
+  void PutReals(std::size_t column, const double* values, const std::int64_t* lengths, std::size_t count);
+  void PutTimes(std::size_t column, const Timestamp* values, const std::int64_t* lengths, std::size_t count);
+
   // Makes room for `rows` rows (a hint: more may follow).
   void Reserve(std::size_t rows);
-  // Gives back the spare capacity of the stores once the last row is in.
+  // Makes room for `bytes` bytes of a text or binary column (a hint).
+  void ReserveBytes(std::size_t column, std::size_t bytes);
+  // The bytes a text or binary column holds so far.
+  std::size_t HeldBytes(std::size_t column) const;
+  // Gives back the spare capacity of the stores once the last row is in,
+  // where it is more than an eighth of what is held.
   void Seal();
   // Drops the columns whose index is listed (ascending), keeping the rows.
   void RemoveColumns(const std::vector<std::size_t>& columns);
@@ -148,19 +172,66 @@ class RowSet {
     std::vector<std::uint32_t> ends;  // end offsets into `heap` (variable cells)
     std::vector<std::uint8_t> heap;
     std::size_t width = 0;
+    std::size_t cells = 0;  // cells put so far
   };
-  void MarkNull(Store& store, bool null);
+  static void MarkNull(Store& store, bool null);
   template <typename T>
   T Fixed(std::size_t column, std::size_t row) const;
   template <typename T>
-  void PutFixed(const T& value);
-  bool PutVariable(const std::uint8_t* data, std::size_t size);
+  void PutFixed(std::size_t column, const T& value);
+  template <typename T, typename From>
+  void PutRun(std::size_t column, const From* values, const std::int64_t* lengths, std::size_t count);
+  bool PutVariable(std::size_t column, const std::uint8_t* data, std::size_t size);
 
   std::vector<ColumnInfo> columns_;
   std::vector<Store> stores_;
   std::size_t rows_ = 0;
   std::size_t next_ = 0;  // the column the next Put fills
 };
+
+// The readers, inline: they run once per cell of every result read.
+inline bool RowSet::IsNull(std::size_t column, std::size_t row) const {
+  return (stores_[column].nulls[row / 8] >> (row % 8)) & 1;
+}
+
+template <typename T>
+T RowSet::Fixed(std::size_t column, std::size_t row) const {
+  T value{};
+  const Store& s = stores_[column];
+  std::memcpy(&value, s.fixed.data() + row * s.width, sizeof(T));
+  return value;
+}
+
+inline std::int64_t RowSet::Integer(std::size_t column, std::size_t row) const {
+  switch (columns_[column].kind) {
+    case ValueKind::Bool: return Fixed<std::uint8_t>(column, row);
+    case ValueKind::Int16: return Fixed<std::int16_t>(column, row);
+    case ValueKind::Int32: return Fixed<std::int32_t>(column, row);
+    case ValueKind::Int64: return Fixed<std::int64_t>(column, row);
+    default: return 0;
+  }
+}
+
+inline double RowSet::Real(std::size_t column, std::size_t row) const {
+  if (columns_[column].kind == ValueKind::Single) return Fixed<float>(column, row);
+  return Fixed<double>(column, row);
+}
+
+inline Decimal RowSet::DecimalAt(std::size_t column, std::size_t row) const { return Fixed<Decimal>(column, row); }
+
+inline Timestamp RowSet::TimeAt(std::size_t column, std::size_t row) const { return Fixed<Timestamp>(column, row); }
+
+inline std::string_view RowSet::TextAt(std::size_t column, std::size_t row) const {
+  const Store& s = stores_[column];
+  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
+  return {reinterpret_cast<const char*>(s.heap.data()) + begin, s.ends[row] - begin};
+}
+
+inline std::span<const std::uint8_t> RowSet::BytesAt(std::size_t column, std::size_t row) const {
+  const Store& s = stores_[column];
+  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
+  return {s.heap.data() + begin, s.ends[row] - begin};
+}
 
 // One result of a statement or batch: a row set, or the count of rows a
 // statement touched (-1 when the driver does not know).

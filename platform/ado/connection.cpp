@@ -1,11 +1,28 @@
+#include <openssl/evp.h>
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
 #include <string>
 
+#include "platform/ado/ascii_text.h"
 #include "platform/ado/connection_string.h"
 #include "platform/ado/idle_cache.h"
 #include "platform/ado/objects.h"
 #include "platform/ado/sql_state.h"
 
 namespace ado {
+
+// What Open needs to know of a connection string once it has been
+// translated, without its password: the idle cache's key and the forms to
+// show.
+struct _Connection::Target {
+  std::wstring cacheKey;
+  std::wstring redactedOdbc;
+  std::wstring redactedAdo;
+  std::wstring provider;
+};
+
 namespace {
 
 std::wstring Text(const _bstr_t& text) {
@@ -13,18 +30,17 @@ std::wstring Text(const _bstr_t& text) {
   return p != nullptr ? std::wstring(p, text.length()) : std::wstring();
 }
 
-// A value as it may stand after "keyword=" in an ADO connection string.
-std::wstring QuoteAdoValue(const std::wstring& value) {
-  const bool plain = value.find_first_of(L";\"'=") == std::wstring::npos &&
-                     (value.empty() || (value.front() != L' ' && value.back() != L' '));
-  if (plain) return value;
-  std::wstring quoted = L"\"";
-  for (wchar_t c : value) {
-    if (c == L'"') quoted += L'"';
-    quoted += c;
-  }
-  return quoted + L"\"";
-}
+// Wipes a string that held a password when the scope ends, also on a throw.
+class WipeOnExit {
+ public:
+  explicit WipeOnExit(std::wstring& text) : text_(text) {}
+  ~WipeOnExit() { WipeText(text_); }
+  WipeOnExit(const WipeOnExit&) = delete;
+  WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+ private:
+  std::wstring& text_;
+};
 
 std::wstring InfoValue(const backend::Session& session, std::wstring_view name) {
   for (const auto& [key, value] : session.Info()) {
@@ -58,9 +74,85 @@ std::wstring FailoverPartnerOf(const std::wstring& adoString) {
   return partner;
 }
 
-// The key of the idle cache: the driver object and the ODBC string.
-std::wstring CacheKey(const backend::Driver& driver, const std::wstring& odbc) {
-  return std::to_wstring(reinterpret_cast<std::uintptr_t>(&driver)) + L"|" + odbc;
+// The SHA-256 of the parts, in hexadecimal: keys that stand for a
+// connection string without holding its password.
+std::wstring Digest(std::initializer_list<std::wstring_view> parts) {
+  // One context per thread, made once: an Open costs one digest, not an
+  // allocation more.
+  struct Context {
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    ~Context() { EVP_MD_CTX_free(context); }
+  };
+  thread_local Context held;
+  // Fetched once: an implicit fetch at every digest costs more than the digest.
+  static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  EVP_MD_CTX* context = held.context;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  bool ok = context != nullptr && sha256 != nullptr && EVP_DigestInit_ex(context, sha256, nullptr) == 1;
+  for (std::wstring_view part : parts) {
+    // Each part with its length, so that no two lists of parts run together.
+    const std::size_t size = part.size();
+    ok = ok && EVP_DigestUpdate(context, &size, sizeof size) == 1 &&
+         EVP_DigestUpdate(context, part.data(), part.size() * sizeof(wchar_t)) == 1;
+  }
+  ok = ok && EVP_DigestFinal_ex(context, digest, &length) == 1;
+  if (!ok) throw _com_error(E_OUTOFMEMORY, _bstr_t(L"ADO"), _bstr_t(L"The connection string could not be digested."));
+  static constexpr wchar_t kHex[] = L"0123456789abcdef";
+  std::wstring hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
+std::wstring DriverId(const backend::Driver& driver) {
+  return std::to_wstring(reinterpret_cast<std::uintptr_t>(&driver));
+}
+
+// The identity columns found in the catalogue, by cache key and table name:
+// each table is looked up once per database and login.
+class IdentityColumns {
+ public:
+  bool Find(const std::wstring& key, std::wstring* column) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = columns_.find(key);
+    if (found == columns_.end()) return false;
+    *column = found->second;
+    return true;
+  }
+  void Keep(const std::wstring& key, const std::wstring& column) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (columns_.size() >= 1024) columns_.clear();
+    columns_[key] = column;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::wstring, std::wstring> columns_;
+};
+
+IdentityColumns& KnownIdentityColumns() {
+  static IdentityColumns* columns = new IdentityColumns();  // never destroyed: Open may run at exit
+  return *columns;
+}
+
+// PostgreSQL's identity column of a table: a column GENERATED AS IDENTITY or
+// one whose default draws from a sequence (serial), the first of them.
+constexpr wchar_t kIdentityQuery[] =
+    L"SELECT quote_ident(a.attname) FROM pg_catalog.pg_attribute a "
+    L"WHERE a.attrelid = to_regclass(?) AND a.attnum > 0 AND NOT a.attisdropped "
+    L"AND (a.attidentity <> '' OR EXISTS (SELECT 1 FROM pg_catalog.pg_attrdef d "
+    L"WHERE d.adrelid = a.attrelid AND d.adnum = a.attnum "
+    L"AND pg_catalog.pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%')) "
+    L"ORDER BY a.attnum LIMIT 1";
+
+bool ConnectionClass(const backend::Diagnostics& diagnostics) {
+  for (const backend::Diagnostic& d : diagnostics) {
+    if (ClassifySqlState(d.sqlState).connectionClass) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -69,6 +161,7 @@ _Connection::_Connection() : errors_(ErrorList::Make()) {}
 
 _Connection::~_Connection() {
   if (session_) GiveBack(!broken_);
+  WipeText(reconnect_);
 }
 
 void _Connection::FailWith(HRESULT hr, const std::wstring& description) {
@@ -78,15 +171,19 @@ void _Connection::FailWith(HRESULT hr, const std::wstring& description) {
   throw _com_error(hr, _bstr_t(source.c_str()), _bstr_t(description.c_str()));
 }
 
-void _Connection::Fail(const backend::Diagnostics& diagnostics, HRESULT fallback) {
+void _Connection::Fail(const backend::Diagnostics& diagnostics, HRESULT fallback, const std::wstring& preface) {
   errors_->Clear();
   const std::wstring source = Text(provider_).empty() ? L"ADO" : Text(provider_);
   HRESULT raised = fallback;
   std::wstring description;
   bool decided = false;
+  if (!preface.empty()) {
+    ErrorList::Add(errors_, fallback, source, preface, std::string(), 0);
+    description = preface;
+    decided = true;
+  }
   for (const backend::Diagnostic& d : diagnostics) {
     const SqlStateInfo info = ClassifySqlState(d.sqlState);
-    if (info.connectionClass) broken_ = true;
     std::wstring text = d.message;
     if (info.state != d.sqlState) text += L" (SQLSTATE " + backend::WideFromUtf8(d.sqlState) + L")";
     ErrorList::Add(errors_, info.hr, source, text, info.state, d.nativeError);
@@ -99,53 +196,139 @@ void _Connection::Fail(const backend::Diagnostics& diagnostics, HRESULT fallback
       decided = !warning;
     }
   }
-  if (diagnostics.empty()) {
+  if (ConnectionClass(diagnostics)) {
+    broken_ = true;
+    // The connections idle beside this one reach the same server: suspect too.
+    if (!cacheKey_.empty()) IdleCache::Shared().Drop(cacheKey_);
+  }
+  if (diagnostics.empty() && preface.empty()) {
     description = L"The driver failed without a diagnostic record.";
     ErrorList::Add(errors_, raised, source, description, std::string(), 0);
   }
+  if (!preface.empty() && !diagnostics.empty()) description += L" " + diagnostics.front().message;
   throw _com_error(raised, _bstr_t(source.c_str()), _bstr_t(description.c_str()));
+}
+
+bool _Connection::Plan(const std::wstring& login, backend::Driver& driver, Target* target, std::wstring* odbc,
+                       std::wstring* error) {
+  // Translations are remembered by a digest of the string, the driver and
+  // the provider override in effect (unset and empty told apart), so that a
+  // pooled Open neither parses the same text again nor keeps a password.
+  // Failures are not kept: their errors are built afresh.
+  constexpr std::size_t kMemoCapacity = 64;
+  static std::mutex* memoMutex = new std::mutex();  // never destroyed: Open may run at exit
+  static auto* memo = new std::map<std::wstring, Target>();
+  const char* spec = std::getenv(kProviderOverrideVariable);
+  const std::wstring override = spec != nullptr ? L"=" + text::FromUtf8(spec) : std::wstring();
+  const std::wstring key = Digest({override, DriverId(driver), login});
+  {
+    std::lock_guard<std::mutex> lock(*memoMutex);
+    auto found = memo->find(key);
+    if (found != memo->end()) {
+      *target = found->second;
+      return true;
+    }
+  }
+  OdbcTarget translated;
+  if (!TranslateConnectionString(login, &translated, error)) return false;
+  *target = Target{Digest({DriverId(driver), translated.odbc}), std::move(translated.redacted),
+                   MaskPasswords(login, L"***"), std::move(translated.provider)};
+  *odbc = std::move(translated.odbc);
+  std::lock_guard<std::mutex> lock(*memoMutex);
+  if (memo->size() >= kMemoCapacity) memo->clear();
+  memo->emplace(key, *target);
+  return true;
+}
+
+std::unique_ptr<backend::Session> _Connection::Connect(const std::wstring& login, std::wstring* odbc,
+                                                       backend::Diagnostics* diagnostics) {
+  WipeOnExit wipe(*odbc);
+  if (odbc->empty()) {
+    OdbcTarget translated;
+    if (!TranslateConnectionString(login, &translated, nullptr)) {
+      diagnostics->push_back(backend::Diagnostic{"08001", 0, L"The connection string cannot be used."});
+      return nullptr;
+    }
+    *odbc = std::move(translated.odbc);
+  }
+  return driver_->Connect(*odbc, connectionTimeout_, diagnostics);
 }
 
 void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, const _bstr_t& password, LONG) {
   if (session_) Raise(adErrObjectOpen, L"Operation is not allowed when the object is open.");
   std::wstring adoString = Text(connectionString).empty() ? Text(connectionString_) : Text(connectionString);
-  const std::wstring user = Text(userId);
-  const std::wstring secret = Text(password);
-  std::wstring login = adoString;
-  if (!user.empty()) login += L";User ID=" + QuoteAdoValue(user);
-  if (!secret.empty()) login += L";Password=" + QuoteAdoValue(secret);
+  WipeOnExit wipeAdo(adoString);
+  std::wstring user = Text(userId);
+  std::wstring secret = Text(password);
+  WipeOnExit wipeSecret(secret);
+  std::wstring login = user.empty() && secret.empty() ? adoString : ReplaceLogin(adoString, user, secret);
+  WipeOnExit wipeLogin(login);
 
-  OdbcTarget target;
+  backend::Driver& driver = CurrentDriver();
+  Target target;
+  std::wstring odbc;
+  WipeOnExit wipeOdbc(odbc);
   std::wstring error;
-  if (!TranslateConnectionString(login, &target, &error)) {
+  cacheKey_.clear();
+  if (!Plan(login, driver, &target, &odbc, &error)) {
     provider_ = _bstr_t();
     FailWith(E_FAIL, L"The connection string cannot be used: " + error);
   }
-  connectionString_ = adoString.c_str();
+  // What ConnectionString shows from now on: the string without its
+  // password, as a provider that does not persist security information does.
+  connectionString_ = target.redactedAdo.c_str();
   provider_ = target.provider.c_str();
   broken_ = false;
   inTransaction_ = false;
+  transactionAborted_ = false;
+  driver_ = &driver;
+  cacheKey_ = target.cacheKey;
 
-  backend::Driver& driver = CurrentDriver();
-  std::wstring key = CacheKey(driver, target.odbc);
-  std::unique_ptr<backend::Session> session = IdleCache::Shared().Take(key);
-  if (!session) {
+  std::unique_ptr<backend::Session> session = IdleCache::Shared().Take(cacheKey_);
+  untested_ = session != nullptr;
+  if (untested_) {
+    // Kept until the session has answered once (see Run).
+    reconnect_ = login;
+  } else {
     backend::Diagnostics diagnostics;
-    session = driver.Connect(target.odbc, connectionTimeout_, &diagnostics);
+    session = Connect(login, &odbc, &diagnostics);
     if (!session) Fail(diagnostics, E_FAIL);
   }
   if (target.provider.empty()) provider_ = InfoValue(*session, L"Driver Name").c_str();
   dialect_ = DialectOfDbms(InfoValue(*session, L"DBMS Name"));
-  redacted_ = std::move(target.redacted);
-  odbc_ = std::move(target.odbc);
-  openedString_ = std::move(adoString);
-  cacheKey_ = std::move(key);
-  driver_ = &driver;
+  redacted_ = std::move(target.redactedOdbc);
   session_ = std::move(session);
+}
+
+void _Connection::Tested() {
+  untested_ = false;
+  WipeText(reconnect_);
+}
+
+bool _Connection::Reconnect(backend::Diagnostics* diagnostics) {
+  std::wstring login;
+  login.swap(reconnect_);
+  WipeOnExit wipe(login);
+  Tested();
+  session_.reset();
+  IdleCache::Shared().Drop(cacheKey_);
+  std::wstring odbc;
+  backend::Diagnostics failure;
+  session_ = Connect(login, &odbc, &failure);
+  if (!session_) {
+    *diagnostics = std::move(failure);
+    return false;
+  }
+  if (inTransaction_ && !session_->BeginTransaction(&failure)) {
+    *diagnostics = std::move(failure);
+    return false;
+  }
+  return true;
 }
 
 void _Connection::GiveBack(bool keep) {
   std::unique_ptr<backend::Session> session = std::move(session_);
+  Tested();
   if (inTransaction_) {
     backend::Diagnostics ignored;
     if (!session->EndTransaction(false, &ignored)) keep = false;
@@ -159,17 +342,69 @@ void _Connection::Close() {
   GiveBack(!broken_);
 }
 
-void _Connection::Run(backend::Request& request, backend::Response* response) {
-  if (!session_) Raise(adErrObjectClosed, L"Operation is not allowed when the object is closed.");
-  request.text = RewriteSql(request.text, dialect_);
-  backend::Diagnostics diagnostics;
+bool _Connection::Attempt(backend::Request& request, const std::wstring& text, backend::Response* response,
+                          backend::Diagnostics* diagnostics) {
+  IdentityLookup identity;
+  if (dialect_ == Dialect::PostgreSql) {
+    identity = [this](std::wstring_view table) { return IdentityColumn(table); };
+  }
+  request.text = RewriteSql(text, dialect_, identity);
   // The PostgreSQL driver returns a procedure's result cursors only inside
   // a transaction.
   const bool ownTransaction = request.procedure && dialect_ == Dialect::PostgreSql && !inTransaction_;
-  if (ownTransaction && !session_->BeginTransaction(&diagnostics)) Fail(diagnostics, E_FAIL);
-  bool ok = session_->Execute(request, response, &diagnostics);
-  if (ownTransaction) ok = session_->EndTransaction(ok, &diagnostics) && ok;
-  if (!ok) Fail(diagnostics, E_FAIL);
+  if (ownTransaction && !session_->BeginTransaction(diagnostics)) return false;
+  bool ok = session_->Execute(request, response, diagnostics);
+  if (ownTransaction) ok = session_->EndTransaction(ok, diagnostics) && ok;
+  return ok;
+}
+
+std::wstring _Connection::IdentityColumn(std::wstring_view table) {
+  const std::wstring key = cacheKey_ + L"\n" + std::wstring(table);
+  std::wstring column;
+  if (KnownIdentityColumns().Find(key, &column)) return column;
+  std::vector<backend::Param> params(1);
+  params[0].kind = backend::ValueKind::Text;
+  params[0].value.kind = backend::ValueKind::Text;
+  params[0].value.text = std::wstring(table);
+  backend::Request lookup;
+  lookup.text = kIdentityQuery;
+  lookup.params = &params;
+  backend::Response response;
+  backend::Diagnostics ignored;
+  // A failed look-up is not kept: the statement that needed it fails or
+  // runs without the identity, and the next one looks again.
+  if (!session_->Execute(lookup, &response, &ignored)) return {};
+  if (!response.results.empty() && response.results.front().rows &&
+      response.results.front().rows->RowCount() > 0 && !response.results.front().rows->IsNull(0, 0)) {
+    column = backend::WideFromUtf8(response.results.front().rows->TextAt(0, 0));
+  }
+  KnownIdentityColumns().Keep(key, column);
+  return column;
+}
+
+void _Connection::Run(backend::Request& request, backend::Response* response) {
+  if (!session_) Raise(adErrObjectClosed, L"Operation is not allowed when the object is closed.");
+  const std::wstring text = request.text;
+  backend::Diagnostics diagnostics;
+  bool ok = Attempt(request, text, response, &diagnostics);
+  if (!ok && untested_ && ConnectionClass(diagnostics)) {
+    // The session died while idle in the cache, before this first request
+    // could reach the server: nothing of it ran. Once more on a new one.
+    response->results.clear();
+    diagnostics.clear();
+    ok = Reconnect(&diagnostics) && Attempt(request, text, response, &diagnostics);
+    if (!session_) {
+      broken_ = true;
+      Fail(diagnostics, E_FAIL);
+    }
+  }
+  Tested();
+  if (!ok) {
+    // PostgreSQL ends a transaction at its first failure: nothing more can
+    // run in it until it is rolled back.
+    if (inTransaction_ && dialect_ == Dialect::PostgreSql) transactionAborted_ = true;
+    Fail(diagnostics, E_FAIL);
+  }
 }
 
 _RecordsetPtr _Connection::Execute(const _bstr_t& commandText, VARIANT* recordsAffected, LONG options) {
@@ -185,23 +420,45 @@ LONG _Connection::BeginTrans() {
   if (!session_) Raise(adErrObjectClosed, L"Operation is not allowed when the object is closed.");
   if (inTransaction_) FailWith(kTransactionExists, L"A transaction is already active on this connection.");
   backend::Diagnostics diagnostics;
-  if (!session_->BeginTransaction(&diagnostics)) Fail(diagnostics, E_FAIL);
+  bool ok = session_->BeginTransaction(&diagnostics);
+  if (!ok && untested_ && ConnectionClass(diagnostics)) {
+    diagnostics.clear();
+    ok = Reconnect(&diagnostics) && session_->BeginTransaction(&diagnostics);
+    if (!session_) broken_ = true;
+  }
+  if (!ok) {
+    Tested();
+    Fail(diagnostics, E_FAIL);
+  }
   inTransaction_ = true;
+  transactionAborted_ = false;
   return 1;
 }
 
 void _Connection::CommitTrans() {
   if (!session_) Raise(adErrObjectClosed, L"Operation is not allowed when the object is closed.");
   if (!inTransaction_) FailWith(kNoTransaction, L"No transaction is active.");
-  inTransaction_ = false;
   backend::Diagnostics diagnostics;
-  if (!session_->EndTransaction(true, &diagnostics)) Fail(diagnostics, E_FAIL);
+  const bool ok = session_->EndTransaction(true, &diagnostics);
+  // The transaction is over either way: committed, rolled back by the
+  // server or the driver, or lost with the connection.
+  inTransaction_ = false;
+  transactionAborted_ = false;
+  Tested();
+  if (ok) return;
+  if (ConnectionClass(diagnostics)) {
+    Fail(diagnostics, kTransactionInDoubt,
+         L"The connection failed during the commit: the outcome of the transaction is unknown.");
+  }
+  Fail(diagnostics, E_FAIL);
 }
 
 void _Connection::RollbackTrans() {
   if (!session_) Raise(adErrObjectClosed, L"Operation is not allowed when the object is closed.");
   if (!inTransaction_) FailWith(kNoTransaction, L"No transaction is active.");
   inTransaction_ = false;
+  transactionAborted_ = false;
+  Tested();
   backend::Diagnostics diagnostics;
   if (!session_->EndTransaction(false, &diagnostics)) Fail(diagnostics, E_FAIL);
 }
@@ -223,10 +480,10 @@ PropertiesPtr _Connection::GetProperties() const {
     add(L"DBMS Version", InfoValue(*session_, L"DBMS Version"));
     add(L"Current Catalog", InfoValue(*session_, L"Current Catalog"));
     add(L"User Name", InfoValue(*session_, L"User Name"));
-    add(L"Data Source Name", DataSourceOf(odbc_));
+    add(L"Data Source Name", DataSourceOf(redacted_));
     // The provider's connection string, with every password masked.
     add(L"Extended Properties", redacted_);
-    const std::wstring failoverPartner = FailoverPartnerOf(openedString_);
+    const std::wstring failoverPartner = FailoverPartnerOf(Text(connectionString_));
     if (!failoverPartner.empty()) add(L"Failover Partner", failoverPartner);
   }
   return PropertyList::Make(items);

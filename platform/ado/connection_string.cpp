@@ -1,8 +1,8 @@
 #include "platform/ado/connection_string.h"
 
-#include <cstdlib>
-#include <map>
-#include <mutex>
+#include <string.h>
+
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -21,97 +21,37 @@ void SetError(std::wstring* error, std::wstring message) {
 
 std::wstring Position(size_t offset) { return L" at character " + std::to_wstring(offset + 1); }
 
-// Reads "keyword=" from text[*pos]; OLE DB doubles '=' inside a keyword,
-// ODBC does not.
-bool ReadKeyword(std::wstring_view text, size_t* pos, bool doubledEquals, std::wstring* keyword,
-                 std::wstring* error) {
-  const size_t start = *pos;
-  std::wstring raw;
-  size_t i = start;
-  for (; i < text.size() && text[i] != L';'; ++i) {
-    if (text[i] == L'=') {
-      if (doubledEquals && i + 1 < text.size() && text[i + 1] == L'=') {
-        raw += L'=';
-        ++i;
-        continue;
-      }
-      break;
-    }
-    raw += text[i];
-  }
-  if (i >= text.size() || text[i] != L'=') {
-    SetError(error, L"a pair has no '='" + Position(start));
-    return false;
-  }
-  *keyword = std::wstring(Trim(raw));
-  if (keyword->empty()) {
-    SetError(error, L"a pair has an empty keyword" + Position(start));
-    return false;
-  }
-  *pos = i + 1;
-  return true;
-}
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
 
-// After a closing quote or brace only blanks may come before ';'.
-bool ExpectPairEnd(std::wstring_view text, size_t* pos, const std::wstring& keyword,
-                   std::wstring* error) {
-  size_t i = *pos;
-  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
-  if (i < text.size() && text[i] != L';') {
-    SetError(error, L"text follows the quoted value of '" + keyword + L"'" + Position(i));
-    return false;
-  }
-  *pos = i;
-  return true;
-}
-
-enum class Syntax { OleDb, Odbc };
-
-bool Parse(std::wstring_view text, Syntax syntax, std::vector<ConnectionAttribute>* out,
+// A strict reading of the pieces: every piece that is not blank is a pair
+// with a keyword and, when quoted, a closed quote with nothing after it.
+bool Parse(std::wstring_view text, ConnectionStringSyntax syntax, std::vector<ConnectionAttribute>* out,
            std::wstring* error) {
   std::vector<ConnectionAttribute> pairs;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    // Skip blanks and empty pieces.
-    if (text[pos] == L';' || text[pos] == L' ' || text[pos] == L'\t' || text[pos] == L'\r' ||
-        text[pos] == L'\n') {
-      ++pos;
-      continue;
+  for (ConnectionStringPiece& piece : TokenizeConnectionString(text, syntax)) {
+    const std::wstring_view raw = text.substr(piece.begin, piece.end - piece.begin);
+    const std::wstring_view trimmed = Trim(raw);
+    if (trimmed.empty()) continue;
+    const std::size_t start = piece.begin + static_cast<std::size_t>(trimmed.data() - raw.data());
+    if (piece.equals == std::wstring_view::npos) {
+      SetError(error, L"a pair has no '='" + Position(start));
+      return false;
     }
-    ConnectionAttribute pair;
-    if (!ReadKeyword(text, &pos, syntax == Syntax::OleDb, &pair.keyword, error)) return false;
-    while (pos < text.size() && (text[pos] == L' ' || text[pos] == L'\t')) ++pos;
-    const wchar_t open = pos < text.size() ? text[pos] : L'\0';
-    const bool quoted = syntax == Syntax::OleDb ? (open == L'"' || open == L'\'') : open == L'{';
-    if (quoted) {
-      const wchar_t close = syntax == Syntax::OleDb ? open : L'}';
-      const size_t start = pos++;
-      bool closed = false;
-      while (pos < text.size()) {
-        if (text[pos] == close) {
-          if (pos + 1 < text.size() && text[pos + 1] == close) {
-            pair.value += close;
-            pos += 2;
-            continue;
-          }
-          ++pos;
-          closed = true;
-          break;
-        }
-        pair.value += text[pos++];
-      }
-      if (!closed) {
-        SetError(error, L"the quoted value of '" + pair.keyword + L"' is not closed" +
-                            Position(start));
-        return false;
-      }
-      if (!ExpectPairEnd(text, &pos, pair.keyword, error)) return false;
-    } else {
-      const size_t end = std::min(text.find(L';', pos), text.size());
-      pair.value = std::wstring(Trim(text.substr(pos, end - pos)));
-      pos = end;
+    if (piece.keyword.empty()) {
+      SetError(error, L"a pair has an empty keyword" + Position(start));
+      return false;
     }
-    pairs.push_back(std::move(pair));
+    if (!piece.closed) {
+      SetError(error, L"the quoted value of '" + piece.keyword + L"' is not closed" + Position(piece.valueBegin));
+      return false;
+    }
+    if (piece.trailing) {
+      std::size_t at = piece.valueEnd;
+      while (at < piece.end && IsBlank(text[at])) ++at;
+      SetError(error, L"text follows the quoted value of '" + piece.keyword + L"'" + Position(at));
+      return false;
+    }
+    pairs.push_back(ConnectionAttribute{std::move(piece.keyword), std::move(piece.value)});
   }
   *out = std::move(pairs);
   return true;
@@ -340,43 +280,114 @@ std::wstring ServedProviders(const ProviderMap& map) {
   return names;
 }
 
-std::wstring Redact(const std::vector<ConnectionAttribute>& pairs, Syntax syntax) {
-  std::wstring out;
-  for (const ConnectionAttribute& pair : pairs) {
-    if (!out.empty()) out += L';';
-    std::wstring keyword = pair.keyword;
-    if (syntax == Syntax::OleDb) {
-      // Write '=' in a keyword doubled again, so the result still parses.
-      std::wstring escaped;
-      for (wchar_t c : keyword) escaped += c == L'=' ? std::wstring(L"==") : std::wstring(1, c);
-      keyword = escaped;
-    }
-    out += keyword + L"=";
-    if (In(kPasswordKeywords, pair.keyword)) {
-      out += L"***";
-    } else if (syntax == Syntax::Odbc) {
-      out += QuoteOdbcValue(pair.value);
-    } else if (pair.value.find_first_of(L";\"' ") != std::wstring::npos) {
-      std::wstring quoted = L"\"";
-      for (wchar_t c : pair.value) quoted += c == L'"' ? std::wstring(L"\"\"") : std::wstring(1, c);
-      out += quoted + L"\"";
-    } else {
-      out += pair.value;
+// The ranges [first, second) of `text` that hold the value of a keyword of
+// `set` in either reading, in order and merged.
+template <size_t N>
+std::vector<std::pair<size_t, size_t>> ValueRanges(std::wstring_view text, const std::wstring_view (&set)[N]) {
+  std::vector<std::pair<size_t, size_t>> ranges;
+  for (ConnectionStringSyntax syntax : {ConnectionStringSyntax::OleDb, ConnectionStringSyntax::Odbc}) {
+    for (const ConnectionStringPiece& piece : TokenizeConnectionString(text, syntax)) {
+      if (piece.equals != std::wstring_view::npos && In(set, piece.keyword)) {
+        ranges.emplace_back(piece.equals + 1, piece.end);
+      }
     }
   }
-  return out;
+  std::sort(ranges.begin(), ranges.end());
+  std::vector<std::pair<size_t, size_t>> merged;
+  for (const auto& range : ranges) {
+    if (!merged.empty() && range.first <= merged.back().second) {
+      merged.back().second = std::max(merged.back().second, range.second);
+    } else {
+      merged.push_back(range);
+    }
+  }
+  return merged;
 }
 
 }  // namespace
 
+std::vector<ConnectionStringPiece> TokenizeConnectionString(std::wstring_view text,
+                                                            ConnectionStringSyntax syntax) {
+  const bool oleDb = syntax == ConnectionStringSyntax::OleDb;
+  std::vector<ConnectionStringPiece> pieces;
+  const size_t n = text.size();
+  size_t pos = 0;
+  while (pos < n) {
+    ConnectionStringPiece piece;
+    piece.begin = pos;
+    std::wstring keyword;
+    size_t i = pos;
+    for (; i < n && text[i] != L';'; ++i) {
+      if (text[i] == L'=') {
+        if (oleDb && i + 1 < n && text[i + 1] == L'=') {
+          keyword += L'=';
+          piece.equalsCount += 2;
+          ++i;
+          continue;
+        }
+        break;
+      }
+      keyword += text[i];
+    }
+    piece.keyword = std::wstring(Trim(keyword));
+    if (i >= n || text[i] == L';') {
+      piece.end = piece.valueBegin = piece.valueEnd = i;
+      piece.keyword.clear();
+      pieces.push_back(std::move(piece));
+      pos = i + 1;
+      continue;
+    }
+    piece.equals = i;
+    ++piece.equalsCount;
+    size_t v = i + 1;
+    while (v < n && IsBlank(text[v])) ++v;
+    piece.valueBegin = v;
+    const wchar_t open = v < n ? text[v] : L'\0';
+    piece.quoted = oleDb ? (open == L'"' || open == L'\'') : open == L'{';
+    size_t end = v;
+    if (piece.quoted) {
+      const wchar_t close = oleDb ? open : L'}';
+      piece.closed = false;
+      for (end = v + 1; end < n;) {
+        if (text[end] == close) {
+          if (end + 1 < n && text[end + 1] == close) {
+            piece.value += close;
+            end += 2;
+            continue;
+          }
+          ++end;
+          piece.closed = true;
+          break;
+        }
+        piece.value += text[end++];
+      }
+      piece.valueEnd = end;
+      for (; piece.closed && end < n && text[end] != L';'; ++end) {
+        if (text[end] == L'=') ++piece.equalsCount;
+        if (!IsBlank(text[end])) piece.trailing = true;
+      }
+    } else {
+      for (end = i + 1; end < n && text[end] != L';'; ++end) {
+        if (text[end] == L'=') ++piece.equalsCount;
+      }
+      piece.valueEnd = end;
+      piece.value = std::wstring(Trim(text.substr(i + 1, end - i - 1)));
+    }
+    piece.end = end;
+    pieces.push_back(std::move(piece));
+    pos = end + 1;
+  }
+  return pieces;
+}
+
 bool ParseConnectionString(std::wstring_view text, std::vector<ConnectionAttribute>* out,
                            std::wstring* error) {
-  return Parse(text, Syntax::OleDb, out, error);
+  return Parse(text, ConnectionStringSyntax::OleDb, out, error);
 }
 
 bool ParseOdbcConnectionString(std::wstring_view text, std::vector<ConnectionAttribute>* out,
                                std::wstring* error) {
-  return Parse(text, Syntax::Odbc, out, error);
+  return Parse(text, ConnectionStringSyntax::Odbc, out, error);
 }
 
 std::wstring QuoteOdbcValue(std::wstring_view value) {
@@ -390,35 +401,9 @@ std::wstring QuoteOdbcValue(std::wstring_view value) {
 }
 
 bool TranslateConnectionString(std::wstring_view adoString, OdbcTarget* out, std::wstring* error) {
-  // Successful translations are kept, keyed by the string and the override
-  // in effect (unset and empty told apart), so that a pooled Open does not
-  // parse the same text again. Failures are not kept: their errors are
-  // built afresh.
-  constexpr std::size_t kMemoCapacity = 64;
-  using Key = std::pair<std::string, std::wstring>;
-  static std::mutex* memoMutex = new std::mutex();  // never destroyed: Open may run at exit
-  static auto* memo = new std::map<Key, OdbcTarget>();
-  const char* spec = std::getenv(kProviderOverrideVariable);
-  Key key(spec != nullptr ? std::string("=") + spec : std::string(), std::wstring(adoString));
-  {
-    std::lock_guard<std::mutex> lock(*memoMutex);
-    auto found = memo->find(key);
-    if (found != memo->end()) {
-      *out = found->second;
-      return true;
-    }
-  }
   ProviderMap map;
   if (!ProviderMapInEffect(&map, error)) return false;
-  OdbcTarget target;
-  if (!TranslateConnectionString(adoString, map, &target, error)) return false;
-  {
-    std::lock_guard<std::mutex> lock(*memoMutex);
-    if (memo->size() >= kMemoCapacity) memo->clear();
-    memo->emplace(std::move(key), target);
-  }
-  *out = std::move(target);
-  return true;
+  return TranslateConnectionString(adoString, map, out, error);
 }
 
 bool TranslateConnectionString(std::wstring_view adoString, const ProviderMap& map,
@@ -455,23 +440,106 @@ bool TranslateConnectionString(std::wstring_view adoString, const ProviderMap& m
     }
     return false;
   }
-  *out = OdbcTarget{std::wstring(adoString), Redact(odbcPairs, Syntax::Odbc), std::wstring()};
+  *out = OdbcTarget{std::wstring(adoString), MaskPasswords(adoString, L"***"), std::wstring()};
   return true;
+}
+
+std::wstring MaskPasswords(std::wstring_view text, std::wstring_view mask) {
+  // Masking changes the text, and so may change where one reading's pairs
+  // begin and end: a quote or brace that went with a value can uncover
+  // another password. Passes go on until every password value is the mask.
+  // With an empty mask every pass that changes anything shortens the text,
+  // so the passes end; with another mask they end within a bound, past
+  // which the empty mask's result is given.
+  auto pass = [](std::wstring_view current, std::wstring_view with, bool* changed) {
+    std::wstring out;
+    out.reserve(current.size());
+    size_t at = 0;
+    *changed = false;
+    for (const auto& [from, to] : ValueRanges(current, kPasswordKeywords)) {
+      if (current.substr(from, to - from) != with) *changed = true;
+      out.append(current.substr(at, from - at)).append(with);
+      at = to;
+    }
+    out.append(current.substr(at));
+    return out;
+  };
+  constexpr int kPassesAtMost = 16;
+  std::wstring current(text);
+  bool changed = true;
+  for (int i = 0; changed && i < kPassesAtMost; ++i) current = pass(current, mask, &changed);
+  if (!changed) return current;
+  current = std::wstring(text);
+  for (changed = true; changed;) current = pass(current, L"", &changed);
+  return current;
 }
 
 std::wstring RedactConnectionString(std::wstring_view text) {
   std::vector<ConnectionAttribute> pairs;
-  if (ParseConnectionString(text, &pairs, nullptr)) {
-    // A braced ODBC value holding ';' reads as two pairs in the OLE DB
-    // syntax; the ODBC reading is then the one that can hide a password.
-    bool braced = false;
-    for (const ConnectionAttribute& pair : pairs) {
-      if (!pair.value.empty() && pair.value.front() == L'{') braced = true;
-    }
-    if (!braced) return Redact(pairs, Syntax::OleDb);
+  if (!ParseConnectionString(text, &pairs, nullptr) && !ParseOdbcConnectionString(text, &pairs, nullptr)) {
+    return L"<unparsable connection string>";
   }
-  if (ParseOdbcConnectionString(text, &pairs, nullptr)) return Redact(pairs, Syntax::Odbc);
-  return L"<unparsable connection string>";
+  return MaskPasswords(text, L"***");
+}
+
+std::wstring LoginOfConnectionString(std::wstring_view text) {
+  std::wstring login;
+  for (ConnectionStringPiece& piece : TokenizeConnectionString(text, ConnectionStringSyntax::OleDb)) {
+    if (piece.equals != std::wstring_view::npos && In(kUserKeywords, piece.keyword)) login = std::move(piece.value);
+  }
+  return login;
+}
+
+std::wstring QuoteAdoValue(std::wstring_view value) {
+  bool plain = value.empty() || value.front() != L'{';
+  for (wchar_t c : value) {
+    if (c == L';' || c == L'"' || c == L'\'' || c == L'=' || c <= L' ') plain = false;
+  }
+  if (plain) return std::wstring(value);
+  std::wstring quoted;
+  quoted.reserve(2 * value.size() + 2);
+  quoted += L'"';
+  for (wchar_t c : value) {
+    quoted += c;
+    if (c == L'"') quoted += c;
+  }
+  quoted += L'"';
+  return quoted;
+}
+
+std::wstring ReplaceLogin(std::wstring_view text, std::wstring_view user, std::wstring_view password) {
+  // Reserved in full: growing would leave copies of the password behind.
+  std::wstring out;
+  out.reserve(text.size() + 2 * (user.size() + password.size()) + 32);
+  size_t at = 0;
+  for (const ConnectionStringPiece& piece : TokenizeConnectionString(text, ConnectionStringSyntax::OleDb)) {
+    const bool replaced = piece.equals != std::wstring_view::npos &&
+                          ((!user.empty() && In(kUserKeywords, piece.keyword)) ||
+                           (!password.empty() && In(kPasswordKeywords, piece.keyword)));
+    if (!replaced) continue;
+    out.append(text.substr(at, piece.begin - at));
+    at = std::min(piece.end + 1, text.size());
+  }
+  out.append(text.substr(at));
+  auto separate = [&out] {
+    if (!out.empty() && out.back() != L';') out += L';';
+  };
+  if (!user.empty()) {
+    separate();
+    out.append(L"User ID=").append(QuoteAdoValue(user));
+  }
+  if (!password.empty()) {
+    std::wstring quoted = QuoteAdoValue(password);
+    separate();
+    out.append(L"Password=").append(quoted);
+    WipeText(quoted);
+  }
+  return out;
+}
+
+void WipeText(std::wstring& text) {
+  if (!text.empty()) explicit_bzero(text.data(), text.size() * sizeof(wchar_t));
+  text.clear();
 }
 
 }  // namespace ado

@@ -38,13 +38,17 @@
 // No password ever reaches a log line or an error text: errors name keywords
 // and positions, never values, and OdbcTarget::redacted is the form to log.
 //
+// Every reader of connection strings in the system goes through one
+// tokenizer, TokenizeConnectionString: the ADO and ODBC parsers here, the
+// password masking (MaskPasswords, RedactConnectionString), the login
+// look-up (LoginOfConnectionString), the login replacement (ReplaceLogin),
+// and keyword editing done on the pieces' positions.
+//
 // Pure functions over their arguments, apart from reading the provider map
 // (see providers.h) from the environment; safe to call from any thread.
-// TranslateConnectionString without a map remembers its recent successful
-// results (passwords included, as the idle cache's keys hold them) keyed by
-// the string and the MORVALE_ADO_PROVIDERS value.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +56,35 @@
 #include "platform/ado/providers.h"
 
 namespace ado {
+
+// How a connection string quotes its values: the OLE DB (ADO) form with
+// '"' or '\'' (the quote doubled inside stands for itself; "==" in a keyword
+// stands for '='), the ODBC form with braces ("}}" inside stands for '}').
+enum class ConnectionStringSyntax { OleDb, Odbc };
+
+// One piece of a connection string as written: the text between two ';'
+// that are not inside a quoted value. Positions index the text.
+struct ConnectionStringPiece {
+  std::size_t begin = 0;                       // its first character
+  std::size_t end = 0;                         // the ';' that ends it, or the text's end
+  std::size_t equals = std::wstring_view::npos;  // the '=' that ends its keyword; npos: none
+  std::size_t valueBegin = 0;                  // the value's first character after blanks
+  std::size_t valueEnd = 0;                    // after the value (its closing quote)
+  std::wstring keyword;                        // blanks around it dropped; OLE DB "==" read as '='
+  std::wstring value;                          // unquoted; an unquoted one without blanks around it
+  bool quoted = false;                         // the value begins with a quote
+  bool closed = true;                          // a quoted value found its closing quote; else
+                                               // it runs to the end of the text
+  bool trailing = false;                       // more than blanks follows the closing quote
+  int equalsCount = 0;                         // the '=' of the piece outside its quoted value
+};
+
+// Splits `text` into its pieces in order, empty ones included. Blanks (' ',
+// tab, CR, LF) may stand around keywords and before a value; a value is
+// quoted when its first character after them opens a quote of `syntax`.
+// Never fails: what a strict reader refuses shows in the pieces' fields.
+std::vector<ConnectionStringPiece> TokenizeConnectionString(std::wstring_view text,
+                                                            ConnectionStringSyntax syntax);
 
 // One "keyword=value" pair of a parsed connection string, unquoted.
 struct ConnectionAttribute {
@@ -93,9 +126,38 @@ bool TranslateConnectionString(std::wstring_view adoString, OdbcTarget* out, std
 bool TranslateConnectionString(std::wstring_view adoString, const ProviderMap& map,
                                OdbcTarget* out, std::wstring* error);
 
-// A copy of a connection string, ADO or ODBC form, with the value of every
-// password keyword ("pwd", "password") replaced by "***"; a string that does
-// not parse is replaced whole by "<unparsable connection string>".
+// `text` with the value of every password keyword ("pwd", "password", any
+// case) replaced by `mask`, everything else kept as written. A value counts
+// as a password when it is one in the OLE DB reading or in the ODBC
+// reading, so that a string read either way shows none: in
+// "Server={x;pwd=secret}" the ADO form reads a password "secret}", the ODBC
+// form a braced server name holding it. The result, read either way again,
+// has no password value but the mask.
+std::wstring MaskPasswords(std::wstring_view text, std::wstring_view mask);
+
+// MaskPasswords with "***", for logs; a string that parses in neither form
+// is replaced whole by "<unparsable connection string>".
 std::wstring RedactConnectionString(std::wstring_view text);
+
+// The login an ADO-form string names: the value of its last "uid", "User
+// ID" or "User" pair (any case), unquoted; empty when there is none.
+std::wstring LoginOfConnectionString(std::wstring_view text);
+
+// The value as it may stand after "keyword=" in an ADO-form string:
+// unchanged when plain, else in '"' with every '"' doubled. A value is plain
+// when it holds no ';', quote, '=', blank or control character and does not
+// begin with '{'. The result is reserved in full before it is filled, so
+// that building it leaves no partial copy of a secret behind.
+std::wstring QuoteAdoValue(std::wstring_view value);
+
+// `text` with its login replaced: the "uid"/"User ID"/"User" pairs dropped
+// and "User ID=<user>" appended when `user` is not empty, the
+// "pwd"/"Password" pairs dropped and "Password=<password>" appended when
+// `password` is not empty (both quoted with QuoteAdoValue).
+std::wstring ReplaceLogin(std::wstring_view text, std::wstring_view user, std::wstring_view password);
+
+// Overwrites the characters of a string that held a secret with zeros
+// before it is freed or reused.
+void WipeText(std::wstring& text);
 
 }  // namespace ado

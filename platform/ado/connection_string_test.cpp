@@ -63,7 +63,7 @@ TEST(TranslateConnectionString, SystemStringsBecomeOdbcStrings) {
       // ODBC strings pass through untouched.
       {L"Driver={PostgreSQL Unicode};Server=h;Pwd={x;y}}};CommLog=0",
        L"Driver={PostgreSQL Unicode};Server=h;Pwd={x;y}}};CommLog=0",
-       L"Driver=PostgreSQL Unicode;Server=h;Pwd=***;CommLog=0"},
+       L"Driver={PostgreSQL Unicode};Server=h;Pwd=***;CommLog=0"},
       {L"DSN=mine;UID=a", L"DSN=mine;UID=a", L"DSN=mine;UID=a"},
   };
   for (const Case& c : defaults) {
@@ -188,54 +188,6 @@ TEST(TranslateConnectionString, ReadsTheOverrideFromTheEnvironment) {
   if (saved) setenv("MORVALE_ADO_PROVIDERS", restore.c_str(), 1);
 }
 
-// Translations are remembered: a change of the override, back and forth,
-// must still be followed for a string translated before.
-TEST(TranslateConnectionString, RememberedTranslationsFollowTheOverride) {
-  const char* saved = std::getenv("MORVALE_ADO_PROVIDERS");
-  const std::string restore = saved ? saved : "";
-  const wchar_t* ado = L"Provider=SQLNCLI;Server=remembered;pwd=hunter2";
-  struct Step {
-    const char* override;  // null: unset
-    const char* odbc;
-  };
-  const Step steps[] = {
-      {"SQLNCLI:PostgreSQL Unicode", "Driver={PostgreSQL Unicode};Server=remembered;PWD=hunter2"},
-      {"SQLNCLI:Other Driver:A=1", "Driver={Other Driver};Server=remembered;PWD=hunter2;A=1"},
-      {"SQLNCLI:PostgreSQL Unicode", "Driver={PostgreSQL Unicode};Server=remembered;PWD=hunter2"},
-      {"", "Driver={FreeTDS};Server=remembered;PWD=hunter2;ClientCharset=UTF-8"},
-      {nullptr, "Driver={FreeTDS};Server=remembered;PWD=hunter2;ClientCharset=UTF-8"},
-      {"SQLNCLI:Other Driver:A=1", "Driver={Other Driver};Server=remembered;PWD=hunter2;A=1"},
-  };
-  for (int round = 0; round < 2; ++round) {
-    for (const Step& step : steps) {
-      SCOPED_TRACE(std::string(step.override ? step.override : "(unset)") + " round " + std::to_string(round));
-      if (step.override) {
-        setenv("MORVALE_ADO_PROVIDERS", step.override, 1);
-      } else {
-        unsetenv("MORVALE_ADO_PROVIDERS");
-      }
-      OdbcTarget target;
-      std::wstring error;
-      ASSERT_TRUE(TranslateConnectionString(ado, &target, &error)) << Narrow(error);
-      EXPECT_EQ(Narrow(target.odbc), step.odbc);
-      EXPECT_EQ(Narrow(target.provider), "SQLNCLI");
-      EXPECT_EQ(target.redacted.find(L"hunter2"), std::wstring::npos) << Narrow(target.redacted);
-    }
-  }
-  // A malformed override fails even for a string translated before.
-  setenv("MORVALE_ADO_PROVIDERS", "SQLNCLI", 1);
-  OdbcTarget target;
-  std::wstring error;
-  EXPECT_FALSE(TranslateConnectionString(ado, &target, &error));
-  EXPECT_NE(Narrow(error).find("MORVALE_ADO_PROVIDERS"), std::string::npos);
-
-  if (saved) {
-    setenv("MORVALE_ADO_PROVIDERS", restore.c_str(), 1);
-  } else {
-    unsetenv("MORVALE_ADO_PROVIDERS");
-  }
-}
-
 TEST(RedactConnectionString, MasksEveryPasswordOfEitherForm) {
   struct Case {
     const wchar_t* text;
@@ -244,14 +196,76 @@ TEST(RedactConnectionString, MasksEveryPasswordOfEitherForm) {
   const Case cases[] = {
       {L"Provider=SQLOLEDB;Server=s;uid=u;PWD=secret", L"Provider=SQLOLEDB;Server=s;uid=u;PWD=***"},
       {L"Password=\"se;cret\";pwd=again", L"Password=***;pwd=***"},
-      {L"Driver={X};PWD={se;cr}}et};Server=s", L"Driver=X;PWD=***;Server=s"},
-      {L"Driver={X};PWD={se;Password=cret}", L"Driver=X;PWD=***"},
-      {L"App=\"a;pwd=b\";Server=s", L"App=\"a;pwd=b\";Server=s"},
+      {L"Driver={X};PWD={se;cr}}et};Server=s", L"Driver={X};PWD=***;Server=s"},
+      {L"Driver={X};PWD={se;Password=cret}", L"Driver={X};PWD=***"},
+      // A value read one way holds what the other way reads as a password:
+      // masked either way.
+      {L"Provider=SQLOLEDB;Server={x;pwd=secret}", L"Provider=SQLOLEDB;Server={x;pwd=***"},
+      {L"Provider=SQLOLEDB;Server={x};pwd={se;cret}", L"Provider=SQLOLEDB;Server={x};pwd=***"},
+      {L"App=\"a;pwd=b\";Server=s", L"App=\"a;pwd=***;Server=s"},
+      {L"Server=s; Pwd = \r\n'a;b' ;uid=u", L"Server=s; Pwd =***;uid=u"},
       {L"Server=s;secret", L"<unparsable connection string>"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.text));
     EXPECT_EQ(Narrow(RedactConnectionString(c.text)), Narrow(c.redacted));
+  }
+}
+
+TEST(LoginOfConnectionString, ReadsTheLastLoginKeywordAnyCaseQuotedOrNot) {
+  struct Case {
+    const wchar_t* text;
+    const wchar_t* login;
+  };
+  const Case cases[] = {
+      {L"Server=a;uid=sa;pwd=x", L"sa"},
+      {L"Server=a;UID=sa", L"sa"},
+      {L"Server=a; User ID = \"do;main\" ;pwd=x", L"do;main"},
+      {L"uid=first;User=second", L"second"},
+      {L"Server=a;pwd=\"uid=not\"", L""},
+      {L"Server=a;xuid=no", L""},
+      {L"", L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.text));
+    EXPECT_EQ(Narrow(LoginOfConnectionString(c.text)), Narrow(c.login));
+  }
+}
+
+TEST(ReplaceLogin, DropsTheStringsLoginForTheOneGiven) {
+  struct Case {
+    const wchar_t* text;
+    const wchar_t* user;
+    const wchar_t* password;
+    const wchar_t* result;
+  };
+  const Case cases[] = {
+      {L"Provider=P;Server=s;uid=u;pwd=old;Database=d", L"", L"new", L"Provider=P;Server=s;uid=u;Database=d;Password=new"},
+      {L"Provider=P;PWD=\"o;ld\";Password=again", L"", L"n w", L"Provider=P;Password=\"n w\""},
+      {L"Provider=P;User ID=a;uid=b;pwd=p", L"c", L"", L"Provider=P;pwd=p;User ID=c"},
+      {L"Provider=P;Server=s", L"u", L"x\"y", L"Provider=P;Server=s;User ID=u;Password=\"x\"\"y\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.text));
+    EXPECT_EQ(Narrow(ReplaceLogin(c.text, c.user, c.password)), Narrow(c.result));
+    std::vector<ConnectionAttribute> pairs;
+    EXPECT_TRUE(ParseConnectionString(ReplaceLogin(c.text, c.user, c.password), &pairs, nullptr));
+  }
+}
+
+TEST(QuoteAdoValue, QuotesWhatAReaderCouldTakeForStructure) {
+  struct Case {
+    const wchar_t* value;
+    const wchar_t* quoted;
+  };
+  const Case cases[] = {
+      {L"plain", L"plain"}, {L"", L""},          {L"a;b", L"\"a;b\""},  {L"a\"b", L"\"a\"\"b\""},
+      {L"a'b", L"\"a'b\""},  {L"a=b", L"\"a=b\""}, {L"a b", L"\"a b\""}, {L"{x}", L"\"{x}\""},
+      {L"x{", L"x{"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.value));
+    EXPECT_EQ(Narrow(QuoteAdoValue(c.value)), Narrow(c.quoted));
   }
 }
 

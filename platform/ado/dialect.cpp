@@ -106,7 +106,7 @@ class Cursor {
   std::wstring_view sql_;
 };
 
-std::wstring RewriteForPostgres(std::wstring_view sql);
+std::wstring RewriteForPostgres(std::wstring_view sql, const IdentityLookup& identity);
 
 // Each rule looks at the text at `at` (outside literals, at a word start)
 // and, when it applies, appends its replacement and returns where the text
@@ -190,9 +190,9 @@ std::optional<size_t> DateDiffDays(const Cursor& sql, size_t at, std::wstring* o
     return std::nullopt;
   }
   out->append(L"(CAST(")
-      .append(text::Trim(RewriteForPostgres(args[2])))
+      .append(text::Trim(RewriteForPostgres(args[2], nullptr)))
       .append(L" AS date) - CAST(")
-      .append(text::Trim(RewriteForPostgres(args[1])))
+      .append(text::Trim(RewriteForPostgres(args[1], nullptr)))
       .append(L" AS date))");
   return after;
 }
@@ -238,7 +238,39 @@ std::optional<size_t> SelectTop(const Cursor& sql, size_t at, std::wstring* out,
   return pos;
 }
 
-std::wstring RewriteForPostgres(std::wstring_view source) {
+// "INSERT [INTO] name" at `at`: the table's name as written, without a
+// "dbo." prefix.
+std::optional<std::wstring> InsertedTable(const Cursor& sql, size_t at) {
+  auto end = sql.Word(at, L"INSERT");
+  if (!end) return std::nullopt;
+  size_t pos = sql.SkipSpace(*end);
+  if (auto into = sql.Word(pos, L"INTO")) pos = sql.SkipSpace(*into);
+  if (auto dbo = sql.Word(pos, L"dbo.")) pos = *dbo;
+  if (auto dbo = sql.Word(pos, L"[dbo].")) pos = *dbo;
+  const size_t start = pos;
+  while (pos < sql.size()) {
+    if (sql[pos] == L'"') {
+      pos = sql.Verbatim(pos);
+    } else if (IsWordChar(sql[pos]) || sql[pos] == L'.') {
+      ++pos;
+    } else {
+      break;
+    }
+  }
+  if (pos == start) return std::nullopt;
+  return std::wstring(sql.Slice(start, pos));
+}
+
+// "SELECT SCOPE_IDENTITY()" or "SELECT @@IDENTITY" at `at`: where it ends.
+std::optional<size_t> IdentitySelect(const Cursor& sql, size_t at) {
+  auto end = sql.Word(at, L"SELECT");
+  if (!end) return std::nullopt;
+  const size_t pos = sql.SkipSpace(*end);
+  if (auto call = sql.Call(pos, L"SCOPE_IDENTITY")) return call;
+  return sql.Word(pos, L"@@IDENTITY");
+}
+
+std::wstring RewriteForPostgres(std::wstring_view source, const IdentityLookup& identity) {
   const Cursor sql(source);
   std::wstring out;
   out.reserve(source.size());
@@ -256,11 +288,32 @@ std::wstring RewriteForPostgres(std::wstring_view source) {
       limits.pop_back();
     }
   };
+  // The INSERT whose identity a following SELECT may read back: its table
+  // and parenthesis depth, and whether its statement has ended (';').
+  std::optional<std::wstring> inserted;
+  int insertDepth = 0;
+  bool insertEnded = false;
   size_t at = 0;
   while (at < sql.size()) {
     const wchar_t c = sql[at];
     const bool wordStart = at == 0 || !IsWordChar(sql[at - 1]);
     if (wordStart && (IsWordChar(c) || c == L'[')) {
+      if (inserted && depth == insertDepth) {
+        if (auto end = IdentitySelect(sql, at)) {
+          while (!out.empty() && (IsSpace(out.back()) || out.back() == L';')) out.pop_back();
+          const std::wstring column = identity ? identity(*inserted) : std::wstring();
+          out.append(L" RETURNING ").append(column.empty() ? L"NULL" : column);
+          inserted.reset();
+          at = *end;
+          continue;
+        }
+        if (insertEnded) inserted.reset();
+      }
+      if (auto table = InsertedTable(sql, at)) {
+        inserted = std::move(table);
+        insertDepth = depth;
+        insertEnded = false;
+      }
       std::optional<size_t> next;
       for (Rule rule : kRules) {
         if ((next = rule(sql, at, &out))) break;
@@ -287,6 +340,7 @@ std::wstring RewriteForPostgres(std::wstring_view source) {
       --depth;
     } else if (c == L';') {
       flushLimits(depth);
+      if (depth == insertDepth) insertEnded = true;
     }
     out += c;
     ++at;
@@ -309,9 +363,9 @@ Dialect DialectOfDbms(std::wstring_view dbmsName) {
   return Dialect::Other;
 }
 
-std::wstring RewriteSql(std::wstring_view sql, Dialect target) {
+std::wstring RewriteSql(std::wstring_view sql, Dialect target, const IdentityLookup& identity) {
   if (target != Dialect::PostgreSql) return std::wstring(sql);
-  return RewriteForPostgres(sql);
+  return RewriteForPostgres(sql, identity);
 }
 
 }  // namespace ado

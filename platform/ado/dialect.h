@@ -15,15 +15,22 @@
 //   DATEDIFF(Day|dd|d, a, b)                ->  (CAST(b AS date) - CAST(a AS date))
 //   dbo.name / [dbo].name                   ->  name
 //   SET NOCOUNT ON / OFF  (with its ';')    ->  removed
-//   SCOPE_IDENTITY() / @@IDENTITY           ->  lastval()
+//   INSERT [INTO] t ... [;] SELECT SCOPE_IDENTITY() (or @@IDENTITY)
+//                                           ->  INSERT [INTO] t ... RETURNING c
+//       c the identity column of t as the caller's IdentityLookup names it,
+//       NULL when t has none (or no lookup is given): the identity of the
+//       row just inserted, never another table's
+//   SCOPE_IDENTITY() / @@IDENTITY elsewhere ->  lastval()
 //
 // Keywords ignore case. Everything else is left as written: the PostgreSQL
 // test database is made to look like the configuration database (tables,
 // procedures as functions) instead. Other dialects get the text unchanged.
 //
-// Pure functions; safe to call from any thread.
+// Pure functions apart from what `identity` does; safe to call from any
+// thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -35,7 +42,12 @@ enum class Dialect { SqlServer, Db2, PostgreSql, Other };
 // PostgreSql (case-insensitive prefixes), anything else Other.
 Dialect DialectOfDbms(std::wstring_view dbmsName);
 
-// The text to send to a server of dialect `target`.
-std::wstring RewriteSql(std::wstring_view sql, Dialect target);
+// The identity column of table `table` (as the SQL text names it, without a
+// "dbo." prefix), as it may stand in SQL; empty when the table has none.
+using IdentityLookup = std::function<std::wstring(std::wstring_view table)>;
+
+// The text to send to a server of dialect `target`. `identity` is asked only
+// for the tables of an identity read-back.
+std::wstring RewriteSql(std::wstring_view sql, Dialect target, const IdentityLookup& identity = nullptr);
 
 }  // namespace ado

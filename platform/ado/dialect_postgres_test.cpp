@@ -51,7 +51,9 @@ class DialectOnPostgresTest : public morvale::testing::DatabaseTest {
   // Runs the T-SQL text as the PostgreSQL rewrite of it.
   Outcome Run(const std::wstring& tsql, std::vector<Param> params = {}) {
     Outcome outcome;
-    const std::string sql = Narrow(RewriteSql(tsql, Dialect::PostgreSql));
+    // The tables the system reads identities back from number their rows in Id.
+    const std::string sql =
+        Narrow(RewriteSql(tsql, Dialect::PostgreSql, [](std::wstring_view) { return std::wstring(L"Id"); }));
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt);
     std::vector<SQLLEN> lengths(params.size(), 0);

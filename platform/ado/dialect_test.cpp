@@ -1,5 +1,8 @@
 #include "platform/ado/dialect.h"
 
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace ado {
@@ -28,11 +31,6 @@ TEST(RewriteSql, TurnsTheSystemsTsqlIntoPostgres) {
       {L"DATEDIFF(dd, f(a, b), ?)", L"(CAST(? AS date) - CAST(f(a, b) AS date))"},
       {L"DATEDIFF(Hour, a, b)", L"DATEDIFF(Hour, a, b)"},
       {L"SELECT GETDATE ( )", L"SELECT LOCALTIMESTAMP"},
-      // The record layer's INSERT with identity read-back.
-      {L"SET NOCOUNT ON; INSERT INTO T (a, b, Id) VALUES (?, ?, ?) ; SELECT SCOPE_IDENTITY(); "
-       L"SET NOCOUNT OFF",
-       L"INSERT INTO T (a, b, Id) VALUES (?, ?, ?) ; SELECT lastval(); "},
-      {L"INSERT INTO T (a) VALUES (1) SELECT @@IDENTITY", L"INSERT INTO T (a) VALUES (1) SELECT lastval()"},
       // dbo. only as a schema prefix of its own.
       {L"JOIN UserConfig ON M.UserConfigId = dbo.UserConfig.Id", L"JOIN UserConfig ON M.UserConfigId = UserConfig.Id"},
       {L"SELECT * FROM [dbo].T, master.dbo.U, mydbo.V", L"SELECT * FROM T, master.dbo.U, mydbo.V"},
@@ -58,6 +56,42 @@ TEST(RewriteSql, TurnsTheSystemsTsqlIntoPostgres) {
     SCOPED_TRACE(Narrow(c.sql));
     EXPECT_EQ(Narrow(RewriteSql(c.sql, Dialect::PostgreSql)), Narrow(c.postgres));
   }
+}
+
+// An identity read back right after an INSERT is that INSERT's own: the
+// table's identity column returned by it, or NULL for a table without one.
+TEST(RewriteSql, ReadsTheIdentityBackFromTheInsertItself) {
+  struct Case {
+    const wchar_t* sql;
+    const wchar_t* postgres;
+  };
+  const Case cases[] = {
+      // The record layer's INSERT.
+      {L"SET NOCOUNT ON; INSERT INTO T (a, b, Id) VALUES (?, ?, ?) ; SELECT SCOPE_IDENTITY(); "
+       L"SET NOCOUNT OFF",
+       L"INSERT INTO T (a, b, Id) VALUES (?, ?, ?) RETURNING \"Key\"; "},
+      {L"INSERT dbo.T (a) VALUES (1) SELECT @@IDENTITY", L"INSERT T (a) VALUES (1) RETURNING \"Key\""},
+      {L"insert into Plain (a) values ((1)); select scope_identity ( )",
+       L"insert into Plain (a) values ((1)) RETURNING NULL"},
+      // Not right after an INSERT: the session's last identity.
+      {L"INSERT INTO T (a) VALUES (1); UPDATE U SET b = 2; SELECT SCOPE_IDENTITY()",
+       L"INSERT INTO T (a) VALUES (1); UPDATE U SET b = 2; SELECT lastval()"},
+      {L"SELECT @@IDENTITY", L"SELECT lastval()"},
+      {L"INSERT INTO T (a) SELECT (SELECT SCOPE_IDENTITY())", L"INSERT INTO T (a) SELECT (SELECT lastval())"},
+  };
+  std::vector<std::wstring> asked;
+  const IdentityLookup lookup = [&asked](std::wstring_view table) {
+    asked.emplace_back(table);
+    return table == L"T" ? std::wstring(L"\"Key\"") : std::wstring();
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.sql));
+    EXPECT_EQ(Narrow(RewriteSql(c.sql, Dialect::PostgreSql, lookup)), Narrow(c.postgres));
+  }
+  EXPECT_EQ(asked, (std::vector<std::wstring>{L"T", L"T", L"Plain"}));
+  // Without a way to look the column up, no identity is claimed.
+  EXPECT_EQ(Narrow(RewriteSql(L"INSERT INTO T (a) VALUES (1); SELECT SCOPE_IDENTITY()", Dialect::PostgreSql)),
+            "INSERT INTO T (a) VALUES (1) RETURNING NULL");
 }
 
 TEST(RewriteSql, LeavesOtherDialectsAlone) {

@@ -7,7 +7,7 @@ IdleCache::IdleCache(std::size_t capacity, Clock::duration idleLimit) : capacity
 IdleCache::~IdleCache() { Clear(); }
 
 void IdleCache::Expire(std::list<Entry>& expired) {
-  const Clock::time_point now = Clock::now();
+  const Clock::time_point now = Now();
   for (auto it = entries_.begin(); it != entries_.end();) {
     auto next = std::next(it);
     if (now - it->since > idleLimit_) expired.splice(expired.end(), entries_, it);
@@ -40,8 +40,18 @@ void IdleCache::Put(const std::wstring& key, std::unique_ptr<backend::Session> s
   {
     std::lock_guard<std::mutex> lock(mutex_);
     Expire(dropped);
-    entries_.push_front(Entry{key, std::move(session), Clock::now()});
+    entries_.push_front(Entry{key, std::move(session), Now()});
     while (entries_.size() > capacity_) dropped.splice(dropped.end(), entries_, std::prev(entries_.end()));
+  }
+}
+
+void IdleCache::Drop(const std::wstring& key) {
+  std::list<Entry> dropped;  // closed when this scope ends, outside the lock
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    auto next = std::next(it);
+    if (it->key == key) dropped.splice(dropped.end(), entries_, it);
+    it = next;
   }
 }
 

@@ -1,20 +1,21 @@
 // The idle-connection cache behind Connection::Open and Close, reusing
 // physical connections the way OLE DB resource pooling does.
 //
-// Close puts a healthy physical connection here under its key (the driver
-// and the translated ODBC connection string); Open takes the most recently
-// idle one for the same key, after its cheap liveness check
-// (Session::IsAlive), and otherwise connects anew. A connection idle longer
-// than the idle limit is closed instead of reused. The cache holds at most
-// `capacity` connections over all keys: putting one more closes the one
-// idle longest. A connection that failed with a connection-class error is
-// never put here (the caller closes it).
+// Close puts a healthy physical connection here under its key (a digest of
+// the driver and the translated ODBC connection string, so that no password
+// is kept in it); Open takes the most recently idle one for the same key,
+// after its cheap liveness check (Session::IsAlive), and otherwise connects
+// anew. A connection idle longer than the idle limit is closed instead of
+// reused; idle time is read from this layer's clock (clock.h). The cache
+// holds at most `capacity` connections over all keys: putting one more
+// closes the one idle longest. A connection that failed with a
+// connection-class error is never put here (the caller closes it), and the
+// other idle connections of its key, suspect as well, are dropped (Drop).
 //
 // Thread-safe: any thread may Take and Put at once. Connections are closed
 // outside the lock.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <list>
 #include <memory>
@@ -22,13 +23,12 @@
 #include <string>
 
 #include "platform/ado/backend.h"
+#include "platform/ado/clock.h"
 
 namespace ado {
 
 class IdleCache {
  public:
-  using Clock = std::chrono::steady_clock;
-
   IdleCache(std::size_t capacity, Clock::duration idleLimit);
   ~IdleCache();
   IdleCache(const IdleCache&) = delete;
@@ -37,6 +37,8 @@ class IdleCache {
   // A live idle connection for `key`, or null.
   std::unique_ptr<backend::Session> Take(const std::wstring& key);
   void Put(const std::wstring& key, std::unique_ptr<backend::Session> session);
+  // Closes every idle connection of `key`.
+  void Drop(const std::wstring& key);
   // Closes every idle connection.
   void Clear();
   std::size_t Size() const;

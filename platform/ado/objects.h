@@ -40,9 +40,6 @@ std::size_t ItemPosition(const _variant_t& index, std::size_t count,
 // Case-insensitive equality of names (ASCII and Latin letters by towlower).
 bool SameName(std::wstring_view a, std::wstring_view b);
 
-// Registers the creator of one ADO class with platform/com's factory again.
-void RegisterAdoClass(REFCLSID clsid);
-
 // Throws `_com_error` with a description of ours.
 [[noreturn]] void Raise(HRESULT hr, const wchar_t* description);
 

@@ -8,8 +8,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <mutex>
+
+#include "platform/ado/clock.h"
 
 namespace ado::backend {
 namespace {
@@ -23,6 +26,9 @@ constexpr auto kPingAfterIdle = std::chrono::seconds(2);
 constexpr SQLLEN kBlockBytes = 512 * 1024;
 constexpr std::uint64_t kBoundCharacters = 256;
 constexpr std::uint64_t kBoundBytes = 1024;
+// Results of at most this many rows (as the driver announces them) are
+// read cell by cell.
+constexpr std::int64_t kCellByCellRowsAtMost = 4;
 // The most rows reserved ahead on a driver's word.
 constexpr std::int64_t kReserveRowsAtMost = 1000000;
 // Room for the text of any decimal a driver sends.
@@ -67,8 +73,16 @@ std::wstring WideFromUtf16(const SQLWCHAR* text, std::size_t units) {
   return out;
 }
 
+// ASCII, the bulk of most texts, is copied unit by unit; the rest goes
+// through the decoder.
 void AppendUtf8FromUtf16(const SQLWCHAR* text, std::size_t units, std::string& out) {
-  DecodeUtf16(text, units, [&](std::uint32_t cp) { AppendUtf8(cp, out); });
+  std::size_t i = 0;
+  const std::size_t start = out.size();
+  out.resize(start + units);
+  char* ascii = out.data() + start;
+  for (; i < units && text[i] < 0x80; ++i) ascii[i] = static_cast<char>(text[i]);
+  out.resize(start + i);
+  if (i < units) DecodeUtf16(text + i, units - i, [&](std::uint32_t cp) { AppendUtf8(cp, out); });
 }
 
 SQLWCHAR* Units(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
@@ -102,13 +116,13 @@ void AddDiagnostic(Diagnostics* out, const char* state, std::wstring message) {
 
 // Appends a decimal sent as text. Beyond what a decimal holds (or NaN) is an
 // error, not a silent zero.
-bool PutDecimalText(const char* digits, RowSet& rows, Diagnostics* diagnostics) {
+bool PutDecimalText(const char* digits, RowSet& rows, std::size_t target, Diagnostics* diagnostics) {
   Decimal d;
   if (!ParseDecimal(digits, &d)) {
     AddDiagnostic(diagnostics, "22003", L"Numeric value out of range: " + WideFromUtf8(digits));
     return false;
   }
-  rows.PutDecimal(d);
+  rows.PutDecimalAt(target, d);
   return true;
 }
 
@@ -205,7 +219,7 @@ class StatementUse {
 
 class OdbcSession final : public Session {
  public:
-  explicit OdbcSession(SQLHDBC dbc) : dbc_(dbc), lastUsed_(Clock::now()) { ReadInfo(); }
+  explicit OdbcSession(SQLHDBC dbc) : dbc_(dbc), lastUsed_(Now()) { ReadInfo(); }
   ~OdbcSession() override {
     if (stmt_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
     if (inTransaction_) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
@@ -220,8 +234,6 @@ class OdbcSession final : public Session {
   const std::vector<std::pair<std::wstring, std::wstring>>& Info() const override { return info_; }
 
  private:
-  using Clock = std::chrono::steady_clock;
-
   void ReadInfo();
   std::wstring InfoText(SQLUSMALLINT type);
   bool Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bound>& bound, Diagnostics* diagnostics);
@@ -243,6 +255,9 @@ class OdbcSession final : public Session {
   // handle of the PostgreSQL driver costs more to make than a short
   // statement costs to run.
   SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+  // The time-out and row limit set on stmt_.
+  SQLULEN timeout_ = 0;
+  SQLULEN maxRows_ = 0;
   bool inTransaction_ = false;
   // The driver can fetch blocks of bound rows and read a truncated cell of
   // one again (SQLSetPos, SQLGetData on bound columns of a block).
@@ -446,9 +461,10 @@ void OdbcSession::ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bo
 }
 
 // Reads one cell with SQLGetData (in chunks for long values) and appends it
-// to the row set; false with diagnostics on failure.
+// to the row set's column `column - 1`; false with diagnostics on failure.
 bool ReadCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, RowSet& rows, std::vector<SQLWCHAR>& chunk,
               std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
+  const std::size_t target = static_cast<std::size_t>(column) - 1;
   SQLLEN indicator = 0;
   SQLRETURN rc = SQL_SUCCESS;
   switch (kind) {
@@ -458,20 +474,20 @@ bool ReadCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, RowSet& rows, 
     case ValueKind::Int64: {
       SQLBIGINT x = 0;
       rc = SQLGetData(stmt, column, SQL_C_SBIGINT, &x, sizeof x, &indicator);
-      if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows.PutNull() : rows.PutInteger(x);
+      if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows.PutNullAt(target) : rows.PutIntegerAt(target, x);
       break;
     }
     case ValueKind::Single:
     case ValueKind::Double: {
       SQLDOUBLE x = 0;
       rc = SQLGetData(stmt, column, SQL_C_DOUBLE, &x, sizeof x, &indicator);
-      if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows.PutNull() : rows.PutReal(x);
+      if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows.PutNullAt(target) : rows.PutRealAt(target, x);
       break;
     }
     case ValueKind::Timestamp: {
       SQL_TIMESTAMP_STRUCT t{};
       rc = SQLGetData(stmt, column, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &indicator);
-      if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows.PutNull() : rows.PutTime(FromSqlTimestamp(t));
+      if (SQL_SUCCEEDED(rc)) indicator == SQL_NULL_DATA ? rows.PutNullAt(target) : rows.PutTimeAt(target, FromSqlTimestamp(t));
       break;
     }
     case ValueKind::Decimal: {
@@ -479,10 +495,10 @@ bool ReadCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, RowSet& rows, 
       rc = SQLGetData(stmt, column, SQL_C_CHAR, digits, sizeof digits, &indicator);
       if (!SQL_SUCCEEDED(rc)) break;
       if (indicator == SQL_NULL_DATA) {
-        rows.PutNull();
+        rows.PutNullAt(target);
         return true;
       }
-      return PutDecimalText(digits, rows, diagnostics);
+      return PutDecimalText(digits, rows, target, diagnostics);
     }
     case ValueKind::Text:
     case ValueKind::Null: {
@@ -504,8 +520,8 @@ bool ReadCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, RowSet& rows, 
       }
       if (!SQL_SUCCEEDED(rc)) break;
       if (indicator == SQL_NULL_DATA) {
-        rows.PutNull();
-      } else if (!rows.PutText(text)) {
+        rows.PutNullAt(target);
+      } else if (!rows.PutTextAt(target, text)) {
         AddDiagnostic(diagnostics, "HY001", L"The result is too large to be held in memory");
         return false;
       }
@@ -529,8 +545,8 @@ bool ReadCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, RowSet& rows, 
       }
       if (!SQL_SUCCEEDED(rc)) break;
       if (indicator == SQL_NULL_DATA) {
-        rows.PutNull();
-      } else if (!rows.PutBytes(bytes)) {
+        rows.PutNullAt(target);
+      } else if (!rows.PutBytesAt(target, bytes)) {
         AddDiagnostic(diagnostics, "HY001", L"The result is too large to be held in memory");
         return false;
       }
@@ -552,44 +568,19 @@ struct BoundColumn {
   std::vector<SQLLEN> indicators;
 };
 
-// Appends the bound cell `row` of column `c`, or reads it again with
-// SQLGetData when the buffer truncated it.
+// Appends the bound cell `row` of a decimal, text or binary column, or reads
+// it again with SQLGetData when the buffer truncated it.
 bool TakeBoundCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, const BoundColumn& bound, std::size_t row,
                    RowSet& rows, std::vector<SQLWCHAR>& chunk, std::string& text, std::vector<std::uint8_t>& bytes,
                    Diagnostics* diagnostics) {
+  const std::size_t target = static_cast<std::size_t>(column) - 1;
   const SQLLEN indicator = bound.indicators[row];
   if (indicator == SQL_NULL_DATA) {
-    rows.PutNull();
+    rows.PutNullAt(target);
     return true;
   }
   const std::uint8_t* cell = bound.buffer.data() + row * static_cast<std::size_t>(bound.width);
-  switch (kind) {
-    case ValueKind::Bool:
-    case ValueKind::Int16:
-    case ValueKind::Int32:
-    case ValueKind::Int64: {
-      SQLBIGINT x;
-      std::memcpy(&x, cell, sizeof x);
-      rows.PutInteger(x);
-      return true;
-    }
-    case ValueKind::Single:
-    case ValueKind::Double: {
-      SQLDOUBLE x;
-      std::memcpy(&x, cell, sizeof x);
-      rows.PutReal(x);
-      return true;
-    }
-    case ValueKind::Timestamp: {
-      SQL_TIMESTAMP_STRUCT t;
-      std::memcpy(&t, cell, sizeof t);
-      rows.PutTime(FromSqlTimestamp(t));
-      return true;
-    }
-    case ValueKind::Decimal:
-      return PutDecimalText(reinterpret_cast<const char*>(cell), rows, diagnostics);
-    default: break;
-  }
+  if (kind == ValueKind::Decimal) return PutDecimalText(reinterpret_cast<const char*>(cell), rows, target, diagnostics);
   const bool wide = bound.cType == SQL_C_WCHAR;
   const SQLLEN room = wide ? bound.width - static_cast<SQLLEN>(sizeof(SQLWCHAR)) : bound.width;
   if (indicator == SQL_NO_TOTAL || indicator > room) {
@@ -605,13 +596,19 @@ bool TakeBoundCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, const Bou
     text.clear();
     AppendUtf8FromUtf16(reinterpret_cast<const SQLWCHAR*>(cell), static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR),
                         text);
-    stored = rows.PutText(text);
+    stored = rows.PutTextAt(target, text);
   } else {
-    stored = rows.PutBytes(std::span<const std::uint8_t>(cell, static_cast<std::size_t>(indicator)));
+    stored = rows.PutBytesAt(target, std::span<const std::uint8_t>(cell, static_cast<std::size_t>(indicator)));
   }
   if (!stored) AddDiagnostic(diagnostics, "HY001", L"The result is too large to be held in memory");
   return stored;
 }
+
+// The layout the bound timestamps are read in place as.
+static_assert(sizeof(SQL_TIMESTAMP_STRUCT) == sizeof(Timestamp) &&
+              offsetof(SQL_TIMESTAMP_STRUCT, fraction) == offsetof(Timestamp, fraction) &&
+              offsetof(SQL_TIMESTAMP_STRUCT, second) == offsetof(Timestamp, second));
+static_assert(sizeof(SQLLEN) == sizeof(std::int64_t) && sizeof(SQLBIGINT) == sizeof(std::int64_t));
 
 bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRows, Result* result,
                            Diagnostics* diagnostics) {
@@ -652,7 +649,10 @@ bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRow
   std::vector<SQLWCHAR> chunk(4096);
   std::string text;
   std::vector<std::uint8_t> bytes;
-  const bool ok = blockFetch_ ? ReadBlocks(stmt, maxRows, expected, *rows, chunk, text, bytes, diagnostics)
+  // A result of a few rows is read cell by cell: binding the columns for
+  // block fetches would cost more calls than it saves.
+  const bool ok = blockFetch_ && (expected == 0 || expected > kCellByCellRowsAtMost)
+                      ? ReadBlocks(stmt, maxRows, expected, *rows, chunk, text, bytes, diagnostics)
                               : ReadCells(stmt, maxRows, *rows, chunk, text, bytes, diagnostics);
   rows->Seal();
   return ok;
@@ -668,7 +668,7 @@ bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, s
       ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
       return false;
     }
-    rows.BeginRow();
+    rows.AddRows(1);
     for (std::size_t c = 0; c < columns.size(); ++c) {
       if (!ReadCell(stmt, static_cast<SQLUSMALLINT>(c + 1), columns[c].kind, rows, chunk, text, bytes, diagnostics)) {
         return false;
@@ -749,13 +749,44 @@ bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t e
       ok = false;
       break;
     }
-    for (std::size_t r = 0; ok && r < fetched && (maxRows <= 0 || total < maxRows); ++r, ++total) {
-      rows.BeginRow();
-      for (std::size_t c = 0; ok && c < columns.size(); ++c) {
-        ok = TakeBoundCell(stmt, static_cast<SQLUSMALLINT>(c + 1), columns[c].kind, bound[c], r, rows, chunk, text,
-                           bytes, diagnostics);
+    std::size_t count = fetched;
+    if (maxRows > 0) count = std::min<std::size_t>(count, static_cast<std::size_t>(maxRows - total));
+    // Column by column: a run of fixed-width cells at once, the others
+    // cell by cell.
+    rows.AddRows(count);
+    for (std::size_t c = 0; ok && c < columns.size(); ++c) {
+      const BoundColumn& b = bound[c];
+      const auto* lengths = reinterpret_cast<const std::int64_t*>(b.indicators.data());
+      switch (columns[c].kind) {
+        case ValueKind::Bool:
+        case ValueKind::Int16:
+        case ValueKind::Int32:
+        case ValueKind::Int64:
+          rows.PutIntegers(c, reinterpret_cast<const std::int64_t*>(b.buffer.data()), lengths, count);
+          break;
+        case ValueKind::Single:
+        case ValueKind::Double:
+          rows.PutReals(c, reinterpret_cast<const double*>(b.buffer.data()), lengths, count);
+          break;
+        case ValueKind::Timestamp:
+          rows.PutTimes(c, reinterpret_cast<const Timestamp*>(b.buffer.data()), lengths, count);
+          break;
+        default:
+          for (std::size_t r = 0; ok && r < count; ++r) {
+            ok = TakeBoundCell(stmt, static_cast<SQLUSMALLINT>(c + 1), columns[c].kind, b, r, rows, chunk, text,
+                               bytes, diagnostics);
+          }
+          break;
       }
     }
+    // After the first block, room for the texts of the rows announced.
+    if (total == 0 && expected > static_cast<std::int64_t>(count)) {
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        const std::size_t held = rows.HeldBytes(c);
+        if (held > 0) rows.ReserveBytes(c, held / count * static_cast<std::size_t>(expected) / 8 * 9);
+      }
+    }
+    total += static_cast<std::int64_t>(count);
   }
   // The statement may go on to a further result: undo the binding.
   SQLFreeStmt(stmt, SQL_UNBIND);
@@ -765,7 +796,7 @@ bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t e
 }
 
 bool OdbcSession::Execute(const Request& request, Response* response, Diagnostics* diagnostics) {
-  lastUsed_ = Clock::now();
+  lastUsed_ = Now();
   if (stmt_ == SQL_NULL_HSTMT && !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_))) {
     stmt_ = SQL_NULL_HSTMT;
     ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
@@ -773,11 +804,18 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
   }
   SQLHSTMT stmt = stmt_;
   StatementUse use(stmt);
-  // Both set on every use (0: none), so that nothing of an earlier request stays.
+  // Both as the request has them (0: none), so that nothing of an earlier
+  // request stays; set only when they change, as they seldom do.
   const SQLULEN timeout = request.timeoutSeconds > 0 ? static_cast<SQLULEN>(request.timeoutSeconds) : 0;
   const SQLULEN maxRows = request.maxRows > 0 ? static_cast<SQLULEN>(request.maxRows) : 0;
-  SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
-  SQLSetStmtAttr(stmt, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(maxRows), 0);
+  if (timeout != timeout_) {
+    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
+    timeout_ = timeout;
+  }
+  if (maxRows != maxRows_) {
+    SQLSetStmtAttr(stmt, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(maxRows), 0);
+    maxRows_ = maxRows;
+  }
   std::vector<Param> none;
   std::vector<Param>& params = request.params != nullptr ? *request.params : none;
   std::wstring text = request.text;
@@ -828,12 +866,12 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
     }
   }
   ReadOutputs(params, bound);
-  lastUsed_ = Clock::now();
+  lastUsed_ = Now();
   return true;
 }
 
 bool OdbcSession::BeginTransaction(Diagnostics* diagnostics) {
-  lastUsed_ = Clock::now();
+  lastUsed_ = Now();
   if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
                                        SQL_IS_UINTEGER))) {
     ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
@@ -844,9 +882,14 @@ bool OdbcSession::BeginTransaction(Diagnostics* diagnostics) {
 }
 
 bool OdbcSession::EndTransaction(bool commit, Diagnostics* diagnostics) {
-  lastUsed_ = Clock::now();
+  lastUsed_ = Now();
   bool ok = SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_, commit ? SQL_COMMIT : SQL_ROLLBACK));
-  if (!ok) ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
+  if (!ok) {
+    ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
+    // Whatever a failed commit left open is rolled back before auto-commit
+    // comes back on (which would otherwise commit it).
+    if (commit) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+  }
   if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
                                        SQL_IS_UINTEGER))) {
     if (ok) ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
@@ -862,7 +905,7 @@ bool OdbcSession::IsAlive() {
       dead == SQL_CD_TRUE) {
     return false;
   }
-  if (Clock::now() - lastUsed_ < kPingAfterIdle) return true;
+  if (Now() - lastUsed_ < kPingAfterIdle) return true;
   Request ping;
   ping.text = pingText_;
   Response response;

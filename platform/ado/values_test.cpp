@@ -29,6 +29,10 @@ TEST(Decimal, ParsesAndFormatsAtTheEdgesOf96Bits) {
       {"-0.00", true, 0, 0, 2, false, "0.00"},
       {"-12.345", true, 12345, 0, 3, true, "-12.345"},
       {".5", true, 5, 0, 1, false, "0.5"},
+      // 19 digits still in 64 bits, the 20th goes on in 96.
+      {"1234567890123456789", true, 1234567890123456789ull, 0, 0, false, "1234567890123456789"},
+      {"-123456789.0123456789", true, 1234567890123456789ull, 0, 10, true, "-123456789.0123456789"},
+      {"12345678901234567890", true, 12345678901234567890ull, 0, 0, false, "12345678901234567890"},
       {"18446744073709551615", true, ~0ull, 0, 0, false, "18446744073709551615"},
       {"18446744073709551616", true, 0, 1, 0, false, "18446744073709551616"},
       {"79228162514264337593543950335", true, ~0ull, ~0u, 0, false, "79228162514264337593543950335"},
@@ -152,6 +156,64 @@ TEST(RowSet, KeepsNullsEmptiesAndValuesApartAcrossManyRows) {
   ASSERT_EQ(rows.ColumnCount(), 2u);
   EXPECT_EQ(rows.Columns()[0].kind, ValueKind::Text);
   EXPECT_EQ(rows.DecimalAt(1, 4).lo, 4u);
+}
+
+// A block appended column by column reads back as the same rows appended
+// one at a time.
+TEST(RowSet, ABlockAppendedColumnByColumnReadsAsRows) {
+  std::vector<backend::ColumnInfo> columns(6);
+  columns[0].kind = ValueKind::Bool;
+  columns[1].kind = ValueKind::Int16;
+  columns[2].kind = ValueKind::Int64;
+  columns[3].kind = ValueKind::Single;
+  columns[4].kind = ValueKind::Timestamp;
+  columns[5].kind = ValueKind::Text;
+  backend::RowSet rows(columns);
+  constexpr std::size_t kRows = 11;
+  std::int64_t integers[kRows];
+  double reals[kRows];
+  backend::Timestamp times[kRows];
+  std::int64_t lengths[kRows];
+  for (std::size_t r = 0; r < kRows; ++r) {
+    integers[r] = static_cast<std::int64_t>(r) * 1000 - 3;
+    reals[r] = static_cast<double>(r) / 4;
+    times[r] = backend::Timestamp{static_cast<std::int16_t>(2000 + r), 1, 2, 3, 4, 5, 6};
+    lengths[r] = r % 4 == 1 ? -1 : 8;  // every fourth NULL
+  }
+  rows.BeginRow();  // one row the usual way first
+  for (std::size_t c = 0; c < 5; ++c) rows.PutNull();
+  rows.PutText("first");
+  rows.AddRows(kRows);
+  rows.PutIntegers(0, integers, lengths, kRows);
+  rows.PutIntegers(1, integers, lengths, kRows);
+  rows.PutIntegers(2, integers, lengths, kRows);
+  rows.PutReals(3, reals, lengths, kRows);
+  rows.PutTimes(4, times, lengths, kRows);
+  for (std::size_t r = 0; r < kRows; ++r) {
+    if (lengths[r] < 0) {
+      rows.PutNullAt(5);
+    } else {
+      rows.PutTextAt(5, std::string(r, 't'));
+    }
+  }
+  rows.Seal();
+  ASSERT_EQ(rows.RowCount(), kRows + 1);
+  EXPECT_EQ(rows.TextAt(5, 0), "first");
+  EXPECT_TRUE(rows.IsNull(0, 0));
+  for (std::size_t r = 0; r < kRows; ++r) {
+    SCOPED_TRACE(r);
+    const std::size_t row = r + 1;
+    const bool null = lengths[r] < 0;
+    for (std::size_t c = 0; c < 6; ++c) EXPECT_EQ(rows.IsNull(c, row), null);
+    if (null) continue;
+    EXPECT_EQ(rows.Integer(0, row), integers[r] != 0 ? 1 : 0);
+    EXPECT_EQ(rows.Integer(1, row), static_cast<std::int16_t>(integers[r]));
+    EXPECT_EQ(rows.Integer(2, row), integers[r]);
+    EXPECT_EQ(rows.Real(3, row), static_cast<float>(reals[r]));
+    EXPECT_EQ(rows.TimeAt(4, row).year, 2000 + static_cast<int>(r));
+    EXPECT_EQ(rows.TimeAt(4, row).fraction, 6u);
+    EXPECT_EQ(rows.TextAt(5, row), std::string(r, 't'));
+  }
 }
 
 TEST(Parameters, ConvertEachAdoTypeWithoutNarrowingBigIntegers) {

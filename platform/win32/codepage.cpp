@@ -244,6 +244,14 @@ bool IconvToWide(UINT codePage, const char* name, const char* in, std::size_t co
   char* src = const_cast<char*>(in);
   std::size_t left = count;
   while (!cd.Run(&src, &left, out)) {
+    const int error = errno;
+    // Some converters (glibc's CP949) report a bad sequence at the end of
+    // the input after consuming it: one replacement stands for it.
+    if (left == 0) {
+      if (strict) return false;
+      out += kReplacementChar;
+      break;
+    }
     const auto byte = static_cast<unsigned char>(*src);
     if (IsCp1252Hole(codePage, byte)) {
       out += static_cast<wchar_t>(byte);
@@ -254,7 +262,7 @@ bool IconvToWide(UINT codePage, const char* name, const char* in, std::size_t co
     }
     // A byte iconv stopped at is skipped alone; an unfinished sequence at the
     // end of the input becomes one replacement.
-    const std::size_t skip = errno == EINVAL ? left : 1;
+    const std::size_t skip = error == EINVAL ? left : 1;
     src += skip;
     left -= skip;
   }

@@ -214,6 +214,10 @@ TEST_F(CodePageTest, DoubleByteAndStatefulCodePages) {
   wchar_t out[4];
   EXPECT_EQ(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, "a\x82", 2, out, 4), 0);
   EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
+  // A pair the page lacks at the very end, which the converter consumes
+  // before it refuses it.
+  EXPECT_EQ(ToWide(949, "a\xA2\xE8"), L"a\uFFFD");
+  EXPECT_EQ(MultiByteToWideChar(949, MB_ERR_INVALID_CHARS, "a\xA2\xE8", 3, out, 4), 0);
   // The replacement for a character the page lacks is written after the
   // shift back to ASCII, and the text ends in ASCII.
   EXPECT_EQ(ToNarrow(50220, L"\u3042\u00E9\u3042"), "\x1B$B$\"\x1B(B?\x1B$B$\"\x1B(B");

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <optional>
@@ -15,9 +16,13 @@
 
 namespace {
 
+std::atomic<HostNameHook> hostNameHook{nullptr};
+
 std::optional<std::string> HostName() {
   char name[HOST_NAME_MAX + 1] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return std::nullopt;
+  const HostNameHook hook = hostNameHook.load();
+  const int result = hook != nullptr ? hook(name, sizeof name - 1) : gethostname(name, sizeof name - 1);
+  if (result != 0) return std::nullopt;
   return std::string(name);
 }
 
@@ -117,3 +122,5 @@ BOOL GetComputerNameA(char* buffer, DWORD* size) {
 BOOL GetComputerNameW(wchar_t* buffer, DWORD* size) {
   return GetName(ComputerNameNetBIOS, buffer, size, ERROR_BUFFER_OVERFLOW);
 }
+
+HostNameHook SetHostNameHookForTesting(HostNameHook hook) { return hostNameHook.exchange(hook); }

@@ -18,7 +18,12 @@
 // fails with ERROR_INVALID_PARAMETER, a host name that cannot be read with
 // ERROR_INVALID_DATA.
 //
-// Thread safety: any thread may call these.
+// The host name comes from gethostname unless a test has put a hook in
+// place (SetHostNameHookForTesting), for the machine whose name cannot be
+// read.
+//
+// Thread safety: any thread may call these; a test replaces the hook only
+// while no other thread asks for a name.
 #pragma once
 
 #include "platform/win32/types.h"
@@ -40,3 +45,9 @@ BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT format, wchar_t* buffer, DWORD* siz
 // The NetBIOS name.
 BOOL GetComputerNameA(char* buffer, DWORD* size);
 BOOL GetComputerNameW(wchar_t* buffer, DWORD* size);
+
+// Replaces gethostname (same contract: 0, or -1 when the name cannot be
+// read); null restores it. Returns the hook it replaced (null for
+// gethostname).
+using HostNameHook = int (*)(char* name, unsigned long length);
+HostNameHook SetHostNameHookForTesting(HostNameHook hook);

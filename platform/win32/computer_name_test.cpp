@@ -77,4 +77,18 @@ TEST(ComputerNameTest, ShortBuffersAndBadArguments) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
+TEST(ComputerNameTest, AHostNameThatCannotBeReadFailsEveryForm) {
+  const HostNameHook previous = SetHostNameHookForTesting([](char*, unsigned long) { return -1; });
+  char name[256];
+  for (COMPUTER_NAME_FORMAT format : {ComputerNameNetBIOS, ComputerNameDnsHostname, ComputerNamePhysicalDnsFullyQualified}) {
+    SCOPED_TRACE(static_cast<int>(format));
+    DWORD size = sizeof name;
+    EXPECT_FALSE(GetComputerNameExA(format, name, &size));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
+  }
+  SetHostNameHookForTesting(previous);
+  DWORD size = sizeof name;
+  EXPECT_TRUE(GetComputerNameExA(ComputerNameDnsHostname, name, &size));
+}
+
 }  // namespace

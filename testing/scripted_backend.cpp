@@ -1,10 +1,9 @@
-#include "platform/ado/scripted_backend.h"
+#include "testing/scripted_backend.h"
 
 #include <atomic>
 
 #include "platform/ado/ado.h"
 #include "platform/ado/idle_cache.h"
-#include "platform/ado/objects.h"
 #include "platform/com/apartment.h"
 
 namespace ado {

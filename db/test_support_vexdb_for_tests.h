@@ -68,7 +68,7 @@ class VexdbDatabaseTest : public morvale::testing::DatabaseTest {
     g_VEXDB_CommandRetryCount = 5;
     if (!GetConnectionPool().IsUp()) {
       const std::wstring& ado = database().ado_connection_string();
-      ASSERT_TRUE(GetConnectionPool().InitializePool(4, std::string(ado.begin(), ado.end()), 0, false, true));
+      ASSERT_TRUE(GetConnectionPool().InitializePool(4, ado, 0, false, true));
     }
   }
   void TearDown() override {

@@ -1,7 +1,8 @@
-// A scripted driver for tests: it stands behind the ADO objects in place of
-// ODBC and answers each statement from a script, so that tests can produce
-// what no real server produces on demand (a DB2 lock time-out "57033", a
-// deadlock on the second try, a connection that dies while idle).
+// A scripted driver for the database tests: it stands behind the ADO
+// objects in place of ODBC and answers each statement from a script, so
+// that tests can produce what no real server produces on demand (a DB2 lock
+// time-out "57033", a deadlock on the second try, a connection that dies
+// while idle).
 //
 // Every session made by one ScriptedDriver shares its script: each Execute
 // takes the next step (or, with the script empty, succeeds with one result
