@@ -10,7 +10,7 @@
 #include "db/tsql.h"
 #include "diagnostics/capture_output_for_tests.h"
 #include "diagnostics/debug_logger.h"
-#include "foundation/crypto_engine/engine_fixture_for_tests.h"
+#include "foundation/crypto_engine/test_engine_fixture_for_tests.h"
 #include "platform/ado/connection_string.h"
 #include "platform/com/apartment.h"
 #include "platform/com/hresult.h"

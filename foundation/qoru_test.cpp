@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foundation/crypto_engine/engine_fixture_for_tests.h"
+#include "foundation/crypto_engine/test_engine_fixture_for_tests.h"
 #include "foundation/log_capture_for_tests.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "foundation/byte_buffer.h"
 #include "foundation/crypto_engine/aes_cbc.h"
-#include "foundation/crypto_engine/engine_fixture_for_tests.h"
+#include "foundation/crypto_engine/test_engine_fixture_for_tests.h"
 #include "foundation/log_capture_for_tests.h"
 #include "foundation/registry.h"
 

@@ -1,8 +1,5 @@
 #include "platform/mapi/text.h"
 
-#include <clocale>
-#include <cwctype>
-
 #include "platform/win32/codepage.h"
 #include "platform/win32/text.h"
 
@@ -37,18 +34,7 @@ std::string AnsiFromUtf8(std::string_view text) {
 }
 
 std::string FoldedKey(std::string_view utf8) {
-  // One locale for every process, so that all agree on which names match.
-  static const locale_t folding =
-      newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  std::wstring wide = WideFromUtf8(utf8);
-  for (wchar_t& c : wide) {
-    if (folding != static_cast<locale_t>(nullptr)) {
-      c = static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), folding));
-    } else if (c >= L'A' && c <= L'Z') {
-      c = static_cast<wchar_t>(c + 32);
-    }
-  }
-  return Utf8FromWide(wide);
+  return Utf8FromWide(win32_internal::FoldCase(WideFromUtf8(utf8), win32_internal::Fold::kLower));
 }
 
 std::string_view TrimBlanks(std::string_view text) {

@@ -5,11 +5,10 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <cwctype>
 #include <iterator>
-#include <locale.h>
 
 #include "platform/win32/codepage.h"
+#include "platform/win32/text.h"
 #include "platform/registry/registry.h"
 
 namespace morvale::registry {
@@ -515,18 +514,7 @@ bool IsTextType(DWORD type) {
 }
 
 std::wstring FoldName(std::wstring_view name) {
-  // One locale for all processes, so that two processes never disagree on
-  // which names are the same.
-  static const locale_t folding = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  std::wstring out(name);
-  for (wchar_t& c : out) {
-    if (folding != static_cast<locale_t>(nullptr)) {
-      c = static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), folding));
-    } else if (c >= L'a' && c <= L'z') {
-      c = static_cast<wchar_t>(c - 32);
-    }
-  }
-  return out;
+  return win32_internal::FoldCase(name, win32_internal::Fold::kUpper);
 }
 
 bool IsStorableName(std::wstring_view name) {

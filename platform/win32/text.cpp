@@ -1,5 +1,9 @@
 #include "platform/win32/text.h"
 
+#include <locale.h>
+
+#include <cwctype>
+
 #include "platform/win32/codepage.h"
 
 namespace win32_internal {
@@ -25,6 +29,23 @@ std::string WideToAnsi(std::wstring_view text) {
                         nullptr, nullptr);
   }
   return narrow;
+}
+
+std::wstring FoldCase(std::wstring_view text, Fold to) {
+  static const locale_t folding =
+      newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  std::wstring out(text);
+  for (wchar_t& c : out) {
+    if (folding != static_cast<locale_t>(nullptr)) {
+      const auto w = static_cast<wint_t>(c);
+      c = static_cast<wchar_t>(to == Fold::kUpper ? towupper_l(w, folding) : towlower_l(w, folding));
+    } else if (to == Fold::kUpper && c >= L'a' && c <= L'z') {
+      c = static_cast<wchar_t>(c - 32);
+    } else if (to == Fold::kLower && c >= L'A' && c <= L'Z') {
+      c = static_cast<wchar_t>(c + 32);
+    }
+  }
+  return out;
 }
 
 }  // namespace win32_internal
