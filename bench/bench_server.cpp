@@ -1,5 +1,6 @@
 #include "bench/bench_server.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,28 +9,21 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cwctype>
+#include <fstream>
+
+#include "platform/ado/connection_string.h"
 
 namespace bench {
 
-namespace {
-
-double ChildCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-}  // namespace
-
 std::map<std::string, std::string> OdbcPairs(const std::string& text) {
+  std::vector<ado::ConnectionAttribute> attributes;
   std::map<std::string, std::string> pairs;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = std::min(text.find(';', start), text.size());
-    const std::string pair = text.substr(start, end - start);
-    const std::size_t equals = pair.find('=');
-    if (equals != std::string::npos) pairs[pair.substr(0, equals)] = pair.substr(equals + 1);
-    start = end + 1;
+  if (!ado::ParseOdbcConnectionString(std::wstring(text.begin(), text.end()), &attributes, nullptr)) return pairs;
+  for (const ado::ConnectionAttribute& attribute : attributes) {
+    std::string keyword;
+    for (wchar_t c : attribute.keyword) keyword += static_cast<char>(std::towlower(c));
+    pairs[keyword] = std::string(attribute.value.begin(), attribute.value.end());
   }
   return pairs;
 }
@@ -86,29 +80,53 @@ const char kCopyUserStats[] =
       "UserStats s JOIN UserConfig u ON u.Id = s.UserConfigId WHERE (u.ServerConfigId = 1 OR "
       "u.PendingServerConfigId = 1)) TO STDOUT";
 
-bool RunPsql(const std::map<std::string, std::string>& server, const std::string& database,
-             const std::vector<std::string>& statements, double* wall, double* cpu) {
-  std::vector<std::string> args = {"psql", "-X", "-q", "-h", server.at("Server"), "-p", server.at("Port"), "-U",
-                                   server.at("Uid"), "-d", database, "-v", "ON_ERROR_STOP=1"};
-  for (const std::string& statement : statements) args.insert(args.end(), {"-c", statement});
+std::vector<std::string> PsqlSession(const std::map<std::string, std::string>& server, const std::string& database) {
+  return {"psql", "-X", "-q", "-h", server.at("server"), "-p", server.at("port"), "-U", server.at("uid"),
+          "-d", database, "-v", "ON_ERROR_STOP=1"};
+}
+
+std::string PsqlPassword(const std::map<std::string, std::string>& server) {
+  const auto password = server.find("pwd");
+  return "PGPASSWORD=" + (password != server.end() ? password->second : std::string());
+}
+
+bool RunChild(std::vector<std::string> args, const std::string& input, const std::vector<std::string>& environment,
+              const std::string& output, Cost* cost) {
+  char inputFile[] = "/tmp/morvale-bench-input.XXXXXX";
+  const int inputFd = mkstemp(inputFile);
+  if (inputFd < 0) return false;
+  const bool written = write(inputFd, input.data(), input.size()) == static_cast<ssize_t>(input.size());
+  close(inputFd);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  const double cpuBefore = ChildCpuSeconds();
-  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> variables = environment;
   std::fflush(stdout);
-  const pid_t child = fork();
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = written ? fork() : -1;
   if (child == 0) {
-    setenv("PGPASSWORD", server.at("Pwd").c_str(), 1);
-    if (freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
-    execvp("psql", argv.data());
+    for (std::string& variable : variables) putenv(variable.data());
+    const int in = open(inputFile, O_RDONLY);
+    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;
-  waitpid(child, &status, 0);
-  *wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  *cpu = ChildCpuSeconds() - cpuBefore;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  rusage usage{};
+  if (child > 0) wait4(child, &status, 0, &usage);
+  cost->wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  cost->cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  std::remove(inputFile);
+  return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool RunPsql(const std::map<std::string, std::string>& server, const std::string& database,
+             const std::vector<std::string>& statements, Cost* cost) {
+  std::vector<std::string> args = PsqlSession(server, database);
+  for (const std::string& statement : statements) args.insert(args.end(), {"-c", statement});
+  return RunChild(args, "", {PsqlPassword(server)}, "/dev/null", cost);
 }
 
 }  // namespace bench

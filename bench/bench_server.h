@@ -17,9 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/measure.h"
+
 namespace bench {
 
-// The key=value pairs of an ODBC connection string.
+// The key=value pairs of an ODBC connection string (read by platform/ado's
+// ODBC parser), keywords lower-cased; empty when it does not parse.
 std::map<std::string, std::string> OdbcPairs(const std::string& text);
 
 // The SQL that makes the server "Bench" with `users` users.
@@ -30,11 +33,23 @@ std::string MakeUsers(int users);
 extern const char kCopyUsers[];
 extern const char kCopyUserStats[];
 
-// One psql run of `statements` on `database` of `server` (OdbcPairs of its
-// connection string), its output to /dev/null: wall and client CPU seconds
-// in *wall and *cpu; false when psql failed. The password reaches psql
-// through its environment, never its command line.
+// psql's arguments for a session on `database` of `server` (OdbcPairs of its
+// connection string), and the environment entry that hands it the password:
+// a password never stands on a command line.
+std::vector<std::string> PsqlSession(const std::map<std::string, std::string>& server, const std::string& database);
+std::string PsqlPassword(const std::map<std::string, std::string>& server);
+
+// Runs `args` (args[0] looked up on PATH unless it holds a '/') as a child
+// with `input` on its standard input, its standard output to `output` and
+// `environment` ("NAME=value") added: its wall time and CPU time (user and
+// system of the child alone) in *cost. False when it did not end with exit
+// code 0.
+bool RunChild(std::vector<std::string> args, const std::string& input, const std::vector<std::string>& environment,
+              const std::string& output, Cost* cost);
+
+// One psql run of `statements` on `database` of `server`, its output to
+// /dev/null (RunChild).
 bool RunPsql(const std::map<std::string, std::string>& server, const std::string& database,
-             const std::vector<std::string>& statements, double* wall, double* cpu);
+             const std::vector<std::string>& statements, Cost* cost);
 
 }  // namespace bench

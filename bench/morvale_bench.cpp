@@ -10,21 +10,18 @@
 //      from the server's statistics. Goal: one UPDATE per changed user, and
 //      no server connect per user.
 // The users are those of bench/bench_server.h, made in SQL, and the
-// matching address book is built with the profile tool; each measurement is the best of its rounds. Wall
-// time and client CPU time (the morvale or psql child) are printed.
+// matching address book is built with the profile tool; each measurement is
+// the best of its rounds. Wall time and client CPU time (the morvale or psql
+// child) are printed. Opening the server with its users, the larger part of
+// -d, is measured on its own, beside raw ODBC, by open_bench.
 //
 // Run by hand on a Release build, with a server from scripts/pg-cluster:
 //   MORVALE_TEST_ODBC=$(scripts/pg-cluster start /tmp/pg) build/rel/bench/morvale_bench [users] [rounds]
-//       [--changed PERCENT] [--pin CPU]
+//       [--changed PERCENT] [--pin[=CPU]]
 // Defaults: 100000 users, 3 rounds, 1% changed, not pinned (--pin runs
-// psql and morvale on one CPU).
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
+// psql and morvale on one CPU, as their parent is).
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,20 +34,12 @@
 #include <vector>
 
 #include "bench/bench_server.h"
+#include "bench/measure.h"
 #include "testing/test_database.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Cost {
-  double wall = 1e9;
-  double cpu = 1e9;
-  void Keep(const Cost& other) {
-    wall = std::min(wall, other.wall);
-    cpu = std::min(cpu, other.cpu);
-  }
-};
 
 void Fail(const std::string& what) {
   std::fprintf(stderr, "morvale_bench: %s\n", what.c_str());
@@ -74,35 +63,11 @@ void WriteDescription(const std::string& file, int users, int moveEvery) {
   }
 }
 
-// Runs `program` with `args` (stdin from `input`, stdout to `output`);
-// its wall and CPU time. `extra` is added to the environment.
-Cost Run(const char* program, std::vector<std::string> args, const std::string& input,
-         const std::vector<std::string>& extra = {}, const std::string& output = "/dev/null") {
-  const std::string inputFile = "/tmp/morvale-bench-input-" + std::to_string(getpid());
-  std::ofstream(inputFile) << input;
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::fflush(stdout);
-  const auto start = Clock::now();
-  const pid_t child = fork();
-  if (child == 0) {
-    for (const std::string& variable : extra) putenv(const_cast<char*>(variable.c_str()));
-    const int in = open(inputFile.c_str(), O_RDONLY);
-    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
-    execvp(program, argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(child, &status, 0, &usage);
-  Cost cost;
-  cost.wall = std::chrono::duration<double>(Clock::now() - start).count();
-  cost.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-             static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  std::remove(inputFile.c_str());
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail(std::string(program) + " failed");
+// Runs `args` through bench::RunChild; ends the benchmark when it fails.
+bench::Cost Run(const std::vector<std::string>& args, const std::string& input,
+                const std::vector<std::string>& environment, const std::string& output = "/dev/null") {
+  bench::Cost cost;
+  if (!bench::RunChild(args, input, environment, output, &cost)) Fail(args[0] + " failed");
   return cost;
 }
 
@@ -114,15 +79,24 @@ struct Counts {
   long long sessions = 0;
 };
 
-// Reads the counts in one psql session (which itself counts as one session
-// and one transaction).
-Counts ReadCounts(const std::vector<std::string>& psql, const std::vector<std::string>& environment) {
-  std::vector<std::string> args = psql;
+// Transactions that ReadCounts' own session commits.
+constexpr int kReaderTransactions = 2;
+
+// Reads the counts in one psql session, once every other session of the
+// database has ended: a server backend hands in its counts before it leaves
+// pg_stat_activity. The session itself counts as one session and
+// kReaderTransactions transactions in the next reading.
+Counts ReadCounts(const std::map<std::string, std::string>& server, const std::string& database) {
+  std::vector<std::string> args = bench::PsqlSession(server, database);
   args.insert(args.end(), {"-t", "-A", "-F", " ", "-c",
+                           "DO $$BEGIN FOR i IN 1..3000 LOOP PERFORM pg_stat_clear_snapshot(); EXIT WHEN NOT EXISTS "
+                           "(SELECT 1 FROM pg_stat_activity WHERE datname = current_database() AND pid <> "
+                           "pg_backend_pid()); PERFORM pg_sleep(0.01); END LOOP; END$$",
+                           "-c",
                            "SELECT t.n_tup_upd, d.xact_commit, d.sessions FROM pg_stat_user_tables t, "
                            "pg_stat_database d WHERE t.relname = 'userconfig' AND d.datname = current_database()"});
   const std::string file = "/tmp/morvale-bench-counts-" + std::to_string(getpid());
-  Run("psql", args, "", environment, file);
+  Run(args, "", {bench::PsqlPassword(server)}, file);
   Counts counts;
   std::ifstream in(file);
   in >> counts.updated >> counts.committed >> counts.sessions;
@@ -133,15 +107,13 @@ Counts ReadCounts(const std::vector<std::string>& psql, const std::vector<std::s
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!bench::TakePinOption(&argc, argv)) return 1;
   int users = 100000;
   int rounds = 3;
   double changedPercent = 1;
-  int pin = -1;
   std::vector<std::string> plain;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--pin") == 0 && i + 1 < argc) {
-      pin = std::atoi(argv[++i]);
-    } else if (std::strcmp(argv[i], "--changed") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--changed") == 0 && i + 1 < argc) {
       changedPercent = std::atof(argv[++i]);
     } else {
       plain.emplace_back(argv[i]);
@@ -149,12 +121,6 @@ int main(int argc, char** argv) {
   }
   if (!plain.empty()) users = std::atoi(plain[0].c_str());
   if (plain.size() > 1) rounds = std::atoi(plain[1].c_str());
-  if (pin >= 0) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(pin, &set);
-    if (sched_setaffinity(0, sizeof set, &set) != 0) Fail("sched_setaffinity");
-  }
   const int moveEvery = changedPercent > 0 ? static_cast<int>(100 / changedPercent) : 0;
 
   std::string error;
@@ -170,43 +136,36 @@ int main(int argc, char** argv) {
   WriteDescription(description, users, moveEvery);
   const std::vector<std::string> environment = {"MORVALE_MAPI_PROFILE_DIR=" + folder,
                                                 "MORVALE_REGISTRY_DIR=" + folder, "LC_ALL=C.UTF-8"};
-  const Cost profile = Run(MORVALE_MAPI_PROFILE_TOOL, {"morvale-mapi-profile", "Bench", description}, "", environment);
+  const bench::Cost profile = Run({MORVALE_MAPI_PROFILE_TOOL, "Bench", description}, "", environment);
   std::printf("built the address book in %.1f s\n", profile.wall);
 
   const std::map<std::string, std::string> server = bench::OdbcPairs(std::getenv("MORVALE_TEST_ODBC"));
   const std::wstring& ado = database->ado_connection_string();
   const std::string connection(ado.begin(), ado.end());
-  const std::vector<std::string> psqlSession = {"psql", "-X", "-q", "-h", server.at("Server"), "-p",
-                                                server.at("Port"), "-U", server.at("Uid"), "-d", database->name(),
-                                                "-v", "ON_ERROR_STOP=1"};
-  const std::vector<std::string> psqlEnvironment = {"PGPASSWORD=" + server.at("Pwd")};
-  const std::vector<std::string> dump = {"morvale", "-d", "-p", "Bench", "-c", connection};
+  const std::vector<std::string> dump = {MORVALE_COMMAND, "-d", "-p", "Bench", "-c", connection};
 
-  Cost psqlCost, dumpCost;
+  bench::Cost psqlCost{1e9, 1e9}, dumpCost{1e9, 1e9};
   for (int round = 0; round < rounds; ++round) {
-    Cost p;
-    if (!bench::RunPsql(server, database->name(), {bench::kCopyUsers}, &p.wall, &p.cpu)) Fail("psql failed");
-    const Cost d = Run(MORVALE_COMMAND, dump, "Bench\n", environment);
+    bench::Cost p;
+    if (!bench::RunPsql(server, database->name(), {bench::kCopyUsers}, &p)) Fail("psql failed");
+    const bench::Cost d = Run(dump, "Bench\n", environment);
     std::printf("round %d: psql %.0f ms, morvale -d %.0f ms (CPU %.0f ms)\n", round + 1, p.wall * 1e3, d.wall * 1e3,
                 d.cpu * 1e3);
-    psqlCost.Keep(p);
-    dumpCost.Keep(d);
+    psqlCost = bench::Least(psqlCost, p);
+    dumpCost = bench::Least(dumpCost, d);
   }
 
   // The update, once: the first run writes the moved mailboxes, the second
-  // finds nothing to change. The server's statistics arrive within a second
-  // of a session's end.
-  const std::vector<std::string> update = {"morvale", "-u", "-p", "Bench", "-c", connection};
-  const Counts before = ReadCounts(psqlSession, psqlEnvironment);
-  const Cost updateCost = Run(MORVALE_COMMAND, update, "Bench\n", environment);
-  sleep(1);
-  const Counts after = ReadCounts(psqlSession, psqlEnvironment);
-  const Cost unchanged = Run(MORVALE_COMMAND, update, "Bench\n", environment);
-  sleep(1);
-  const Counts again = ReadCounts(psqlSession, psqlEnvironment);
-  // Less the reading session's own transaction and session.
+  // finds nothing to change.
+  const std::vector<std::string> update = {MORVALE_COMMAND, "-u", "-p", "Bench", "-c", connection};
+  const Counts before = ReadCounts(server, database->name());
+  const bench::Cost updateCost = Run(update, "Bench\n", environment);
+  const Counts after = ReadCounts(server, database->name());
+  const bench::Cost unchanged = Run(update, "Bench\n", environment);
+  const Counts again = ReadCounts(server, database->name());
+  // Less the reading session's own transactions and session.
   const long long updated = after.updated - before.updated;
-  const long long committed = after.committed - before.committed - 1;
+  const long long committed = after.committed - before.committed - kReaderTransactions;
   const long long connected = after.sessions - before.sessions - 1;
   const long long updatedAgain = again.updated - after.updated;
 
@@ -214,7 +173,7 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(folder, ignored);
 
   const int changed = moveEvery > 0 ? users / moveEvery : 0;
-  std::printf("\nmorvale on a server with %d users, best of %d%s\n", users, rounds, pin >= 0 ? ", pinned" : "");
+  std::printf("\nmorvale on a server with %d users, best of %d\n", users, rounds);
   std::printf("psql COPY     wall %9.1f ms  client CPU %9.1f ms\n", psqlCost.wall * 1e3, psqlCost.cpu * 1e3);
   std::printf("morvale -d    wall %9.1f ms  client CPU %9.1f ms  (%.2f us per user)\n", dumpCost.wall * 1e3,
               dumpCost.cpu * 1e3, dumpCost.wall * 1e6 / users);
