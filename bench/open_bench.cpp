@@ -16,162 +16,39 @@
 // process for Open and raw ODBC, the psql child for psql) are printed.
 //
 // Run by hand on a Release build, with a server from scripts/pg-cluster:
-//   MORVALE_TEST_ODBC=$(scripts/pg-cluster start /tmp/pg) build/rel/bench/open_bench [users] [rounds] [--pin CPU]
+//   MORVALE_TEST_ODBC=$(scripts/pg-cluster start /tmp/pg) build/rel/bench/open_bench [users] [rounds] [--pin[=CPU]]
 // Defaults: 100000 users, 3 rounds, not pinned (--pin pins this process
 // and psql to one CPU).
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/bench_server.h"
+#include "bench/measure.h"
 #include "bench/raw_odbc.h"
-#include "configdb/core/core_sql.h"
 #include "configdb/core/pm_database_sql_imp.h"
+#include "db/vexdb_user.h"
 #include "platform/com/apartment.h"
 #include "testing/test_database.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-double CpuSeconds(int who) {
-  rusage usage{};
-  getrusage(who, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// The key=value pairs of an ODBC connection string.
-std::map<std::string, std::string> OdbcPairs(const std::string& text) {
-  std::map<std::string, std::string> pairs;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = std::min(text.find(';', start), text.size());
-    const std::string pair = text.substr(start, end - start);
-    const std::size_t equals = pair.find('=');
-    if (equals != std::string::npos) pairs[pair.substr(0, equals)] = pair.substr(equals + 1);
-    start = end + 1;
-  }
-  return pairs;
-}
-
-std::string MakeUsers(int users) {
-  const std::string n = std::to_string(users);
-  return "INSERT INTO ServerConfig (Id, ServiceName) VALUES (1, 'Bench'), (2, 'Other');"
-         "INSERT INTO GlobalSettings (Container) VALUES ('Site');"
-         "INSERT INTO ITPolicy2 (PolicyName) VALUES ('Default');"
-         "INSERT INTO UserConfig (Id, DisplayName, MailboxDN, ServerDN, DeviceType, PIN, RedirectionState, "
-         "ExtServicesState, CalendarEnableState, OTAFMUserConfig, OTAFMConflictResolution, OTAFMState, "
-         "OTAPIMState, lurnum, MailboxSMTPAddr, ServerConfigId, PendingKey, CurrentKey, PreviousKey, CreationTime, "
-         "ITPolicy2Id, DeviceCapabilities, KeyDate, DataSourceId, ServiceBookName, AckData, ActivationTime, "
-         "RoutingInfo, UserDeleteStatus, AutoSignature, RedirectWhenInCradle, DisableSentItems, AutoKeyGenerate, "
-         "DefaultFilterAction, SMIMEEnabled, GlobalResourceId, RefIdGenerator, MailStoreDisplayName, "
-         "RedirectFromSelectedFolders, RichContentEnabled, RichContentInlineEnabled, RichContentTrainingFileId, "
-         "NumberOfSelectedFolders, SelectedFolderTime, SyncingPersonalFolders, DisableRedirectRead, "
-         "RedirectFromSentItems, DeviceUserId) "
-         "SELECT g, 'User ' || g || ' Müller', '/o=Org/ou=Site/cn=Recipients/cn=user' || g, "
-         "'/o=Org/ou=Site/cn=Configuration/cn=Servers/cn=MX' || (g % 8), 5, to_hex(536870912 + g), 1, 1, 1, 3, 1, "
-         "0, 1, decode(lpad(to_hex(g), 16, '0'), 'hex'), 'user' || g || '@example.com', 1, "
-         "decode(repeat(lpad(to_hex(g), 8, '0'), 18), 'hex'), decode(repeat(lpad(to_hex(g + 1), 8, '0'), 18), 'hex'), "
-         "decode(repeat(lpad(to_hex(g + 2), 8, '0'), 18), 'hex'), '2020-01-01'::timestamp + g * interval '1 minute', "
-         "1, '\\x0102030405060708', '2021-01-01', '\\x0a0b0c0d', 'Desktop', '\\x0e0f', '2022-01-01', 'route', 0, "
-         "E'Sent from my handheld\\nRegards', 1, 0, 1, 0, 0, 'ABCD', g, 'Mailbox', 0, 1, 1, -1, 0, 0, 0, 0, 0, g "
-         "FROM generate_series(1, " +
-         n +
-         ") g;"
-         "INSERT INTO UserStats (UserConfigId, MsgsSent, MsgsForwarded, MsgsPending, MsgsFailed, MsgsExpired, "
-         "MsgsFiltered, Status, LastSentTime, LastFwdTime) "
-         "SELECT g, g % 7, g % 11, 0, 0, 0, 0, 0, '2023-01-01', '2023-01-02' FROM generate_series(1, " +
-         n +
-         ") g;"
-         "ANALYZE";
-}
-
-// One psql run that copies the rows Open reads to /dev/null: wall and CPU
-// seconds in *wall and *cpu; false when psql failed.
-bool RunPsql(const std::map<std::string, std::string>& server, const std::string& database, double* wall, double* cpu) {
-  const std::string users =
-      "COPY (SELECT DisplayName, MailboxDN, ServerDN,   DeviceType, PIN, RedirectionState, ExtServicesState,   "
-      "CalendarEnableState,  OTAFMUserConfig, OTAFMConflictResolution,  OTAFMState, OverrideSMTPAddr, OTAPIMState,   "
-      "lurnum, MailboxSMTPAddr, ServerConfigId, PendingServerConfigId,   PendingKey, CurrentKey, PreviousKey, "
-      "CreationTime, ITPolicy2Id,   Id, DeviceCapabilities, KeyDate,  DataSourceId, ServiceBookName,  AckData, "
-      "ActivationTime, RoutingInfo, UserDeleteStatus, PendingRoutingInfo, KeyGenPassword, KeyGenExpiryTime,   "
-      "AutoSignature, RedirectWhenInCradle, DisableSentItems, AutoKeyGenerate,  DefaultFilterAction, Filters, "
-      "SMIMEEnabled, GlobalResourceId, RefIdGenerator,  MailStoreDisplayName, UnId, NotesAdminServer, "
-      "RedirectionSuspended, UserName,  DisclaimerText, DisclaimerTextPrepended, RedirectFromSelectedFolders,  "
-      "RichContentEnabled, RichContentInlineEnabled, RichContentTrainingFileId,  NumberOfSelectedFolders, "
-      "SelectedFolderTime, UserCertificates, UserPeerToPeerKey,  SyncingPersonalFolders, DisableRedirectRead, "
-      "RedirectFromSentItems, DeviceUserId,ClientCertificateInfo, OOOReturnDate FROM UserConfig WHERE "
-      "(ServerConfigId = 1 OR PendingServerConfigId = 1)) TO STDOUT";
-  const std::string stats =
-      "COPY (SELECT s.LastSentTime, s.LastFwdTime, s.LastXPAction, s.MsgsSent, s.MsgsForwarded, s.MsgsPending, "
-      "s.MsgsFailed, s.MsgsExpired, s.MsgsFiltered, s.LastMsgExpired, s.Status, s.Id, s.UserConfigId FROM "
-      "UserStats s JOIN UserConfig u ON u.Id = s.UserConfigId WHERE (u.ServerConfigId = 1 OR "
-      "u.PendingServerConfigId = 1)) TO STDOUT";
-  const double cpuBefore = CpuSeconds(RUSAGE_CHILDREN);
-  const Clock::time_point start = Clock::now();
-  std::fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("PGPASSWORD", server.at("Pwd").c_str(), 1);
-    if (freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
-    execlp("psql", "psql", "-X", "-q", "-h", server.at("Server").c_str(), "-p", server.at("Port").c_str(), "-U",
-           server.at("Uid").c_str(), "-d", database.c_str(), "-v", "ON_ERROR_STOP=1", "-c", users.c_str(), "-c",
-           stats.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  *wall = Since(start);
-  *cpu = CpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  int users = 100000;
-  int rounds = 3;
-  int pin = -1;
-  std::vector<std::string> plain;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--pin") == 0 && i + 1 < argc) {
-      pin = std::atoi(argv[++i]);
-    } else {
-      plain.emplace_back(argv[i]);
-    }
-  }
-  if (!plain.empty()) users = std::atoi(plain[0].c_str());
-  if (plain.size() > 1) rounds = std::atoi(plain[1].c_str());
-  if (pin >= 0) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(pin, &set);
-    if (sched_setaffinity(0, sizeof set, &set) != 0) {
-      std::perror("open_bench: sched_setaffinity");
-      return 1;
-    }
-  }
+  if (!bench::TakePinOption(&argc, argv)) return 1;
+  const int users = argc > 1 ? std::atoi(argv[1]) : 100000;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
 
   std::string error;
   std::unique_ptr<morvale::testing::TestDatabase> database = morvale::testing::TestDatabase::Create(&error);
-  const Clock::time_point made = Clock::now();
-  if (!database || !database->Execute(MakeUsers(users), &error)) {
+  bool made = false;
+  const bench::Cost making = bench::Measure([&] { made = database && database->Execute(bench::MakeUsers(users), &error); });
+  if (!made) {
     std::fprintf(stderr, "open_bench: no test database: %s\n", error.c_str());
     return 1;
   }
-  std::printf("made %d users in %.1f s\n", users, Since(made));
-  const std::map<std::string, std::string> server = OdbcPairs(std::getenv("MORVALE_TEST_ODBC"));
+  std::printf("made %d users in %.1f s\n", users, making.wall);
+  const std::map<std::string, std::string> server = bench::OdbcPairs(std::getenv("MORVALE_TEST_ODBC"));
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   const std::wstring& ado = database->ado_connection_string();
   const std::string connection(ado.begin(), ado.end());
@@ -186,51 +63,42 @@ int main(int argc, char** argv) {
   rawSql.replace(rawSql.find("= ?"), 3, "= 1");
   rawSql.replace(rawSql.find("= ?"), 3, "= 1");
 
-  double psqlWall = 1e9, psqlCpu = 1e9, openWall = 1e9, openCpu = 1e9, closeWall = 1e9, rawWall = 1e9, rawCpu = 1e9;
+  const bench::Cost none{1e9, 1e9};
+  bench::Cost psqlBest = none, openBest = none, rawBest = none, closeBest = none;
   for (int round = 0; round < rounds; ++round) {
-    double wall = 0, cpu = 0;
-    if (!RunPsql(server, database->name(), &wall, &cpu)) {
+    bench::Cost psql;
+    if (!bench::RunPsql(server, database->name(), {bench::kCopyUsers, bench::kCopyUserStats}, &psql)) {
       std::fprintf(stderr, "open_bench: psql failed\n");
       return 1;
     }
-    const double psqlRound = wall;
-    psqlWall = std::min(psqlWall, wall);
-    psqlCpu = std::min(psqlCpu, cpu);
+    psqlBest = bench::Least(psqlBest, psql);
 
-    double cpuStart = CpuSeconds(RUSAGE_SELF);
-    Clock::time_point rawStart = Clock::now();
-    std::size_t bytes = 0;
-    if (raw->ReadAll(rawSql, &bytes) != static_cast<std::size_t>(users)) {
+    std::size_t bytes = 0, rows = 0;
+    rawBest = bench::Least(rawBest, bench::Measure([&] { rows = raw->ReadAll(rawSql, &bytes); }));
+    if (rows != static_cast<std::size_t>(users)) {
       std::fprintf(stderr, "open_bench: raw ODBC read the wrong number of rows\n");
       return 1;
     }
-    rawWall = std::min(rawWall, Since(rawStart));
-    rawCpu = std::min(rawCpu, CpuSeconds(RUSAGE_SELF) - cpuStart);
 
     auto* db = static_cast<PMDatabaseSQLImp*>(CreatePMDatabase());
-    const double cpuBefore = CpuSeconds(RUSAGE_SELF);
-    Clock::time_point start = Clock::now();
-    const bool opened = db->Open(0, 0, connection.c_str(), 5, nullptr, "Bench", false, true, 0, nullptr, true, 0);
-    wall = Since(start);
-    cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore;
+    bool opened = false;
+    const bench::Cost open = bench::Measure(
+        [&] { opened = db->Open(0, 0, connection.c_str(), 5, nullptr, "Bench", false, true, 0, nullptr, true, 0); });
     if (!opened) {
       std::fprintf(stderr, "open_bench: Open failed\n");
       return 1;
     }
-    start = Clock::now();
-    ReleasePMDatabase(db);
-    closeWall = std::min(closeWall, Since(start));
-    openWall = std::min(openWall, wall);
-    openCpu = std::min(openCpu, cpu);
-    std::printf("round %d: psql %.0f ms, Open %.0f ms (CPU %.0f ms)\n", round + 1, psqlRound * 1e3, wall * 1e3,
-                cpu * 1e3);
+    closeBest = bench::Least(closeBest, bench::Measure([&] { ReleasePMDatabase(db); }));
+    openBest = bench::Least(openBest, open);
+    std::printf("round %d: psql %.0f ms, Open %.0f ms (CPU %.0f ms)\n", round + 1, psql.wall * 1e3, open.wall * 1e3,
+                open.cpu * 1e3);
   }
-  std::printf("Open of a server with %d users, best of %d%s (goal: ratio <= 3.00)\n", users, rounds,
-              pin >= 0 ? ", pinned" : "");
-  std::printf("psql COPY  wall %8.1f ms  client CPU %8.1f ms\n", psqlWall * 1e3, psqlCpu * 1e3);
-  std::printf("Open       wall %8.1f ms  client CPU %8.1f ms  (%.2f us per user; Close %.1f ms)\n", openWall * 1e3,
-              openCpu * 1e3, openWall / users * 1e6, closeWall * 1e3);
-  std::printf("raw ODBC   wall %8.1f ms  client CPU %8.1f ms  (users' rows only)\n", rawWall * 1e3, rawCpu * 1e3);
-  std::printf("ratio %.2f (raw ODBC alone %.2f)\n", openWall / psqlWall, rawWall / psqlWall);
+  std::printf("Open of a server with %d users, best of %d (goal: ratio <= 3.00)\n", users, rounds);
+  std::printf("psql COPY  wall %8.1f ms  client CPU %8.1f ms\n", psqlBest.wall * 1e3, psqlBest.cpu * 1e3);
+  std::printf("Open       wall %8.1f ms  client CPU %8.1f ms  (%.2f us per user; Close %.1f ms)\n",
+              openBest.wall * 1e3, openBest.cpu * 1e3, openBest.wall / users * 1e6, closeBest.wall * 1e3);
+  std::printf("raw ODBC   wall %8.1f ms  client CPU %8.1f ms  (users' rows only)\n", rawBest.wall * 1e3,
+              rawBest.cpu * 1e3);
+  std::printf("ratio %.2f (raw ODBC alone %.2f)\n", openBest.wall / psqlBest.wall, rawBest.wall / psqlBest.wall);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "configdb/servers/sql_db_object.h"
 #include "db/test_support_for_tests.h"
 #include "db/vexdb_command.h"
+#include "db/vexdb_user.h"
 #include "platform/ado/ado.h"
 #include "platform/crt/printf.h"
 

@@ -269,12 +269,17 @@ bool VEXDB_DeleteUserChildTables(const wchar_t* checkSql, const UserChildTableMa
   return true;
 }
 
+std::wstring UserListSql(bool agent) {
+  std::wstring sql = VEXDB_BuildUserSelect(L" (ServerConfigId = ? OR PendingServerConfigId = ?) ");
+  if (agent) sql += L" AND AgentId = ? ";
+  return sql;
+}
+
 bool GetUserList(_variant_t& rows, int serverConfigId, int agentId) {
   static constexpr char kName[] = "::GetUserList";
   rows.Clear();
   if (serverConfigId <= 0) return false;
-  std::wstring sql = VEXDB_BuildUserSelect(L" (ServerConfigId = ? OR PendingServerConfigId = ?) ");
-  if (agentId != 0) sql += L" AND AgentId = ? ";
+  const std::wstring sql = UserListSql(agentId != 0);
 
   const DWORD openStart = GetTickCount();
   ado::_CommandPtr command;

@@ -60,8 +60,13 @@ bool VEXDB_InitUserChildTableMap(UserChildTableMap& map);
 bool VEXDB_DeleteUserChildTables(const wchar_t* checkSql, const UserChildTableMap& map, int userId,
                                  int serverConfigId);
 
+// The SELECT of the user list: the UserConfig rows of a server
+// (ServerConfigId or PendingServerConfigId) and, when `agent`, of one agent;
+// "?" the server id twice, then the agent id when `agent`.
+std::wstring UserListSql(bool agent);
+
 // The UserConfig rows of the server (ServerConfigId or PendingServerConfigId)
-// and, when agentId is not 0, of that agent, as the GetRows array of the 64
+// and, when agentId is not 0, of that agent (UserListSql), as the GetRows array of the 64
 // columns of VEXDB_BuildUserSelect ([column][row]) in `rows`; no row: true
 // with `rows` empty. serverConfigId <= 0: false without a query.
 bool GetUserList(_variant_t& rows, int serverConfigId, int agentId);

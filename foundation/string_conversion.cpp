@@ -74,6 +74,10 @@ std::string ConvertToNarrowString(const std::wstring& in, int codePage) {
       });
 }
 
+std::wstring ShowableInCodePage(const std::wstring& in, int codePage) {
+  return ConvertToWideString(ConvertToNarrowString(in, codePage), codePage);
+}
+
 std::wstring ToWideString(const std::string& in, int codePage) {
   return ConvertToWideString(in, codePage);
 }

@@ -33,6 +33,11 @@ std::wstring ConvertToWideString(const std::string& in, int codePage);
 // The mirror of ConvertToWideString.
 std::string ConvertToNarrowString(const std::wstring& in, int codePage);
 
+// `in` as far as `codePage` (-1: CP_ACP) can hold it: every character the
+// code page has no byte for becomes '?', so that printing it as narrow text
+// of that code page ("%S") cannot fail.
+std::wstring ShowableInCodePage(const std::wstring& in, int codePage);
+
 // The same two conversions under the names the registry code uses.
 std::wstring ToWideString(const std::string& in, int codePage);
 std::string ToNarrowString(const std::wstring& in, int codePage);

@@ -101,4 +101,11 @@ TEST_F(StringConversionTest, StringConvertersTakeMinusOneAsTheAnsiCodePage) {
   EXPECT_EQ(ConvertToNarrowString(L"\u20AC"s, -1), "\xE2\x82\xAC");
 }
 
+TEST_F(StringConversionTest, ShowableTextKeepsWhatTheCodePageHoldsAndMarksTheRest) {
+  EXPECT_EQ(ShowableInCodePage(L"Zo\u00EB \u20AC", CP_UTF8), L"Zo\u00EB \u20AC");
+  EXPECT_EQ(ShowableInCodePage(L"Zo\u00EB \u20AC", 1252), L"Zo\u00EB \u20AC");
+  EXPECT_EQ(ShowableInCodePage(L"Zo\u00EB \u20AC \u4E2D", 20127), L"Zo? ? ?");
+  EXPECT_EQ(ShowableInCodePage(L"", 20127), L"");
+}
+
 }  // namespace

@@ -5,6 +5,8 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include "platform/crt/printf.h"
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -103,3 +105,27 @@ std::wstring Int64ToWString(std::int64_t value) { return std::to_wstring(value);
 std::string IntToString(int value) { return std::to_string(value); }
 
 std::wstring IntToWString(int value) { return std::to_wstring(value); }
+
+bool AppendFormatV(std::string& out, const char* format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  const int length = crt::vscprintf(format, measure);
+  va_end(measure);
+  if (length < 0) return false;
+  const std::size_t start = out.size();
+  out.resize(start + static_cast<std::size_t>(length) + 1);
+  if (crt::vsnprintf(&out[start], static_cast<std::size_t>(length) + 1, format, args) != length) {
+    out.resize(start);
+    return false;
+  }
+  out.resize(start + static_cast<std::size_t>(length));
+  return true;
+}
+
+bool AppendFormat(std::string& out, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const bool formatted = AppendFormatV(out, format, args);
+  va_end(args);
+  return formatted;
+}

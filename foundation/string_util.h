@@ -1,12 +1,13 @@
 // Small text helpers shared by the whole system: trimming and splitting of
-// standard strings, a case-insensitive wildcard match and the decimal text
-// of numbers.
+// standard strings, a case-insensitive wildcard match, the decimal text of
+// numbers, and printf-style output of any length.
 //
 // Pure functions of their arguments; any thread may call them. Printability
 // (TrimWideString) follows the Unicode character tables whatever the locale;
 // case (WildcardMatchW) follows the calling thread's C locale (LC_CTYPE).
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <list>
 #include <string>
@@ -43,3 +44,9 @@ std::string Int64ToString(std::int64_t value);
 std::wstring Int64ToWString(std::int64_t value);
 std::string IntToString(int value);
 std::wstring IntToWString(int value);
+
+// Appends printf-style output in the Windows dialect (platform/crt), of any
+// length, to `out`. False, with `out` unchanged, when the formatter refuses
+// the format or an argument (a wide text the locale cannot show, say).
+bool AppendFormatV(std::string& out, const char* format, va_list args);
+bool AppendFormat(std::string& out, const char* format, ...);

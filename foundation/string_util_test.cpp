@@ -153,4 +153,21 @@ TEST(StringUtilTest, NumbersAsSignedDecimalText) {
   EXPECT_EQ(Int64ToWString(-1), L"-1");
 }
 
+TEST(AppendFormatTest, AppendsOutputOfAnyLengthInTheWindowsDialect) {
+  std::string out = "x";
+  ASSERT_TRUE(AppendFormat(out, "<%s> %I64d %lu", "a", -5LL, 7u));
+  EXPECT_EQ(out, "x<a> -5 7");
+
+  const std::string longText(5000, 'n');
+  out.clear();
+  ASSERT_TRUE(AppendFormat(out, "[%s]", longText.c_str()));
+  EXPECT_EQ(out, "[" + longText + "]");
+}
+
+TEST(AppendFormatTest, ARefusedFormatLeavesTheTextAsItWas) {
+  std::string out = "kept";
+  EXPECT_FALSE(AppendFormat(out, "%n", nullptr));
+  EXPECT_EQ(out, "kept");
+}
+
 }  // namespace

@@ -2,12 +2,6 @@
 
 #include "db/vexdb_command.h"
 
-std::wstring UserListSql(bool agent) {
-  std::wstring sql = VEXDB_BuildUserSelect(L" (ServerConfigId = ? OR PendingServerConfigId = ?) ");
-  if (agent) sql += L" AND AgentId = ? ";
-  return sql;
-}
-
 std::wstring UserRowSql(bool byId, bool agent) {
   std::wstring condition = byId ? L"Id = ?" : L"MailboxDN = ?";
   if (agent) condition += L" AND AgentId = ?";

@@ -33,9 +33,6 @@ inline constexpr wchar_t kFolderSyncByFolderId[] =
     L"SELECT ParentId, FolderName, FolderType, Subscribed, FolderId, VEXFolderID FROM MbFolderSync WHERE "
     L"(UserConfigId = %d) and (FolderId = '%s')";
 
-// The users of a server, as the user list (GetUserList) selects them:
-// "?" the server id twice, then the agent id when `agent`.
-std::wstring UserListSql(bool agent);
 // One user's row of the user SELECT: "?" the user id (byId) or its MailboxDN,
 // then the agent id when `agent`.
 std::wstring UserRowSql(bool byId, bool agent);

@@ -10,6 +10,7 @@
 #include "configdb/core/operation_log.h"
 #include "configdb/core/pm_database_sql_imp.h"
 #include "db/vexdb_command.h"
+#include "db/vexdb_user.h"
 #include "device/pager.h"
 #include "diagnostics/log.h"
 #include "diagnostics/message_table.h"

@@ -86,71 +86,72 @@ class PMDatabaseSQLImp : public PMDatabase {
   void NotifyServerConfigChanges(const bool* externalServices, const bool* otafmEnable, const int* enableSMIME,
                                  const char* srpid, const char* autoBCCAddr) override;
   bool IsEmpty() override { return false; }
-  bool Seek(int, Pager**, int, const char*) override { return false; }
+  bool Seek(int mode, Pager** pager, int value, const char* text) override;
   bool Destroy(Pager* pager) override;
-  bool SetPagerDBStatus(Pager*, std::uint8_t) override { return false; }
+  bool SetPagerDBStatus(Pager* pager, std::uint8_t status) override;
   bool AddPager(const wchar_t* displayName, const char* mailboxDN, const char* serverDN, const DeviceIDRecord* deviceIds,
                 int deviceIdsSize, bool redirectionState, bool extServicesState, int, int,
                 const ITPolicyDescriptor* policy, const char* overrideSMTPAddr, int, const char* routingInfo) override;
-  bool RemovePager(Pager*) override { return false; }
+  bool RemovePager(Pager* pager) override;
   // Per-user identity and cache.
   bool Reserved13(int) override { return true; }
-  bool GetUserId(Pager*, int*) override { return false; }
-  bool GetServerConfigId(Pager*, int*) override { return false; }
+  bool GetUserId(Pager* pager, int* userId) override;
+  bool GetServerConfigId(Pager* pager, int* serverConfigId) override;
   bool GetLocalServerConfigId(int* serverConfigId) override;
   bool GetAgentIdforUserId(int userId, int* agentId, int* serverConfigId, bool* found) override;
-  bool GetDeviceIDCache(Pager*, const DeviceIDRecord*, bool*, char*, int) override { return false; }
-  bool GetDeviceIDCache(Pager*, DeviceIDRecord*, std::uint32_t*) override { return false; }
-  bool SetDeviceIDCache(Pager*, const DeviceIDRecord*, int, bool, bool*) override { return false; }
-  bool SaveCachedValues(const CachedValueItemVector*, int) override { return false; }
+  bool GetDeviceIDCache(Pager* pager, const DeviceIDRecord* ids, bool* changed, char* pinText,
+                        int pinTextSize) override;
+  bool GetDeviceIDCache(Pager* pager, DeviceIDRecord* out, std::uint32_t* size) override;
+  bool SetDeviceIDCache(Pager* pager, const DeviceIDRecord* ids, int unused, bool guardUniquePin,
+                        bool* pinTaken) override;
+  bool SaveCachedValues(const CachedValueItemVector* items, int userId) override;
   bool SetCachedValue(Pager* pager, int id, CachedValue value) override;
   bool GetCachedValue(Pager* pager, int id, CachedValue* out) override;
   // Per-user names, states, policies, blobs, keys and times.
-  bool SetDisplayNameW(Pager*, const wchar_t*) override { return false; }
-  bool GetDisplayNameW(Pager*, wchar_t*, int) override { return false; }
+  bool SetDisplayNameW(Pager* pager, const wchar_t* displayName) override;
+  bool GetDisplayNameW(Pager* pager, wchar_t* buffer, int size) override;
   bool GetDisplayName(Pager* pager, char* buffer, int length) override;
-  bool GetRedirectionState(Pager*, std::uint8_t*) override { return false; }
+  bool GetRedirectionState(Pager* pager, std::uint8_t* state) override;
   bool SetRedirectionState(Pager*, bool) override { return false; }
   bool SetDisableSentItems(Pager*, bool) override { return false; }
-  bool SetDNs(Pager*, const char*, const char*, const wchar_t*, const char*, const char*, std::uint8_t*, HRESULT*, bool,
-              bool*) override {
-    return false;
-  }
+  bool SetDNs(Pager* pager, const char* mailboxDN, const char* serverDN, const wchar_t* displayName,
+              const char* homeMDB, const char* smtpAddress, std::uint8_t* changeMask, HRESULT* result,
+              bool sanityCheck, bool* sanityFailed) override;
   bool SanityCheckDNChanges(std::uint8_t changeMask) override;
-  bool GetServerDN(Pager*, char*, int) override { return false; }
-  bool GetMailboxDN(Pager*, char*, int) override { return false; }
-  bool SetHomeMDB(Pager*, const char*) override { return false; }
-  bool GetHomeMDB(Pager*, char*, int) override { return false; }
-  bool GetCreationTime(Pager*, std::int64_t*) override { return false; }
-  bool GetExternalServicesState(Pager*, std::uint8_t*) override { return false; }
+  bool GetServerDN(Pager* pager, char* buffer, int size) override;
+  bool GetMailboxDN(Pager* pager, char* buffer, int size) override;
+  bool SetHomeMDB(Pager* pager, const char* homeMDB) override;
+  bool GetHomeMDB(Pager* pager, char* buffer, int size) override;
+  bool GetCreationTime(Pager* pager, std::int64_t* time) override;
+  bool GetExternalServicesState(Pager* pager, std::uint8_t* state) override;
   bool SetExternalServicesState(Pager*, bool) override { return false; }
-  bool GetCalendarEnableState(Pager*, int*) override { return false; }
+  bool GetCalendarEnableState(Pager* pager, int* state) override;
   bool SetCalendarEnableState(Pager*, int) override { return false; }
   bool Reserved41(Pager*, const char*) override { return true; }
-  bool GetServiceName(Pager*, char*, int) override { return false; }
+  bool GetServiceName(Pager* pager, char* buffer, int size) override;
   bool Reserved43(Pager*, const char*) override { return true; }
-  bool GetPendingServiceName(Pager*, char*, int) override { return false; }
-  bool GetPendingServerConfigId(Pager*, int*) override { return false; }
-  bool GetPolicyName(Pager*, char*, int) override { return false; }
+  bool GetPendingServiceName(Pager* pager, char* buffer, int size) override;
+  bool GetPendingServerConfigId(Pager* pager, int* serverConfigId) override;
+  bool GetPolicyName(Pager* pager, char* buffer, int size) override;
   bool Reserved47(Pager*, const char*) override { return true; }
-  bool GetITPolicy2Id(Pager*, int*) override { return false; }
+  bool GetITPolicy2Id(Pager* pager, int* policyId) override;
   bool SetITPolicy2Id(Pager*, int) override { return false; }
-  bool GetPolicyStatus(Pager*, int*) override { return false; }
+  bool GetPolicyStatus(Pager* pager, int* status) override;
   bool SetPolicyStatus(Pager*, std::uint32_t) override { return false; }
-  bool GetPolicyTimeSent(Pager*, std::int64_t*) override { return false; }
+  bool GetPolicyTimeSent(Pager* pager, std::int64_t* time) override;
   bool SetPolicyTimeSent(Pager*, std::int64_t) override { return false; }
-  bool GetPolicyTimeReceived(Pager*, std::int64_t*) override { return false; }
+  bool GetPolicyTimeReceived(Pager* pager, std::int64_t* time) override;
   bool SetPolicyTimeReceived(Pager*, std::int64_t) override { return false; }
-  bool GetPolicyBlobSize(Pager*, int*) override { return false; }
-  bool GetPolicyBlob(Pager*, void*, std::uint32_t*) override { return false; }
-  bool SetPolicyBlob(Pager*, const void*, int) override { return false; }
+  bool GetPolicyBlobSize(Pager* pager, int* size) override;
+  bool GetPolicyBlob(Pager* pager, void* buffer, std::uint32_t* size) override;
+  bool SetPolicyBlob(Pager* pager, const void* data, int length) override;
   bool Reserved59(int) override { return true; }
-  bool GetDeviceCapabilitiesSize(Pager*, int*) override { return false; }
-  bool GetDeviceCapabilitiesBlob(Pager*, void*, std::uint32_t*) override { return false; }
+  bool GetDeviceCapabilitiesSize(Pager* pager, int* size) override;
+  bool GetDeviceCapabilitiesBlob(Pager* pager, void* buffer, std::uint32_t* size) override;
   bool SetDeviceCapabilitiesBlob(Pager*, const void*, std::uint32_t) override { return false; }
-  int CheckDeviceCapabilitiesBlob(Pager*, const void*, int) override { return -1; }
-  bool GetPeerToPeerKeyBlobSize(Pager*, int*) override { return false; }
-  bool GetPeerToPeerKeyBlob(Pager*, void*, std::uint32_t*) override { return false; }
+  int CheckDeviceCapabilitiesBlob(Pager* pager, const void* data, int length) override;
+  bool GetPeerToPeerKeyBlobSize(Pager* pager, int* size) override;
+  bool GetPeerToPeerKeyBlob(Pager* pager, void* buffer, std::uint32_t* size) override;
   bool SetPeerToPeerKeyBlob(Pager*, const void*, std::uint32_t) override { return false; }
   bool RemovePeerToPeerKeyBlob(Pager*) override { return false; }
   bool SetPreviousKey(Pager*, const std::uint8_t*, int, bool) override { return false; }
@@ -160,36 +161,36 @@ class PMDatabaseSQLImp : public PMDatabase {
   bool SetKeyDate(Pager*, std::int64_t) override { return false; }
   int CheckKeyDate(Pager*, std::int64_t) override { return -1; }
   bool SetActivationTime(Pager*, std::int64_t) override { return false; }
-  int CheckActivationTime(Pager*, std::int64_t) override { return -1; }
+  int CheckActivationTime(Pager* pager, std::int64_t time) override;
   bool GetActivationTime(Pager*, std::int64_t*) override { return false; }
   bool SetSRPID(const char*) override { return false; }
   bool SetRoutingInfo(Pager*, const char*) override { return false; }
-  int CheckRoutingInfo(Pager*, const char*) override { return -1; }
+  int CheckRoutingInfo(Pager* pager, const char* routingInfo) override;
   bool SetTypedBlob(Pager* pager, OTACRRequest* blob) override;
   bool GetTypedBlob(Pager* pager, OTACRRequest* blob) override;
-  bool GetOverrideEmailAddress(Pager*, char*, int) override { return false; }
+  bool GetOverrideEmailAddress(Pager* pager, char* buffer, int size) override;
   bool SetOverrideEmailAddress(Pager*, const char*) override { return false; }
-  bool GetEmailAddress(Pager*, char*, int) override { return false; }
+  bool GetEmailAddress(Pager* pager, char* buffer, int size) override;
   bool SetEmailAddress(Pager*, const char*) override { return false; }
   bool GetServerRichContentEnabled(bool* enabled) override;
-  bool GetRichContentEnabled(Pager*, std::uint8_t*) override { return false; }
+  bool GetRichContentEnabled(Pager* pager, std::uint8_t* enabled) override;
   bool SetRichContentEnabled(Pager*, bool) override { return false; }
   bool GetServerInlineImagesEnabled(bool* enabled) override;
-  bool GetInlineImagesEnabled(Pager*, std::uint8_t*) override { return false; }
+  bool GetInlineImagesEnabled(Pager* pager, std::uint8_t* enabled) override;
   bool SetInlineImagesEnabled(Pager*, bool) override { return false; }
-  bool GetServiceBookName(Pager*, wchar_t*, int) override { return false; }
+  bool GetServiceBookName(Pager* pager, wchar_t* buffer, int size) override;
   bool SetServiceBookName(Pager*, const wchar_t*) override { return false; }
-  int CheckServiceBookName(Pager*, const wchar_t*) override { return -1; }
+  int CheckServiceBookName(Pager* pager, const wchar_t* name) override;
   bool GetServerDisclaimerTextSize(int*) override { return false; }
-  bool GetDisclaimerTextSize(Pager*, int*) override { return false; }
+  bool GetDisclaimerTextSize(Pager* pager, int* size) override;
   bool GetServerDisclaimerText(char*, unsigned) override { return false; }
-  bool GetDisclaimerText(Pager*, wchar_t*, int) override { return false; }
+  bool GetDisclaimerText(Pager* pager, wchar_t* buffer, int size) override;
   bool GetServerPrependDisclaimerTextSize(int*) override { return false; }
-  bool GetPrependDisclaimerTextSize(Pager*, int*) override { return false; }
+  bool GetPrependDisclaimerTextSize(Pager* pager, int* size) override;
   bool GetServerPrependDisclaimerText(char*, unsigned) override { return false; }
-  bool GetPrependDisclaimerText(Pager*, wchar_t*, int) override { return false; }
+  bool GetPrependDisclaimerText(Pager* pager, wchar_t* buffer, int size) override;
   bool SetAutoSignature(Pager*, const wchar_t*) override { return false; }
-  int CheckAutoSignature(Pager*, const wchar_t*) override { return -1; }
+  int CheckAutoSignature(Pager* pager, const wchar_t* signature) override;
   // Per-user statistics and server counters.
   bool GetExpiredMsgsCount(Pager* pager, int* value) override;
   bool SetExpiredMsgsCount(Pager* pager, int value) override;
@@ -223,15 +224,15 @@ class PMDatabaseSQLImp : public PMDatabase {
   bool SetOTAFMConflict(Pager*, std::uint32_t) override { return false; }
   bool GetOTASyncUserConfig(Pager*, int*) override { return false; }
   bool SetOTASyncUserConfig(Pager*, std::uint32_t) override { return false; }
-  bool GetUserConfigRecord(Pager*, PagerRecord*) override { return false; }
-  bool GetDataSourceIdSize(Pager*, int*) override { return false; }
-  bool GetDataSourceId(Pager*, void*, std::uint32_t*) override { return false; }
+  bool GetUserConfigRecord(Pager* pager, PagerRecord* out) override;
+  bool GetDataSourceIdSize(Pager* pager, int* size) override;
+  bool GetDataSourceId(Pager* pager, void* buffer, std::uint32_t* size) override;
   bool SetDataSourceId(Pager*, const void*, std::uint32_t) override { return false; }
-  int CheckDataSourceId(Pager*, const void*, int) override { return -1; }
-  bool GetAckDataBlobSize(Pager*, int*) override { return false; }
-  bool GetAckDataBlob(Pager*, void*, std::uint32_t*) override { return false; }
+  int CheckDataSourceId(Pager* pager, const void* data, int length) override;
+  bool GetAckDataBlobSize(Pager* pager, int* size) override;
+  bool GetAckDataBlob(Pager* pager, void* buffer, std::uint32_t* size) override;
   bool SetAckDataBlob(Pager*, const std::uint8_t*, int) override { return false; }
-  int CheckAckDataBlob(Pager*, const void*, int) override { return -1; }
+  int CheckAckDataBlob(Pager* pager, const void* data, int length) override;
   bool GetServiceBookDataTemplate(std::string&) override { return false; }
   bool GetServiceBookAppTemplates(std::list<std::wstring>&, std::uint32_t) override { return false; }
   bool SetRefIDGenerator(Pager*, std::int32_t) override { return false; }
@@ -249,12 +250,12 @@ class PMDatabaseSQLImp : public PMDatabase {
                                const int*) override {
     return false;
   }
-  bool InitiateUserDelete(Pager*, unsigned, int*) override { return false; }
+  bool InitiateUserDelete(Pager* pager, unsigned mode, int* newStatus) override;
   bool CompleteUserDelete(Pager* pager, bool* failed) override;
-  bool MarkPagerDeleted(int) override { return false; }
-  bool MarkPagerChanged(int, int) override { return false; }
-  bool ClearPagerFlag(int) override { return false; }
-  bool SetPagerFlag(int) override { return false; }
+  bool MarkPagerDeleted(int userId) override;
+  bool MarkPagerChanged(int userId, int value) override;
+  bool ClearPagerFlag(int userId) override;
+  bool SetPagerFlag(int userId) override;
   bool MatchCertificateAttachment(Pager* pager, OTACRRequest* attachment, std::uint32_t size,
                                   const char* allowedExtensions) override;
   bool StoreCertificateAttachment(Pager* pager, OTACRRequest* attachment, const ByteBuffer& blob) override;
@@ -346,7 +347,7 @@ class PMDatabaseSQLImp : public PMDatabase {
   bool IncrementServerMsgsFiltered(int* value) override;
   bool SetServerMsgsFiltered(int value) override;
   bool Reserved246(std::int64_t* value) override;
-  bool PagerDump(Pager*, char**, int*) override { return false; }
+  bool PagerDump(Pager* pager, char** text, int* length) override;
   bool GetFilterBlob(void* buffer, std::uint32_t* length) override;
   bool GetFilterBlobSize(std::uint32_t* size) override;
   bool SetFilterBlob(const void*, int) override { return false; }
