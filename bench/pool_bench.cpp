@@ -20,24 +20,19 @@
 //
 // Run by hand on a Release build, with a server from scripts/pg-cluster:
 //   MORVALE_TEST_ODBC=$(scripts/pg-cluster start /tmp/pg) build/rel/bench/pool_bench
-// Arguments: [cycles per thread (2000)] [--pin=CPU]. --pin runs every
+// Arguments: [cycles per thread (2000)] [--pin[=CPU]]. --pin runs every
 // thread of the benchmark on that one CPU and prints how to put the server
-// there too, the least noisy way to compare on a shared machine.
-#include <sched.h>
-#include <sys/resource.h>
-
-#include <algorithm>
+// there too, the least noisy way to compare on a shared machine
+// (bench/measure.h).
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "bench/measure.h"
 #include "bench/raw_odbc.h"
 #include "db/connection_holder.h"
 #include "db/connection_pool.h"
@@ -47,71 +42,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr char kSelect[] = "SELECT Id, DisplayName FROM Small WHERE Id = ?";
 constexpr int kThreadCounts[] = {1, 4, 8, 16};
 constexpr int kMaxThreads = 16;
 constexpr int kRuns = 5;
-
-// One timed run: seconds of wall and of client CPU, context switches.
-struct Run {
-  double wall = 0;
-  double cpu = 0;
-  double switches = 0;
-};
-
-struct Usage {
-  double cpu;
-  double switches;
-};
-
-Usage ProcessUsage() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
-  return {seconds(usage.ru_utime) + seconds(usage.ru_stime),
-          static_cast<double>(usage.ru_nvcsw) + static_cast<double>(usage.ru_nivcsw)};
-}
-
-// Runs `work(thread)` on `threads` threads started together and measures
-// from the start signal to the last thread's end.
-template <typename F>
-Run Once(int threads, F& work) {
-  std::atomic<int> ready{0};
-  std::atomic<bool> go{false};
-  std::vector<std::thread> pool;
-  for (int t = 0; t < threads; ++t) {
-    pool.emplace_back([&, t] {
-      ready.fetch_add(1);
-      while (!go.load()) std::this_thread::yield();
-      work(t);
-    });
-  }
-  while (ready.load() < threads) std::this_thread::yield();
-  const Usage before = ProcessUsage();
-  const Clock::time_point start = Clock::now();
-  go = true;
-  for (std::thread& thread : pool) thread.join();
-  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-  const Usage after = ProcessUsage();
-  return {wall, after.cpu - before.cpu, after.switches - before.switches};
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-Run MedianOf(const std::vector<Run>& runs) {
-  std::vector<double> wall, cpu, switches;
-  for (const Run& run : runs) {
-    wall.push_back(run.wall);
-    cpu.push_back(run.cpu);
-    switches.push_back(run.switches);
-  }
-  return {Median(wall), Median(cpu), Median(switches)};
-}
 
 bool Select(ado::_Connection* connection, int id) {
   ado::_CommandPtr command = ado::MakeCommand();
@@ -129,33 +63,11 @@ bool PooledCycle(int id) {
   return holder.get() != nullptr && Select(holder->GetConnection(), id);
 }
 
-// --pin=CPU: this process and every thread it starts run on CPU only.
-bool PinTo(int cpu) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
-  if (sched_setaffinity(0, sizeof set, &set) != 0) {
-    std::perror("pool_bench: sched_setaffinity");
-    return false;
-  }
-  std::printf("pinned to CPU %d. Pin the server there too, before this run opens its connections\n"
-              "(new backends inherit the postmaster's CPU):\n"
-              "  taskset -cp %d $(head -1 <cluster dir>/data/postmaster.pid)\n",
-              cpu, cpu);
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  int cycles = 2000;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], "--pin=", 6) == 0) {
-      if (!PinTo(std::atoi(argv[i] + 6))) return 1;
-    } else {
-      cycles = std::atoi(argv[i]);
-    }
-  }
+  if (!bench::TakePinOption(&argc, argv)) return 1;
+  const int cycles = argc > 1 ? std::atoi(argv[1]) : 2000;
   std::string error;
   std::unique_ptr<morvale::testing::TestDatabase> database = morvale::testing::TestDatabase::Create(&error);
   if (!database) {
@@ -224,20 +136,20 @@ int main(int argc, char** argv) {
     // Run by run through every thread count, so that a busy spell of the
     // machine falls on all of them alike rather than on one row.
     constexpr std::size_t kCounts = std::size(kThreadCounts);
-    std::vector<Run> rawRuns[kCounts], adoRuns[kCounts], poolRuns[kCounts];
+    std::vector<bench::Cost> rawRuns[kCounts], adoRuns[kCounts], poolRuns[kCounts];
     for (int run = 0; run < kRuns; ++run) {
       for (std::size_t k = 0; k < kCounts; ++k) {
-        rawRuns[k].push_back(Once(kThreadCounts[k], rawWork));
-        adoRuns[k].push_back(Once(kThreadCounts[k], adoWork));
-        poolRuns[k].push_back(Once(kThreadCounts[k], poolWork));
+        rawRuns[k].push_back(bench::MeasureThreads(kThreadCounts[k], rawWork));
+        adoRuns[k].push_back(bench::MeasureThreads(kThreadCounts[k], adoWork));
+        poolRuns[k].push_back(bench::MeasureThreads(kThreadCounts[k], poolWork));
       }
     }
     double fourThreadRate = 0;
     for (std::size_t k = 0; k < kCounts; ++k) {
       const int threads = kThreadCounts[k];
-      const Run r = MedianOf(rawRuns[k]);
-      const Run a = MedianOf(adoRuns[k]);
-      const Run p = MedianOf(poolRuns[k]);
+      const bench::Cost r = bench::MedianOf(rawRuns[k]);
+      const bench::Cost a = bench::MedianOf(adoRuns[k]);
+      const bench::Cost p = bench::MedianOf(poolRuns[k]);
       const double statements = static_cast<double>(threads) * cycles;
       const double rawRate = statements / r.wall;
       const double poolRate = statements / p.wall;

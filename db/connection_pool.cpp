@@ -4,6 +4,7 @@
 #include <ctime>
 #include <new>
 
+#include "db/db_config.h"
 #include "db/tsql.h"
 #include "diagnostics/log.h"
 #include "diagnostics/message_table.h"
@@ -319,20 +320,15 @@ ConnectionItem* ConnectionPool::GetConnection() {
     slowWaits_.fetch_add(1);
   }
 
-  std::wstring connectionString;
-  std::wstring userId;
+  ConnectionItem* item = nullptr;
+  const DatabaseKind kind = DbConfig::Instance()->GetKind();
   {
+    // Made from the stored string at once: no copy of it to wipe.
     ScopedLock stats(&statisticsLock_);
-    connectionString = connectionString_;
-    userId = userId_;
+    item = new (std::nothrow) ConnectionItem(connectionString_, userId_, kind);
   }
-  ConnectionItem* item = new (std::nothrow) ConnectionItem(connectionString, userId);
-  ado::WipeText(connectionString);
   if (item != nullptr) {
-    {
-      ScopedLock stats(&statisticsLock_);
-      ++handedOut_;
-    }
+    handedOut_.fetch_add(1, std::memory_order_relaxed);
     if (item->ConnectToDB(static_cast<LONG>(connectTimeOut_), &connectFailureLogged_)) {
       item->SetValid(true);
       item->lentUnder_ = semaphore;
@@ -479,7 +475,7 @@ ConnectionPool::Statistics ConnectionPool::GetStatistics() {
   s.lastErrorCode = lastErrorCode_;
   s.lastErrorTime = lastErrorTime_;
   s.lastErrorText = lastErrorText_;
-  s.handedOut = handedOut_;
+  s.handedOut = handedOut_.load();
   s.waiting = waiting_.load();
   s.slowWaits = slowWaits_.load();
   s.references = references_.load();

@@ -161,7 +161,7 @@ class ConnectionPool : public DbErrorRecorder {
   std::atomic<unsigned> poolSize_{0};
   std::wstring connectionString_;
   std::atomic<LONG> waiting_{0};
-  std::int64_t handedOut_ = 0;
+  std::atomic<std::int64_t> handedOut_{0};
   std::atomic<LONG> references_{0};
   std::atomic<LONG> slowWaits_{0};
   DWORD waitLogThreshold_ = 100;

@@ -1,5 +1,6 @@
 #include "db/db_config.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cwchar>
 #include <string>
@@ -108,23 +109,47 @@ void ReadEncoded(Registry& auth, CDBRegEncryption& decoder, const EncodedValue& 
   SecureWipe(buffer, sizeof buffer);
 }
 
+// The connection string of `kind` for the server, port (0: none), database
+// and login (empty: the SQL Server form trusts the Windows login, the DB2
+// form names none), before any failover partner, whole however long. Made
+// in one buffer with room for at least kStringChars characters, so that no
+// copy of the password is left behind by its growing or by a partner
+// appended up to that limit; the caller wipes it.
+std::wstring ComposeConnectionString(DatabaseKind kind, const wchar_t* server, int port, const wchar_t* database,
+                                     const wchar_t* login, const wchar_t* password) {
+  std::wstring quotedLogin;
+  std::wstring quotedPassword;
+  if (*login != L'\0') {
+    quotedLogin = ado::QuoteAdoValue(login);
+    quotedPassword = ado::QuoteAdoValue(password);
+  }
+  const std::wstring portText = port != 0 ? L"," + std::to_wstring(port) : std::wstring();
+  std::wstring text;
+  text.reserve(std::max<size_t>(kStringChars, 128 + std::wcslen(server) + std::wcslen(database) +
+                                                  quotedLogin.size() + quotedPassword.size()));
+  if (kind == DatabaseKind::SqlServer) {
+    text.append(L"Provider=SQLOLEDB.1;Server=").append(server).append(portText);
+    text.append(L";Database=").append(database).append(L";Network=dbmssocn;");
+  } else {
+    text.append(L"Provider=IBMDADB2;DSN=").append(database).append(L";");
+  }
+  if (*login != L'\0') {
+    text.append(L"uid=").append(quotedLogin).append(L";pwd=").append(quotedPassword);
+    if (kind != DatabaseKind::SqlServer) text.append(L";");
+  } else if (kind == DatabaseKind::SqlServer) {
+    text.append(L"Trusted_Connection=Yes");
+  }
+  SecureWipe(quotedPassword.data(), quotedPassword.size() * sizeof(wchar_t));
+  return text;
+}
+
 // The characters a connection string of `kind` needs to hold "uid=<login>;
 // pwd=<password>" whole, the text before it included.
 size_t CredentialsEnd(DatabaseKind kind, const wchar_t* server, int port, const wchar_t* database,
                       const wchar_t* login, const wchar_t* password) {
-  std::wstring before;
-  if (kind == DatabaseKind::SqlServer) {
-    const std::wstring serverText =
-        port != 0 ? Format(L"%s,%d", server, port) : std::wstring(server);
-    before = Format(L"Provider=SQLOLEDB.1;Server=%s;Database=%s;Network=dbmssocn;",
-                    serverText.c_str(), database);
-  } else {
-    before = Format(L"Provider=IBMDADB2;DSN=%s;", database);
-  }
-  std::wstring quoted = ado::QuoteAdoValue(password);
-  const size_t end = before.size() + std::wcslen(L"uid=") + ado::QuoteAdoValue(login).size() +
-                     std::wcslen(L";pwd=") + quoted.size() + (kind == DatabaseKind::DB2 ? 1 : 0);
-  SecureWipe(quoted.data(), quoted.size() * sizeof(wchar_t));
+  std::wstring text = ComposeConnectionString(kind, server, port, database, login, password);
+  const size_t end = text.size();
+  SecureWipe(text.data(), text.size() * sizeof(wchar_t));
   return end;
 }
 
@@ -212,49 +237,25 @@ void DbConfig::readEncodedLogin() {
 
 void DbConfig::setConfigOverrides() {
   ScopedLock hold(&lock_);
-  if (dbmsKind_ == DatabaseKind::SqlServer) {
-    const std::wstring server = port_ != 0 ? Format(L"%s,%d", Text(serverName_), port_)
-                                           : std::wstring(Text(serverName_));
-    const std::wstring base =
-        Format(L"Provider=SQLOLEDB.1;Server=%s;Database=%s;Network=dbmssocn;", server.c_str(),
-               Text(databaseName_));
-    std::wstring text;
-    if (login_.GetLength() > 0) {
-      std::wstring login = ado::QuoteAdoValue(Text(login_));
-      std::wstring password = ado::QuoteAdoValue(Text(password_));
-      text = Format(L"%suid=%s;pwd=%s", base.c_str(), login.c_str(), password.c_str());
-      SecureWipe(password.data(), password.size() * sizeof(wchar_t));
-    } else {
-      text = Format(L"%sTrusted_Connection=Yes", base.c_str());
-    }
-    if (failoverServer_.GetLength() > 0 &&
-        !EqualsIgnoringCase(Text(failoverServer_), Text(serverName_)) &&
-        NativeClientInstalled()) {
-      // The keyword whole or not at all; the name then as far as it fits.
-      const std::wstring suffix = kFailoverSuffix;
-      if (text.size() + suffix.size() <= kStringChars - 1) {
-        text += suffix;
-        text.append(Text(failoverServer_), 0, kStringChars - 1 - text.size());
-      }
-    }
-    connectionString_ = text.c_str();
-    SecureWipe(text.data(), text.size() * sizeof(wchar_t));
-  } else if (dbmsKind_ == DatabaseKind::DB2) {
-    std::wstring credentials;
-    if (login_.GetLength() > 0) {
-      std::wstring login = ado::QuoteAdoValue(Text(login_));
-      std::wstring password = ado::QuoteAdoValue(Text(password_));
-      credentials = Format(L"uid=%s;pwd=%s;", login.c_str(), password.c_str());
-      SecureWipe(password.data(), password.size() * sizeof(wchar_t));
-    }
-    std::wstring text =
-        Format(L"Provider=IBMDADB2;DSN=%s;%s%s", Text(databaseName_), credentials.c_str(), L"");
-    connectionString_ = text.c_str();
-    SecureWipe(credentials.data(), credentials.size() * sizeof(wchar_t));
-    SecureWipe(text.data(), text.size() * sizeof(wchar_t));
-  } else {
-    return;
+  if (dbmsKind_ != DatabaseKind::SqlServer && dbmsKind_ != DatabaseKind::DB2) return;
+  std::wstring text = ComposeConnectionString(dbmsKind_, Text(serverName_), port_, Text(databaseName_),
+                                              Text(login_), Text(password_));
+  if (text.size() > kStringChars - 1) {
+    // Cut to the limit; the cut-off characters are wiped.
+    SecureWipe(text.data() + (kStringChars - 1), (text.size() - (kStringChars - 1)) * sizeof(wchar_t));
+    text.resize(kStringChars - 1);
   }
+  if (dbmsKind_ == DatabaseKind::SqlServer && failoverServer_.GetLength() > 0 &&
+      !EqualsIgnoringCase(Text(failoverServer_), Text(serverName_)) && NativeClientInstalled()) {
+    // The keyword whole or not at all; the name then as far as it fits.
+    const std::wstring suffix = kFailoverSuffix;
+    if (text.size() + suffix.size() <= kStringChars - 1) {
+      text += suffix;
+      text.append(Text(failoverServer_), 0, kStringChars - 1 - text.size());
+    }
+  }
+  connectionString_ = text.c_str();
+  SecureWipe(text.data(), text.size() * sizeof(wchar_t));
   shortDescription_ = Format(L"%s;%s;%s", Text(serverName_), Text(databaseName_),
                              Text(dbmsName_)).c_str();
 }

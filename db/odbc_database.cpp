@@ -1,5 +1,7 @@
 #include "db/odbc_database.h"
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
@@ -107,7 +109,10 @@ void ODBCDatabase::Log(std::int64_t* lastTime, zev::ZEVString* lastMessage, int 
     line[used] = L'\0';
     const std::string narrow = ConvertToNarrowString(line, CP_ACP);
     std::printf("%s\n", narrow.c_str());
-    std::fflush(stdout);
+    // A terminal shows each line at once; a file or pipe gets the lines as
+    // the buffer fills and when the process ends, not one write per line.
+    static const bool terminal = isatty(fileno(stdout)) != 0;
+    if (terminal) std::fflush(stdout);
     if (lastMessage != nullptr) *lastMessage = line;
   } catch (...) {
     // The log path never throws to its caller.

@@ -16,7 +16,8 @@
 // prints one console line:
 //   yy/mm/dd hh:mm:ss (TID 0x<thread id, upper-case hex>) DAZududo '<text>'
 // of at most 1023 characters; a longer one is cut and ends in "'" at its
-// last position.
+// last position. Standard output is flushed after each line only when it is
+// a terminal; a file or pipe gets the lines as its buffer fills and at exit.
 //
 // Connections come from a RecordConnections: by default the process-wide
 // connection pool (db/connection_pool.h), whose items are lent for one

@@ -334,10 +334,11 @@ class _Connection : public IDispatch {
   [[noreturn]] void Fail(const backend::Diagnostics& diagnostics, HRESULT fallback,
                          const std::wstring& preface = std::wstring());
   [[noreturn]] void FailWith(HRESULT hr, const std::wstring& description);
-  // What Open needs of `login`; *odbc gets the ODBC string when it had to
-  // be translated here.
-  bool Plan(const std::wstring& login, backend::Driver& driver, Target* target, std::wstring* odbc,
-            std::wstring* error);
+  // What Open needs of `login`, shared with every Open of the same string
+  // (null, with *error, when it cannot be used); *odbc gets the ODBC
+  // string when it had to be translated here.
+  std::shared_ptr<const Target> Plan(const std::wstring& login, backend::Driver& driver, std::wstring* odbc,
+                                     std::wstring* error);
   // A new physical connection for `login` (*odbc, when not empty, is its
   // translation; wiped).
   std::unique_ptr<backend::Session> Connect(const std::wstring& login, std::wstring* odbc,
@@ -349,7 +350,8 @@ class _Connection : public IDispatch {
   bool Attempt(backend::Request& request, const std::wstring& text, backend::Response* response,
                backend::Diagnostics* diagnostics);
   // The identity column of a PostgreSQL table, from the catalogue once.
-  std::wstring IdentityColumn(std::wstring_view table);
+  // False when the look-up failed (*column is then empty and not kept).
+  bool IdentityColumn(std::wstring_view table, std::wstring* column);
   void GiveBack(bool keep);
 
   ErrorsPtr errors_;

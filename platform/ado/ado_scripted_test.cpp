@@ -212,6 +212,42 @@ TEST_F(AdoScripted, TextsAreRewrittenOnlyForOtherServers) {
   EXPECT_NE(executed[1].find(L"LIMIT 5"), std::wstring::npos);
 }
 
+TEST_F(AdoScripted, EachTextKeepsItsOwnRewriteUnlessAnIdentityLookUpFailed) {
+  driver_.SetDbmsName(L"PostgreSQL");
+  _ConnectionPtr connection = Open();
+  // Texts no other test sends: the rewrites are kept for the process.
+  const wchar_t* five = L"SELECT TOP 5 Id FROM dbo.RewriteFive";
+  const wchar_t* seven = L"SELECT TOP 7 Id FROM dbo.RewriteSeven";
+  for (const wchar_t* sql : {five, seven, five, seven}) connection->Execute(_bstr_t(sql), nullptr);
+  std::vector<std::wstring> executed = driver_.Executed();
+  ASSERT_EQ(executed.size(), 4u);
+  EXPECT_EQ(executed[0], L"SELECT Id FROM RewriteFive LIMIT 5");
+  EXPECT_EQ(executed[1], L"SELECT Id FROM RewriteSeven LIMIT 7");
+  EXPECT_EQ(executed[2], executed[0]);
+  EXPECT_EQ(executed[3], executed[1]);
+
+  // The identity look-up fails once: that rewrite is not kept, and the next
+  // run of the text looks again and reads the column back.
+  const wchar_t* insert = L"INSERT INTO RewriteIdentity (a) VALUES (1); SELECT SCOPE_IDENTITY()";
+  driver_.PushError("42P01", L"catalogue not readable");
+  connection->Execute(_bstr_t(insert), nullptr);
+  std::vector<backend::ColumnInfo> columns(1);
+  columns[0].kind = backend::ValueKind::Text;
+  columns[0].sqlType = -9;
+  auto column = std::make_shared<backend::RowSet>(columns);
+  column->BeginRow();
+  column->PutText("\"Key\"");
+  driver_.PushRows(column);
+  connection->Execute(_bstr_t(insert), nullptr);
+  connection->Execute(_bstr_t(insert), nullptr);
+  executed = driver_.Executed();
+  ASSERT_EQ(executed.size(), 9u);
+  EXPECT_EQ(executed[5], L"INSERT INTO RewriteIdentity (a) VALUES (1) RETURNING NULL");
+  EXPECT_NE(executed[6].find(L"to_regclass"), std::wstring::npos);  // asked again
+  EXPECT_EQ(executed[7], L"INSERT INTO RewriteIdentity (a) VALUES (1) RETURNING \"Key\"");
+  EXPECT_EQ(executed[8], executed[7]);  // kept: not asked a third time
+}
+
 TEST_F(AdoScripted, FailuresBeforeAnyStatementRaiseAdoErrors) {
   // A command without a connection, a closed connection, commit without a
   // transaction, a second BeginTrans.
@@ -390,6 +426,24 @@ TEST(IdleCache, IsBoundedAndDropsConnectionsIdlePastTheLimit) {
   cache.Drop(L"a");
   EXPECT_EQ(cache.Size(), 1u);
   EXPECT_EQ(driver.OpenSessions(), 1);
+}
+
+TEST(IdleCache, GivesAThreadBackTheConnectionItPutLast) {
+  ScriptedDriver driver;
+  backend::Diagnostics none;
+  IdleCache cache(8, std::chrono::seconds(60));
+  std::unique_ptr<backend::Session> mine = driver.Connect(L"a", 0, &none);
+  const backend::Session* const minePointer = mine.get();
+  cache.Put(L"a", std::move(mine));
+  const backend::Session* theirsPointer = nullptr;
+  std::thread([&] {
+    std::unique_ptr<backend::Session> theirs = driver.Connect(L"a", 0, &none);
+    theirsPointer = theirs.get();
+    cache.Put(L"a", std::move(theirs));  // put last
+  }).join();
+  EXPECT_EQ(cache.Take(L"a").get(), minePointer);
+  // None of its own left: the one put last by any thread.
+  EXPECT_EQ(cache.Take(L"a").get(), theirsPointer);
 }
 
 TEST(IdleCache, ServesManyThreadsWithoutLosingConnections) {

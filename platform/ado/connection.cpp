@@ -2,7 +2,10 @@
 
 #include <cstdlib>
 #include <map>
+#include <unordered_map>
 #include <mutex>
+#include <shared_mutex>
+#include <string_view>
 #include <string>
 
 #include "platform/ado/ascii_text.h"
@@ -74,9 +77,18 @@ std::wstring FailoverPartnerOf(const std::wstring& adoString) {
   return partner;
 }
 
+// A part of a digest: the bytes of a text of either width or of a value.
+struct Bytes {
+  Bytes(std::wstring_view text) : data(text.data()), size(text.size() * sizeof(wchar_t)) {}
+  Bytes(const std::wstring& text) : Bytes(std::wstring_view(text)) {}
+  Bytes(std::string_view text) : data(text.data()), size(text.size()) {}
+  const void* data;
+  std::size_t size;
+};
+
 // The SHA-256 of the parts, in hexadecimal: keys that stand for a
 // connection string without holding its password.
-std::wstring Digest(std::initializer_list<std::wstring_view> parts) {
+std::wstring Digest(std::initializer_list<Bytes> parts) {
   // One context per thread, made once: an Open costs one digest, not an
   // allocation more.
   struct Context {
@@ -90,52 +102,60 @@ std::wstring Digest(std::initializer_list<std::wstring_view> parts) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   bool ok = context != nullptr && sha256 != nullptr && EVP_DigestInit_ex(context, sha256, nullptr) == 1;
-  for (std::wstring_view part : parts) {
+  for (const Bytes& part : parts) {
     // Each part with its length, so that no two lists of parts run together.
-    const std::size_t size = part.size();
-    ok = ok && EVP_DigestUpdate(context, &size, sizeof size) == 1 &&
-         EVP_DigestUpdate(context, part.data(), part.size() * sizeof(wchar_t)) == 1;
+    ok = ok && EVP_DigestUpdate(context, &part.size, sizeof part.size) == 1 &&
+         EVP_DigestUpdate(context, part.data, part.size) == 1;
   }
   ok = ok && EVP_DigestFinal_ex(context, digest, &length) == 1;
   if (!ok) throw _com_error(E_OUTOFMEMORY, _bstr_t(L"ADO"), _bstr_t(L"The connection string could not be digested."));
   static constexpr wchar_t kHex[] = L"0123456789abcdef";
-  std::wstring hex;
+  std::wstring hex(2 * length, L'0');
   for (unsigned int i = 0; i < length; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
+    hex[2 * i] = kHex[digest[i] >> 4];
+    hex[2 * i + 1] = kHex[digest[i] & 15];
   }
   return hex;
 }
 
-std::wstring DriverId(const backend::Driver& driver) {
-  return std::to_wstring(reinterpret_cast<std::uintptr_t>(&driver));
+// The driver's identity as a part of a digest: its address.
+std::string_view DriverId(const backend::Driver* const& driver) {
+  return std::string_view(reinterpret_cast<const char*>(&driver), sizeof driver);
 }
 
-// The identity columns found in the catalogue, by cache key and table name:
-// each table is looked up once per database and login.
-class IdentityColumns {
+// Texts found once and kept for the process, by key: a table's identity
+// column (by cache key and table name: each table is looked up once per
+// database and login) and the rewrite of a statement's text (by cache key
+// and text, since the rewrite names identity columns). At most 1024
+// entries: one more starts it afresh.
+class TextMemo {
  public:
-  bool Find(const std::wstring& key, std::wstring* column) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = columns_.find(key);
-    if (found == columns_.end()) return false;
-    *column = found->second;
+  bool Find(const std::wstring& key, std::wstring* text) const {
+    std::shared_lock<std::shared_mutex> lock(mutex_);
+    auto found = texts_.find(key);
+    if (found == texts_.end()) return false;
+    *text = found->second;
     return true;
   }
-  void Keep(const std::wstring& key, const std::wstring& column) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (columns_.size() >= 1024) columns_.clear();
-    columns_[key] = column;
+  void Keep(const std::wstring& key, const std::wstring& text) {
+    std::unique_lock<std::shared_mutex> lock(mutex_);
+    if (texts_.size() >= 1024) texts_.clear();
+    texts_[key] = text;
   }
 
  private:
-  std::mutex mutex_;
-  std::map<std::wstring, std::wstring> columns_;
+  mutable std::shared_mutex mutex_;
+  std::unordered_map<std::wstring, std::wstring> texts_;
 };
 
-IdentityColumns& KnownIdentityColumns() {
-  static IdentityColumns* columns = new IdentityColumns();  // never destroyed: Open may run at exit
+TextMemo& KnownIdentityColumns() {
+  static TextMemo* columns = new TextMemo();  // never destroyed: Open may run at exit
   return *columns;
+}
+
+TextMemo& KnownRewrites() {
+  static TextMemo* rewrites = new TextMemo();  // never destroyed: statements may run at exit
+  return *rewrites;
 }
 
 // PostgreSQL's identity column of a table: a column GENERATED AS IDENTITY or
@@ -209,35 +229,36 @@ void _Connection::Fail(const backend::Diagnostics& diagnostics, HRESULT fallback
   throw _com_error(raised, _bstr_t(source.c_str()), _bstr_t(description.c_str()));
 }
 
-bool _Connection::Plan(const std::wstring& login, backend::Driver& driver, Target* target, std::wstring* odbc,
-                       std::wstring* error) {
+std::shared_ptr<const _Connection::Target> _Connection::Plan(const std::wstring& login, backend::Driver& driver,
+                                                            std::wstring* odbc, std::wstring* error) {
   // Translations are remembered by a digest of the string, the driver and
   // the provider override in effect (unset and empty told apart), so that a
   // pooled Open neither parses the same text again nor keeps a password.
-  // Failures are not kept: their errors are built afresh.
+  // Failures are not kept: their errors are built afresh. Opens look up at
+  // once; only a translation made anew takes the memo's lock alone.
   constexpr std::size_t kMemoCapacity = 64;
-  static std::mutex* memoMutex = new std::mutex();  // never destroyed: Open may run at exit
-  static auto* memo = new std::map<std::wstring, Target>();
+  static std::shared_mutex* memoMutex = new std::shared_mutex();  // never destroyed: Open may run at exit
+  static auto* memo = new std::map<std::wstring, std::shared_ptr<const Target>>();
   const char* spec = std::getenv(kProviderOverrideVariable);
-  const std::wstring override = spec != nullptr ? L"=" + text::FromUtf8(spec) : std::wstring();
-  const std::wstring key = Digest({override, DriverId(driver), login});
+  const std::string_view override = spec != nullptr ? std::string_view(spec) : std::string_view();
+  const backend::Driver* const driverAddress = &driver;
+  const std::wstring key =
+      Digest({std::string_view(spec != nullptr ? "=" : ""), override, DriverId(driverAddress), login});
   {
-    std::lock_guard<std::mutex> lock(*memoMutex);
+    std::shared_lock<std::shared_mutex> lock(*memoMutex);
     auto found = memo->find(key);
-    if (found != memo->end()) {
-      *target = found->second;
-      return true;
-    }
+    if (found != memo->end()) return found->second;
   }
   OdbcTarget translated;
-  if (!TranslateConnectionString(login, &translated, error)) return false;
-  *target = Target{Digest({DriverId(driver), translated.odbc}), std::move(translated.redacted),
-                   MaskPasswords(login, L"***"), std::move(translated.provider)};
+  if (!TranslateConnectionString(login, &translated, error)) return nullptr;
+  auto target = std::make_shared<const Target>(Target{Digest({DriverId(driverAddress), translated.odbc}),
+                                                      std::move(translated.redacted), MaskPasswords(login, L"***"),
+                                                      std::move(translated.provider)});
   *odbc = std::move(translated.odbc);
-  std::lock_guard<std::mutex> lock(*memoMutex);
+  std::unique_lock<std::shared_mutex> lock(*memoMutex);
   if (memo->size() >= kMemoCapacity) memo->clear();
-  memo->emplace(key, *target);
-  return true;
+  memo->emplace(key, target);
+  return target;
 }
 
 std::unique_ptr<backend::Session> _Connection::Connect(const std::wstring& login, std::wstring* odbc,
@@ -265,24 +286,24 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   WipeOnExit wipeLogin(login);
 
   backend::Driver& driver = CurrentDriver();
-  Target target;
   std::wstring odbc;
   WipeOnExit wipeOdbc(odbc);
   std::wstring error;
   cacheKey_.clear();
-  if (!Plan(login, driver, &target, &odbc, &error)) {
+  const std::shared_ptr<const Target> target = Plan(login, driver, &odbc, &error);
+  if (target == nullptr) {
     provider_ = _bstr_t();
     FailWith(E_FAIL, L"The connection string cannot be used: " + error);
   }
   // What ConnectionString shows from now on: the string without its
   // password, as a provider that does not persist security information does.
-  connectionString_ = target.redactedAdo.c_str();
-  provider_ = target.provider.c_str();
+  connectionString_ = target->redactedAdo.c_str();
+  provider_ = target->provider.c_str();
   broken_ = false;
   inTransaction_ = false;
   transactionAborted_ = false;
   driver_ = &driver;
-  cacheKey_ = target.cacheKey;
+  cacheKey_ = target->cacheKey;
 
   std::unique_ptr<backend::Session> session = IdleCache::Shared().Take(cacheKey_);
   untested_ = session != nullptr;
@@ -294,9 +315,9 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
     session = Connect(login, &odbc, &diagnostics);
     if (!session) Fail(diagnostics, E_FAIL);
   }
-  if (target.provider.empty()) provider_ = InfoValue(*session, L"Driver Name").c_str();
+  if (target->provider.empty()) provider_ = InfoValue(*session, L"Driver Name").c_str();
   dialect_ = DialectOfDbms(InfoValue(*session, L"DBMS Name"));
-  redacted_ = std::move(target.redactedOdbc);
+  redacted_ = target->redactedOdbc;
   session_ = std::move(session);
 }
 
@@ -344,11 +365,22 @@ void _Connection::Close() {
 
 bool _Connection::Attempt(backend::Request& request, const std::wstring& text, backend::Response* response,
                           backend::Diagnostics* diagnostics) {
-  IdentityLookup identity;
   if (dialect_ == Dialect::PostgreSql) {
-    identity = [this](std::wstring_view table) { return IdentityColumn(table); };
+    // The same text on the same database gets the same rewrite, unless an
+    // identity column it names could not be looked up this time.
+    const std::wstring key = cacheKey_ + L'\n' + text;
+    if (!KnownRewrites().Find(key, &request.text)) {
+      bool lookedUp = true;
+      request.text = RewriteSql(text, dialect_, [this, &lookedUp](std::wstring_view table) {
+        std::wstring column;
+        if (!IdentityColumn(table, &column)) lookedUp = false;
+        return column;
+      });
+      if (lookedUp) KnownRewrites().Keep(key, request.text);
+    }
+  } else {
+    request.text = RewriteSql(text, dialect_);
   }
-  request.text = RewriteSql(text, dialect_, identity);
   // The PostgreSQL driver returns a procedure's result cursors only inside
   // a transaction.
   const bool ownTransaction = request.procedure && dialect_ == Dialect::PostgreSql && !inTransaction_;
@@ -358,10 +390,9 @@ bool _Connection::Attempt(backend::Request& request, const std::wstring& text, b
   return ok;
 }
 
-std::wstring _Connection::IdentityColumn(std::wstring_view table) {
+bool _Connection::IdentityColumn(std::wstring_view table, std::wstring* column) {
   const std::wstring key = cacheKey_ + L"\n" + std::wstring(table);
-  std::wstring column;
-  if (KnownIdentityColumns().Find(key, &column)) return column;
+  if (KnownIdentityColumns().Find(key, column)) return true;
   std::vector<backend::Param> params(1);
   params[0].kind = backend::ValueKind::Text;
   params[0].value.kind = backend::ValueKind::Text;
@@ -373,13 +404,14 @@ std::wstring _Connection::IdentityColumn(std::wstring_view table) {
   backend::Diagnostics ignored;
   // A failed look-up is not kept: the statement that needed it fails or
   // runs without the identity, and the next one looks again.
-  if (!session_->Execute(lookup, &response, &ignored)) return {};
+  if (!session_->Execute(lookup, &response, &ignored)) return false;
+  column->clear();
   if (!response.results.empty() && response.results.front().rows &&
       response.results.front().rows->RowCount() > 0 && !response.results.front().rows->IsNull(0, 0)) {
-    column = backend::WideFromUtf8(response.results.front().rows->TextAt(0, 0));
+    *column = backend::WideFromUtf8(response.results.front().rows->TextAt(0, 0));
   }
-  KnownIdentityColumns().Keep(key, column);
-  return column;
+  KnownIdentityColumns().Keep(key, *column);
+  return true;
 }
 
 void _Connection::Run(backend::Request& request, backend::Response* response) {

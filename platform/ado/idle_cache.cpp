@@ -6,28 +6,34 @@ IdleCache::IdleCache(std::size_t capacity, Clock::duration idleLimit) : capacity
 
 IdleCache::~IdleCache() { Clear(); }
 
-void IdleCache::Expire(std::list<Entry>& expired) {
-  const Clock::time_point now = Now();
-  for (auto it = entries_.begin(); it != entries_.end();) {
-    auto next = std::next(it);
-    if (now - it->since > idleLimit_) expired.splice(expired.end(), entries_, it);
-    it = next;
-  }
+void IdleCache::Expire(Clock::time_point now, std::list<Entry>& expired) {
+  // The entries are in the order they were put, the most recent first: the
+  // expired ones are at the end.
+  auto first = entries_.end();
+  while (first != entries_.begin() && now - std::prev(first)->since > idleLimit_) --first;
+  expired.splice(expired.end(), entries_, first, entries_.end());
 }
 
 std::unique_ptr<backend::Session> IdleCache::Take(const std::wstring& key) {
   for (;;) {
     std::list<Entry> expired;  // closed when this scope ends, outside the lock
     std::list<Entry> found;
+    const Clock::time_point now = Now();
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      Expire(expired);
+      Expire(now, expired);
+      // The one this thread put last, else the one put last by any.
+      const std::thread::id self = std::this_thread::get_id();
+      auto chosen = entries_.end();
       for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-        if (it->key == key) {
-          found.splice(found.begin(), entries_, it);
+        if (it->key != key) continue;
+        if (chosen == entries_.end()) chosen = it;
+        if (it->putBy == self) {
+          chosen = it;
           break;
         }
       }
+      if (chosen != entries_.end()) found.splice(found.begin(), entries_, chosen);
     }
     if (found.empty()) return nullptr;
     if (found.front().session->IsAlive()) return std::move(found.front().session);
@@ -37,10 +43,15 @@ std::unique_ptr<backend::Session> IdleCache::Take(const std::wstring& key) {
 void IdleCache::Put(const std::wstring& key, std::unique_ptr<backend::Session> session) {
   if (!session || capacity_ == 0) return;
   std::list<Entry> dropped;
+  // The entry is made outside the lock; under it, it is only linked in.
+  std::list<Entry> added;
+  added.push_back(Entry{key, std::move(session), Clock::time_point(), std::this_thread::get_id()});
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    Expire(dropped);
-    entries_.push_front(Entry{key, std::move(session), Now()});
+    // Stamped under the lock, so that the list stays in the order of time.
+    added.front().since = Now();
+    Expire(added.front().since, dropped);
+    entries_.splice(entries_.begin(), added);
     while (entries_.size() > capacity_) dropped.splice(dropped.end(), entries_, std::prev(entries_.end()));
   }
 }

@@ -3,9 +3,10 @@
 //
 // Close puts a healthy physical connection here under its key (a digest of
 // the driver and the translated ODBC connection string, so that no password
-// is kept in it); Open takes the most recently idle one for the same key,
-// after its cheap liveness check (Session::IsAlive), and otherwise connects
-// anew. A connection idle longer than the idle limit is closed instead of
+// is kept in it); Open takes, for the same key, the one its own thread put
+// last (so that a thread keeps talking to the same server process, as with a
+// connection of its own), else the most recently idle one, after its cheap
+// liveness check (Session::IsAlive), and otherwise connects anew. A connection idle longer than the idle limit is closed instead of
 // reused; idle time is read from this layer's clock (clock.h). The cache
 // holds at most `capacity` connections over all keys: putting one more
 // closes the one idle longest. A connection that failed with a
@@ -21,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/ado/backend.h"
 #include "platform/ado/clock.h"
@@ -52,9 +54,10 @@ class IdleCache {
     std::wstring key;
     std::unique_ptr<backend::Session> session;
     Clock::time_point since;
+    std::thread::id putBy;
   };
-  // Moves the entries idle past the limit into `expired`.
-  void Expire(std::list<Entry>& expired);
+  // Moves the entries idle past the limit at `now` into `expired`.
+  void Expire(Clock::time_point now, std::list<Entry>& expired);
 
   const std::size_t capacity_;
   const Clock::duration idleLimit_;

@@ -24,8 +24,7 @@ constexpr UINT kMaxLength =
 unsigned char* BlockOf(BSTR text) { return reinterpret_cast<unsigned char*>(text) - kPrefix; }
 
 void ZeroAndFree(void* block, std::size_t bytes) {
-  volatile unsigned char* p = static_cast<unsigned char*>(block);
-  for (std::size_t i = 0; i < bytes; ++i) p[i] = 0;
+  explicit_bzero(block, bytes);
   std::free(block);
 }
 
@@ -57,12 +56,18 @@ BSTR WidenOrThrow(const char* text) {
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
   if (length > kMaxLength) return nullptr;
   const std::size_t bytes = std::size_t{length} * sizeof(OLECHAR);
-  void* block = std::calloc(1, kPrefix + bytes + sizeof(OLECHAR));
+  // Zero-filled only where no text is copied in.
+  void* block = text != nullptr ? std::malloc(kPrefix + bytes + sizeof(OLECHAR))
+                                : std::calloc(1, kPrefix + bytes + sizeof(OLECHAR));
   if (block == nullptr) return nullptr;
+  std::memset(block, 0, kPrefix);
   const ULONG byteLength = static_cast<ULONG>(bytes);
   std::memcpy(block, &byteLength, sizeof byteLength);
   BSTR result = reinterpret_cast<BSTR>(static_cast<unsigned char*>(block) + kPrefix);
-  if (text != nullptr && length > 0) std::memcpy(result, text, bytes);
+  if (text != nullptr) {
+    if (length > 0) std::memcpy(result, text, bytes);
+    result[length] = 0;
+  }
   return result;
 }
 
