@@ -5,6 +5,7 @@
 // capture's mutex) while the logger runs or after it stopped.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -33,9 +34,12 @@ class CaptureOutput : public LogOutput {
     return true;
   }
   bool Write(const LogLine& line) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    if (throwOn_ != nullptr && line.text == std::wstring(throwOn_)) throw std::runtime_error("write");
-    lines_.push_back({line.threadId, line.level, line.eventCode, line.text, line.user});
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      if (throwOn_ != nullptr && line.text == std::wstring(throwOn_)) throw std::runtime_error("write");
+      lines_.push_back({line.threadId, line.level, line.eventCode, line.text, line.user});
+    }
+    if (onWrite_) onWrite_();
     return true;
   }
   bool Close() override {
@@ -54,6 +58,9 @@ class CaptureOutput : public LogOutput {
 
   // Write throws for a line with this text (set before the logger starts).
   void ThrowOn(const wchar_t* text) { throwOn_ = text; }
+  // Write calls this after taking each line, on the logger thread (set
+  // before anything is logged).
+  void OnWrite(std::function<void()> action) { onWrite_ = std::move(action); }
 
   std::vector<CapturedLine> Lines() const {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -84,6 +91,7 @@ class CaptureOutput : public LogOutput {
  private:
   std::wstring name_;
   const wchar_t* throwOn_ = nullptr;
+  std::function<void()> onWrite_;
   mutable std::mutex mutex_;
   std::vector<CapturedLine> lines_;
   std::vector<DebugLogSettings> applied_;

@@ -279,6 +279,13 @@ void DebugLogger::Run() {
 
     for (;;) {
       if (stopping) active_.store(false, std::memory_order_release);
+      // Between two takes of the queue, so that callers who never stop
+      // logging do not keep the settings from being re-read.
+      if (taken_.empty() && !stopping && settings_.rereadSettings && !settings_.settingsKeyPath.empty() &&
+          clock.Ticks() - lastSettingsRead > kSettingsIntervalMs) {
+        ReadSettings();
+        lastSettingsRead = clock.Ticks();
+      }
       if (settings_.DebugLogEnabled && outputs_[kDebugFile] != nullptr) {
         outputs_[kDebugFile]->BeforeRecord();
       }
@@ -298,11 +305,6 @@ void DebugLogger::Run() {
       }
     }
 
-    if (!stopping && settings_.rereadSettings && !settings_.settingsKeyPath.empty() &&
-        clock.Ticks() - lastSettingsRead > kSettingsIntervalMs) {
-      ReadSettings();
-      lastSettingsRead = clock.Ticks();
-    }
   }
 
   for (int slot : {kDebugFile, static_cast<int>(LogSlot::kEventLog),

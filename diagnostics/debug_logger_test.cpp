@@ -1,5 +1,6 @@
 #include "diagnostics/debug_logger.h"
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <limits>
@@ -269,6 +270,24 @@ class DebugLoggerSettings : public morvale::testing::RegistryTest {
   DebugLogger logger_;
   CaptureSet capture_;
 };
+
+// Each line written queues the next, so the queue is never empty when the
+// logger thread looks: the settings are re-read all the same.
+TEST_F(DebugLoggerSettings, AreReReadWhileCallersNeverStopLogging) {
+  DebugLogSettings settings;
+  settings.debugFilePath = L"trace.txt";
+  settings.defaultDebugLogLevel = 4;
+  Start(settings, "\"EventLogTimeThreshold\"=dword:00000007\n");
+  std::atomic<bool> feeding{true};
+  capture_[LogSlot::kDebugFile].OnWrite([&] {
+    if (feeding) logger_.Log(2, 0, 1, L"again", nullptr);
+  });
+  logger_.Log(2, 0, 1, L"first", nullptr);
+  EXPECT_TRUE(WaitFor([&] { return logger_.GetEventLogTimeThreshold() == 7; }));
+  EXPECT_GT(capture_[LogSlot::kDebugFile].Lines().size(), 1u);
+  feeding = false;
+  logger_.Stop();
+}
 
 TEST_F(DebugLoggerSettings, ValuesAreReadWithTheirRangesAndDefaults) {
   const char* values =
