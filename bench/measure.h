@@ -15,6 +15,7 @@
 // median of several runs, each part on its own.
 #pragma once
 
+#include <malloc.h>
 #include <sched.h>
 #include <sys/resource.h>
 
@@ -152,6 +153,15 @@ inline bool ResetPeakResident() {
   if (refs == nullptr) return false;
   const bool ok = std::fputs("5", refs) >= 0;
   return std::fclose(refs) == 0 && ok;
+}
+
+// The bytes the C heap holds for the process's allocations now (small
+// blocks and the large ones mapped on their own). Unlike the resident
+// size, it falls when memory is freed and grows when it is taken again,
+// so the growth over a piece of work is the same in every run.
+inline std::size_t HeldHeapBytes() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
 }
 
 // "wall us / cpu us" of one operation of `cost`, which ran `operations`.

@@ -166,13 +166,13 @@ bool DateToTimestamp(DATE date, backend::Timestamp* out) {
   return true;
 }
 
-void CellToVariant(const backend::RowSet& rows, std::size_t column, std::size_t row, VARIANT* out) {
-  VariantInit(out);
-  if (rows.IsNull(column, row)) {
-    out->vt = VT_NULL;
-    return;
-  }
-  switch (rows.Columns()[column].kind) {
+namespace {
+
+// Sets one cell of a column of kind `kind` (not NULL) into `out`, which the
+// caller has zeroed.
+inline void PutCell(const backend::RowSet& rows, backend::ValueKind kind, std::size_t column, std::size_t row,
+                    VARIANT* out) {
+  switch (kind) {
     case backend::ValueKind::Bool:
       out->vt = VT_BOOL;
       out->boolVal = rows.Integer(column, row) != 0 ? VARIANT_TRUE : VARIANT_FALSE;
@@ -216,6 +216,50 @@ void CellToVariant(const backend::RowSet& rows, std::size_t column, std::size_t 
       out->parray = ByteArray(rows.BytesAt(column, row));
       out->vt = VT_ARRAY | VT_UI1;
       break;
+  }
+}
+
+// The cells of one column from `first` on, each put by PutCell with the
+// kind known at compile time, so that the loop carries no dispatch.
+template <backend::ValueKind kKind>
+void PutRun(const backend::RowSet& rows, std::size_t column, std::size_t first, std::size_t count, VARIANT* out,
+            std::size_t stride) {
+  for (std::size_t i = 0; i < count; ++i, out += stride) {
+    std::memset(static_cast<void*>(out), 0, sizeof *out);
+    if (rows.IsNull(column, first + i)) {
+      out->vt = VT_NULL;
+    } else {
+      PutCell(rows, kKind, column, first + i, out);
+    }
+  }
+}
+
+}  // namespace
+
+void CellToVariant(const backend::RowSet& rows, std::size_t column, std::size_t row, VARIANT* out) {
+  VariantInit(out);
+  if (rows.IsNull(column, row)) {
+    out->vt = VT_NULL;
+    return;
+  }
+  PutCell(rows, rows.Columns()[column].kind, column, row, out);
+}
+
+void ColumnToVariants(const backend::RowSet& rows, std::size_t column, std::size_t first, std::size_t count,
+                      VARIANT* out, std::size_t stride) {
+  using backend::ValueKind;
+  switch (rows.Columns()[column].kind) {
+    case ValueKind::Bool: PutRun<ValueKind::Bool>(rows, column, first, count, out, stride); break;
+    case ValueKind::Int16: PutRun<ValueKind::Int16>(rows, column, first, count, out, stride); break;
+    case ValueKind::Int32: PutRun<ValueKind::Int32>(rows, column, first, count, out, stride); break;
+    case ValueKind::Int64: PutRun<ValueKind::Int64>(rows, column, first, count, out, stride); break;
+    case ValueKind::Single: PutRun<ValueKind::Single>(rows, column, first, count, out, stride); break;
+    case ValueKind::Double: PutRun<ValueKind::Double>(rows, column, first, count, out, stride); break;
+    case ValueKind::Decimal: PutRun<ValueKind::Decimal>(rows, column, first, count, out, stride); break;
+    case ValueKind::Timestamp: PutRun<ValueKind::Timestamp>(rows, column, first, count, out, stride); break;
+    case ValueKind::Text:
+    case ValueKind::Null: PutRun<ValueKind::Text>(rows, column, first, count, out, stride); break;
+    case ValueKind::Bytes: PutRun<ValueKind::Bytes>(rows, column, first, count, out, stride); break;
   }
 }
 

@@ -18,6 +18,12 @@ DataTypeEnum AdoTypeOfColumn(const backend::ColumnInfo& column);
 
 // The VARIANT of one cell (VT_NULL for NULL).
 void CellToVariant(const backend::RowSet& rows, std::size_t column, std::size_t row, VARIANT* out);
+// The VARIANTs of `count` cells of `column` from row `first` on, as
+// CellToVariant makes them, into out[0], out[stride], out[2 * stride], ...
+// (the rows of one field in a GetRows array). Throws E_OUTOFMEMORY; the
+// cells put before stay valid.
+void ColumnToVariants(const backend::RowSet& rows, std::size_t column, std::size_t first, std::size_t count,
+                      VARIANT* out, std::size_t stride);
 // The VARIANT of a scalar value.
 _variant_t ValueToVariant(const backend::Value& value);
 

@@ -8,7 +8,10 @@
 namespace {
 
 // Every array we create is preceded by its element type, as on the home
-// platform (FADF_HAVEVARTYPE): [VARTYPE, padded to kTypeSlot][SAFEARRAY].
+// platform (FADF_HAVEVARTYPE), and followed by its elements, in one
+// allocation: [VARTYPE, padded to kTypeSlot][SAFEARRAY, padded to
+// kTypeSlot][elements]. A binary value of a recordset is such an array, so
+// one allocation less per array counts.
 constexpr std::size_t kTypeSlot = 16;
 
 ULONG ElementSize(VARTYPE vt) {
@@ -44,7 +47,7 @@ unsigned char* ElementAt(SAFEARRAY* array, std::size_t index) {
   return static_cast<unsigned char*>(array->pvData) + index * array->cbElements;
 }
 
-// Frees what the elements own and zeroes them.
+// Frees what the elements own; the array is freed next.
 void ReleaseElements(SAFEARRAY* array) {
   const VARTYPE vt = TypeOf(array);
   const std::size_t count = ElementCount(array);
@@ -58,7 +61,6 @@ void ReleaseElements(SAFEARRAY* array) {
       VariantClear(reinterpret_cast<VARIANT*>(element));
     }
   }
-  if (count > 0) std::memset(array->pvData, 0, count * array->cbElements);
 }
 
 // The element's position, or DISP_E_BADINDEX.
@@ -89,15 +91,12 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds) 
     }
     count *= elements;
   }
-  const std::size_t header =
-      kTypeSlot + sizeof(SAFEARRAY) + (dims - 1) * sizeof(SAFEARRAYBOUND);
-  auto* block = static_cast<unsigned char*>(std::calloc(1, header));
+  std::size_t header = kTypeSlot + sizeof(SAFEARRAY) + (dims - 1) * sizeof(SAFEARRAYBOUND);
+  header = (header + kTypeSlot - 1) / kTypeSlot * kTypeSlot;
+  if (count > (std::numeric_limits<std::size_t>::max() - header) / size) return nullptr;
+  auto* block = static_cast<unsigned char*>(std::calloc(1, header + count * size));
   if (block == nullptr) return nullptr;
-  void* data = std::calloc(count == 0 ? 1 : count, size);
-  if (data == nullptr) {
-    std::free(block);
-    return nullptr;
-  }
+  void* data = block + header;
   std::memcpy(block, &vt, sizeof vt);
   auto* array = reinterpret_cast<SAFEARRAY*>(block + kTypeSlot);
   array->cDims = static_cast<WORD>(dims);
@@ -119,7 +118,6 @@ HRESULT SafeArrayDestroy(SAFEARRAY* array) {
   if (array == nullptr) return S_OK;
   if (array->cLocks > 0) return DISP_E_ARRAYISLOCKED;
   ReleaseElements(array);
-  std::free(array->pvData);
   std::free(BlockOf(array));
   return S_OK;
 }
