@@ -20,7 +20,10 @@
 //
 // Run by hand on a Release build, with a server from scripts/pg-cluster:
 //   MORVALE_TEST_ODBC=$(scripts/pg-cluster start /tmp/pg) build/rel/bench/pool_bench
-// Arguments: [cycles per thread (2000)] [--pin[=CPU]]. --pin runs every
+// Arguments: [cycles per thread (2000)] [--pin[=CPU]] [--only=SIZE:THREADS]
+// [--sides=rap]. --only runs one cell (a pool size and a thread count) and
+// --sides some of the three sides (raw, ADO, pool), so that a profiler sees
+// one of them alone; the goals are judged only on a full run. --pin runs every
 // thread of the benchmark on that one CPU and prints how to put the server
 // there too, the least noisy way to compare on a shared machine
 // (bench/measure.h).
@@ -63,10 +66,36 @@ bool PooledCycle(int id) {
   return holder.get() != nullptr && Select(holder->GetConnection(), id);
 }
 
+// Takes "--only=SIZE:THREADS" and "--sides=LETTERS" out of the arguments.
+bool TakeSelection(int* argc, char** argv, unsigned* onlySize, int* onlyThreads, std::string* sides) {
+  int kept = 1;
+  for (int i = 1; i < *argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--only=", 0) == 0) {
+      if (std::sscanf(arg.c_str() + 7, "%u:%d", onlySize, onlyThreads) != 2) {
+        std::fprintf(stderr, "pool_bench: --only=SIZE:THREADS\n");
+        return false;
+      }
+    } else if (arg.rfind("--sides=", 0) == 0) {
+      *sides = arg.substr(8);
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  *argc = kept;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (!bench::TakePinOption(&argc, argv)) return 1;
+  unsigned onlySize = 0;
+  int onlyThreads = 0;
+  std::string sides = "rap";
+  if (!TakeSelection(&argc, argv, &onlySize, &onlyThreads, &sides)) return 1;
+  const bool selected = onlySize != 0 || sides != "rap";
+  auto runs = [&sides](char side) { return sides.find(side) != std::string::npos; };
   const int cycles = argc > 1 ? std::atoi(argv[1]) : 2000;
   std::string error;
   std::unique_ptr<morvale::testing::TestDatabase> database = morvale::testing::TestDatabase::Create(&error);
@@ -129,6 +158,7 @@ int main(int argc, char** argv) {
               "/4 thr");
   bool met = true;
   for (unsigned size : {4u, 100u}) {
+    if (onlySize != 0 && size != onlySize) continue;
     if (!GetConnectionPool().InitializePool(size, ado, 0, false, true)) {
       std::fprintf(stderr, "pool_bench: the pool did not come up\n");
       return 1;
@@ -139,14 +169,17 @@ int main(int argc, char** argv) {
     std::vector<bench::Cost> rawRuns[kCounts], adoRuns[kCounts], poolRuns[kCounts];
     for (int run = 0; run < kRuns; ++run) {
       for (std::size_t k = 0; k < kCounts; ++k) {
-        rawRuns[k].push_back(bench::MeasureThreads(kThreadCounts[k], rawWork));
-        adoRuns[k].push_back(bench::MeasureThreads(kThreadCounts[k], adoWork));
-        poolRuns[k].push_back(bench::MeasureThreads(kThreadCounts[k], poolWork));
+        if (onlyThreads != 0 && kThreadCounts[k] != onlyThreads) continue;
+        // A side left out is not measured (its columns show "-").
+        rawRuns[k].push_back(runs('r') ? bench::MeasureThreads(kThreadCounts[k], rawWork) : bench::Cost{1e-9, 0, 0});
+        adoRuns[k].push_back(runs('a') ? bench::MeasureThreads(kThreadCounts[k], adoWork) : bench::Cost{1e-9, 0, 0});
+        poolRuns[k].push_back(runs('p') ? bench::MeasureThreads(kThreadCounts[k], poolWork) : bench::Cost{1e-9, 0, 0});
       }
     }
     double fourThreadRate = 0;
     for (std::size_t k = 0; k < kCounts; ++k) {
       const int threads = kThreadCounts[k];
+      if (rawRuns[k].empty()) continue;
       const bench::Cost r = bench::MedianOf(rawRuns[k]);
       const bench::Cost a = bench::MedianOf(adoRuns[k]);
       const bench::Cost p = bench::MedianOf(poolRuns[k]);
@@ -154,11 +187,28 @@ int main(int argc, char** argv) {
       const double rawRate = statements / r.wall;
       const double poolRate = statements / p.wall;
       if (threads == 4) fourThreadRate = poolRate;
-      std::printf("%4u %3d %8.1f %8.1f %8.1f %8.1f %8.1f %8.1f %6.2f %8.2f %8.2f %8.0f %8.0f", size, threads,
-                  r.wall * threads / statements * 1e6, r.cpu / statements * 1e6, a.wall * threads / statements * 1e6,
-                  a.cpu / statements * 1e6, p.wall * threads / statements * 1e6, p.cpu / statements * 1e6,
-                  p.switches / statements, p.wall / r.wall, p.cpu / r.cpu, rawRate, poolRate);
-      if (threads > 4) {
+      // A column of a side left out shows "-".
+      const auto column = [](bool ran, int width, int decimals, double value) {
+        if (ran) {
+          std::printf(" %*.*f", width, decimals, value);
+        } else {
+          std::printf(" %*s", width, "-");
+        }
+      };
+      const bool ranRaw = runs('r'), ranAdo = runs('a'), ranPool = runs('p');
+      std::printf("%4u %3d", size, threads);
+      column(ranRaw, 8, 1, r.wall * threads / statements * 1e6);
+      column(ranRaw, 8, 1, r.cpu / statements * 1e6);
+      column(ranAdo, 8, 1, a.wall * threads / statements * 1e6);
+      column(ranAdo, 8, 1, a.cpu / statements * 1e6);
+      column(ranPool, 8, 1, p.wall * threads / statements * 1e6);
+      column(ranPool, 8, 1, p.cpu / statements * 1e6);
+      column(ranPool, 6, 2, p.switches / statements);
+      column(ranRaw && ranPool, 8, 2, p.wall / r.wall);
+      column(ranRaw && ranPool, 8, 2, p.cpu / r.cpu);
+      column(ranRaw, 8, 0, rawRate);
+      column(ranPool, 8, 0, poolRate);
+      if (threads > 4 && fourThreadRate > 0) {
         std::printf(" %7.2f\n", poolRate / fourThreadRate);
       } else {
         std::printf(" %7s\n", "-");
@@ -172,7 +222,7 @@ int main(int argc, char** argv) {
   for (ado::_ConnectionPtr& connection : open) connection->Close();
   std::printf("goals: pool/raw <= 1.50 at 1 thread; pool 4: 8 and 16 threads >= 0.90 of the 4-thread st/s;\n"
               "pool 100: 8 threads >= 0.85 of raw st/s: %s\n",
-              met ? "met" : "NOT met");
+              selected ? "not judged (--only or --sides)" : met ? "met" : "NOT met");
   if (failures.load() != 0) {
     std::fprintf(stderr, "pool_bench: %d statements failed or gave a wrong answer\n", failures.load());
     return 1;

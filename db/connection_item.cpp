@@ -27,20 +27,43 @@ void LogCreateFailed(const char* location, const wchar_t* fmt, HRESULT hr) {
 
 }  // namespace
 
+ConnectionTarget::ConnectionTarget(std::wstring connectionString, std::wstring userId)
+    : connectionString(std::move(connectionString)), userId(std::move(userId)) {}
+
+ConnectionTarget::~ConnectionTarget() { ado::WipeText(connectionString); }
+
 ConnectionItem::ConnectionItem(const std::wstring& connectionString, const std::wstring& userId)
     : ConnectionItem(connectionString, userId, DbConfig::Instance()->GetKind()) {}
 
 ConnectionItem::ConnectionItem(const std::wstring& connectionString, const std::wstring& userId, DatabaseKind kind)
-    : connectionString_(connectionString),
-      kind_(kind),
-      validationQuery_(kind == DatabaseKind::DB2 ? L"values 0" : L"select 0"),
-      userId_(userId) {
+    : ConnectionItem(std::make_shared<const ConnectionTarget>(connectionString, userId), kind) {}
+
+ConnectionItem::ConnectionItem(std::shared_ptr<const ConnectionTarget> target, DatabaseKind kind)
+    : target_(std::move(target)), kind_(kind), validationQuery_(kind == DatabaseKind::DB2 ? L"values 0" : L"select 0") {
   ado::RegisterAdoClasses();
 }
 
-ConnectionItem::~ConnectionItem() {
-  DisconnectFromDB();
-  ado::WipeText(connectionString_);
+ConnectionItem::~ConnectionItem() { DisconnectFromDB(); }
+
+ado::_CommandPtr ConnectionItem::GetCommand() const {
+  static const char kWhere[] = "ConnectionItem::GetCommand";
+  if (command_ != nullptr || connection_ == nullptr) return command_;
+  try {
+    if (connection_->GetState() == ado::adStateClosed) return command_;
+    ado::_CommandPtr command;
+    const HRESULT hr = command.CreateInstance(ado::CLSID_Command, nullptr, CLSCTX_ALL);
+    if (FAILED(hr)) {
+      LogCreateFailed(kWhere, L"{%s}: Create command instance failed - %I64x.", hr);
+      return nullptr;
+    }
+    command->PutRefActiveConnection(connection_);
+    command_ = command;
+  } catch (const _com_error& e) {
+    LogConnectionErrors(connection_, 2, kEventDbComError, e, kWhere, nullptr, DefaultDBLogSink);
+  } catch (...) {
+    LogDBError(2, kEventDbComError, 0, kWhere, nullptr);
+  }
+  return command_;
 }
 
 bool ConnectionItem::ConnectToDB(LONG timeoutSecs, std::int64_t* lastLogged) {
@@ -54,20 +77,14 @@ bool ConnectionItem::ConnectToDB(LONG timeoutSecs, std::int64_t* lastLogged) {
         return false;
       }
     }
-    if (command_ == nullptr) {
-      const HRESULT hr = command_.CreateInstance(ado::CLSID_Command, nullptr, CLSCTX_ALL);
-      if (FAILED(hr)) {
-        LogCreateFailed(kWhere, L"{%s}: Create command instance failed - %I64x.", hr);
-        return false;
-      }
-    }
     try {
       connection_->PutConnectionTimeout(timeoutSecs);
-      connection_->Open(_bstr_t(connectionString_.c_str()), _bstr_t(L""), _bstr_t(L""), -1);
-      command_->PutRefActiveConnection(connection_);
+      connection_->Open(_bstr_t(target_->connectionString.c_str()), _bstr_t(L""), _bstr_t(L""), -1);
+      // A command made before follows the item to its new connection.
+      if (command_ != nullptr) command_->PutRefActiveConnection(connection_);
       if (kind_ == DatabaseKind::DB2) SetDb2SchemaOwner();
     } catch (const _com_error& e) {
-      const std::wstring masked = SuppressPassword(connectionString_);
+      const std::wstring masked = SuppressPassword(target_->connectionString);
       LogEventW(2, kEventConnectFailed, LoadResStringW(kEventConnectFailed).c_str(), L"ConnectionItem::ConnectToDB",
                 masked.c_str());
       const int level = ThrottleLogLevel(lastLogged, 2, 6, 0);
@@ -86,7 +103,7 @@ void ConnectionItem::SetDb2SchemaOwner() {
   zev::ZEVString configured = DbConfig::Instance()->GetDB2Schema();
   std::wstring schema = configured.GetWide() == nullptr ? L"" : configured.GetWide();
   schema.resize(std::min<std::size_t>(schema.size(), 126));
-  std::wstring owner = userId_.substr(0, 100);
+  std::wstring owner = target_->userId.substr(0, 100);
   for (wchar_t& c : owner) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
   if (schema.empty() || schema == owner) return;
 
@@ -141,7 +158,7 @@ bool ConnectionItem::ValidateConnection(std::int64_t* lastLogged) {
   }
   try {
     command->PutRefActiveConnection(connection_);
-    command->PutCommandText(_bstr_t(validationQuery_.c_str()));
+    command->PutCommandText(_bstr_t(validationQuery_));
     command->PutCommandType(ado::adCmdText);
     command->Execute(nullptr, nullptr, 0);
   } catch (const _com_error& e) {

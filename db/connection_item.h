@@ -10,7 +10,10 @@
 // runs "select 0" ("values 0" on DB2). Failures are logged and returned as
 // false; nothing is thrown. Connect failures are logged with the connection
 // string passed through SuppressPassword, so no password reaches a log line.
-// The item's copy of the connection string is wiped when it goes.
+// The connection string and login are held in a ConnectionTarget, which
+// the pool shares among the items it lends (no copy per borrow); its copy of
+// the connection string is wiped when the last holder goes. The item's
+// Command is made on the first GetCommand, not for every connect.
 //
 // Thread safety: an item belongs to one thread at a time (the pool's mutex
 // guards the primary; a lent item belongs to its borrower). SuppressPassword
@@ -18,10 +21,23 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "db/database_kind.h"
 #include "platform/ado/ado.h"
+
+// What an item connects with: the ADO connection string and the login it
+// names. Immutable once made; wipes the connection string when it goes.
+struct ConnectionTarget {
+  ConnectionTarget(std::wstring connectionString, std::wstring userId);
+  ~ConnectionTarget();
+  ConnectionTarget(const ConnectionTarget&) = delete;
+  ConnectionTarget& operator=(const ConnectionTarget&) = delete;
+
+  std::wstring connectionString;
+  std::wstring userId;
+};
 
 class ConnectionItem {
  public:
@@ -29,6 +45,8 @@ class ConnectionItem {
   // `kind` says so; by default DbConfig's kind); opens nothing.
   ConnectionItem(const std::wstring& connectionString, const std::wstring& userId);
   ConnectionItem(const std::wstring& connectionString, const std::wstring& userId, DatabaseKind kind);
+  // The same with a shared target (not null), copying nothing.
+  ConnectionItem(std::shared_ptr<const ConnectionTarget> target, DatabaseKind kind);
   // Closes the connection.
   ~ConnectionItem();
   ConnectionItem(const ConnectionItem&) = delete;
@@ -50,9 +68,11 @@ class ConnectionItem {
   static std::wstring SuppressPassword(const std::wstring& connectionString);
 
   // The open connection (null before ConnectToDB succeeded) and the item's
-  // command, whose ActiveConnection is that connection.
+  // command, whose ActiveConnection is that connection: made on the first
+  // call once the connection is open (null before, or when it cannot be
+  // made, which is logged).
   ado::_ConnectionPtr GetConnection() const { return connection_; }
-  ado::_CommandPtr GetCommand() const { return command_; }
+  ado::_CommandPtr GetCommand() const;
 
   bool IsValid() const { return valid_; }
   void SetValid(bool valid) { valid_ = valid; }
@@ -61,13 +81,12 @@ class ConnectionItem {
   friend class ConnectionPool;
   void SetDb2SchemaOwner();
 
-  ado::_CommandPtr command_;
+  mutable ado::_CommandPtr command_;
   ado::_ConnectionPtr connection_;
   bool valid_ = true;
-  std::wstring connectionString_;
+  std::shared_ptr<const ConnectionTarget> target_;
   DatabaseKind kind_;
-  std::wstring validationQuery_;
-  std::wstring userId_;
+  const wchar_t* validationQuery_;
   // The pool's semaphore this item holds a count of; null for the primary
   // and for items the pool did not lend.
   HANDLE lentUnder_ = nullptr;

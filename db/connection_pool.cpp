@@ -16,6 +16,7 @@
 #include "platform/win32/codepage.h"
 #include "platform/win32/error.h"
 #include "platform/win32/sync.h"
+#include "platform/win32/thread.h"
 #include "platform/win32/time.h"
 
 namespace {
@@ -42,6 +43,25 @@ constexpr char kUninitialized[] =
 std::atomic<ConnectionPool::PostConnectReport> postConnectReport{nullptr};
 
 std::int64_t Now64() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+// The versions of the pools' targets: unique in the process, so that a
+// thread's copy is never taken for the target of a later pool at the same
+// address.
+std::atomic<std::uint64_t> lastTargetVersion{0};
+
+// The target the calling thread last lent with, for the pool and version it
+// was copied from.
+struct ThreadTarget {
+  ~ThreadTarget();
+  const ConnectionPool* pool = nullptr;
+  std::uint64_t version = 0;
+  std::shared_ptr<const ConnectionTarget> target;
+};
+// Set once the thread's copy is gone (a borrow by a later destructor of the
+// ending thread goes without it).
+thread_local bool threadTargetGone = false;
+thread_local ThreadTarget threadTarget;
+ThreadTarget::~ThreadTarget() { threadTargetGone = true; }
 
 // Holds the pool mutex from a successful wait to the end of the scope.
 class MutexHold {
@@ -113,16 +133,43 @@ std::wstring ConnectionPool::GetUserId(const std::wstring& connectionString) {
 
 bool ConnectionPool::NewPrimary() {
   DeletePrimary();
-  std::wstring connectionString;
-  std::wstring userId;
+  std::shared_ptr<const ConnectionTarget> target;
   {
     ScopedLock hold(&statisticsLock_);
-    connectionString = connectionString_;
-    userId = userId_;
+    target = target_;
   }
-  primary_ = new (std::nothrow) ConnectionItem(connectionString, userId);
-  ado::WipeText(connectionString);
+  if (target == nullptr) return false;
+  primary_ = new (std::nothrow) ConnectionItem(std::move(target), DbConfig::Instance()->GetKind());
   return primary_ != nullptr;
+}
+
+void ConnectionPool::PublishTarget() {
+  std::shared_ptr<const ConnectionTarget> target(new (std::nothrow) ConnectionTarget(connectionString_, userId_));
+  if (target == nullptr) return;  // the one before stays; NewPrimary fails without any
+  target_ = std::move(target);
+  targetVersion_.store(lastTargetVersion.fetch_add(1) + 1, std::memory_order_release);
+}
+
+std::shared_ptr<const ConnectionTarget> ConnectionPool::CurrentTarget() {
+  const std::uint64_t version = targetVersion_.load(std::memory_order_acquire);
+  if (!threadTargetGone) {
+    ThreadTarget& mine = threadTarget;
+    if (mine.pool == this && mine.version == version && version != 0) return mine.target;
+  }
+  std::shared_ptr<const ConnectionTarget> target;
+  std::uint64_t current;
+  {
+    ScopedLock stats(&statisticsLock_);
+    target = target_;
+    current = targetVersion_.load(std::memory_order_relaxed);
+  }
+  if (!threadTargetGone) {
+    ThreadTarget& mine = threadTarget;
+    mine.pool = this;
+    mine.version = current;
+    mine.target = target;
+  }
+  return target;
 }
 
 void ConnectionPool::DeletePrimary() {
@@ -148,6 +195,7 @@ bool ConnectionPool::InitializePool(unsigned size, const std::wstring& connectio
       ado::WipeText(connectionString_);
       connectionString_ = connectionString;
       userId_ = GetUserId(connectionString);
+      PublishTarget();
     }
     bool swapped = false;
     for (;;) {
@@ -171,7 +219,9 @@ bool ConnectionPool::InitializePool(unsigned size, const std::wstring& connectio
 
 bool ConnectionPool::SwapToFailoverPartner() {
   ScopedLock stats(&statisticsLock_);
-  return tsql::SwapToFailoverPartner(&connectionString_, ReportEnvironmentLine);
+  if (!tsql::SwapToFailoverPartner(&connectionString_, ReportEnvironmentLine)) return false;
+  PublishTarget();
+  return true;
 }
 
 bool ConnectionPool::Connect(bool reinitialising, bool retry) {
@@ -276,6 +326,29 @@ bool ConnectionPool::IsMSDE(ConnectionItem* item) {
   }
 }
 
+void ConnectionPool::LogFailedWait(DWORD result, DWORD code) {
+  static const char kWhere[] = "ConnectionPool::GetConnection()";
+  if (result == WAIT_TIMEOUT) {
+    LogEvent(2, kEventWaitAbandoned, LoadResString(kEventWaitAbandoned), kWhere, static_cast<int>(waitAbandonTime_));
+  } else if (result == WAIT_FAILED) {
+    if (code == ERROR_INVALID_HANDLE) {
+      LogMessage(2,
+                 "%s: Connection Pool has been destroyed likely because of connectivity problem "
+                 "with database",
+                 kWhere);
+    } else {
+      const std::string message = ConvertToNarrowString(_com_error(HRESULT_FROM_WIN32(code)).ErrorMessage(), CP_ACP);
+      wchar_t text[kLastErrorChars + 1] = {};
+      crt::snwprintf(text, kLastErrorChars, L"%S: WaitForSingleObject failed with error %d: %S", kWhere,
+                     static_cast<int>(code), message.c_str());
+      LogMessageW(2, L"%s", text);
+      SetLastError(static_cast<LONG>(code), text);
+    }
+  } else {
+    LogEvent(2, kEventWaitFailed, LoadResString(kEventWaitFailed), kWhere, result);
+  }
+}
+
 ConnectionItem* ConnectionPool::GetConnection() {
   static const char kWhere[] = "ConnectionPool::GetConnection()";
   if (!up_.load()) {
@@ -283,52 +356,36 @@ ConnectionItem* ConnectionPool::GetConnection() {
     return nullptr;
   }
   HANDLE semaphore = semaphore_.load();
-  const DWORD start = GetTickCount();
-  waiting_.fetch_add(1);
-  const DWORD result = WaitForSingleObject(semaphore, waitAbandonTime_ * 1000);
-  if (result != WAIT_OBJECT_0) {
+  // A free count is taken at once, without the clock or the waiting count.
+  DWORD result = WaitForSingleObject(semaphore, 0);
+  if (result == WAIT_TIMEOUT) {
+    const DWORD start = GetTickCount();
+    waits_.waiting.fetch_add(1);
+    result = WaitForSingleObject(semaphore, waitAbandonTime_ * 1000);
     const DWORD code = ::GetLastError();
-    waiting_.fetch_sub(1);
-    if (result == WAIT_TIMEOUT) {
-      LogEvent(2, kEventWaitAbandoned, LoadResString(kEventWaitAbandoned), kWhere,
-               static_cast<int>(waitAbandonTime_));
-    } else if (result == WAIT_FAILED) {
-      if (code == ERROR_INVALID_HANDLE) {
-        LogMessage(2,
-                   "%s: Connection Pool has been destroyed likely because of connectivity problem "
-                   "with database",
-                   kWhere);
-      } else {
-        const std::string message =
-            ConvertToNarrowString(_com_error(HRESULT_FROM_WIN32(code)).ErrorMessage(), CP_ACP);
-        wchar_t text[kLastErrorChars + 1] = {};
-        crt::snwprintf(text, kLastErrorChars, L"%S: WaitForSingleObject failed with error %d: %S",
-                       kWhere, static_cast<int>(code), message.c_str());
-        LogMessageW(2, L"%s", text);
-        SetLastError(static_cast<LONG>(code), text);
-      }
-    } else {
-      LogEvent(2, kEventWaitFailed, LoadResString(kEventWaitFailed), kWhere, result);
+    const LONG stillWaiting = waits_.waiting.fetch_sub(1) - 1;
+    if (result != WAIT_OBJECT_0) {
+      LogFailedWait(result, code);
+      return nullptr;
     }
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed > waitLogThreshold_) {
+      LogEvent(4, kEventSlowWait, LoadResString(kEventSlowWait), kWhere, elapsed, waitLogThreshold_,
+               static_cast<int>(stillWaiting));
+      waits_.slowWaits.fetch_add(1);
+    }
+  } else if (result != WAIT_OBJECT_0) {
+    LogFailedWait(result, ::GetLastError());
     return nullptr;
   }
-  const LONG stillWaiting = waiting_.fetch_sub(1) - 1;
-  const DWORD elapsed = GetTickCount() - start;
-  if (elapsed > waitLogThreshold_) {
-    LogEvent(4, kEventSlowWait, LoadResString(kEventSlowWait), kWhere, elapsed, waitLogThreshold_,
-             static_cast<int>(stillWaiting));
-    slowWaits_.fetch_add(1);
-  }
 
+  // Made from the shared target: nothing copied, nothing to wipe.
   ConnectionItem* item = nullptr;
-  const DatabaseKind kind = DbConfig::Instance()->GetKind();
-  {
-    // Made from the stored string at once: no copy of it to wipe.
-    ScopedLock stats(&statisticsLock_);
-    item = new (std::nothrow) ConnectionItem(connectionString_, userId_, kind);
+  if (std::shared_ptr<const ConnectionTarget> target = CurrentTarget()) {
+    item = new (std::nothrow) ConnectionItem(std::move(target), DbConfig::Instance()->GetKind());
   }
   if (item != nullptr) {
-    handedOut_.fetch_add(1, std::memory_order_relaxed);
+    handedOut_[GetCurrentThreadId() % handedOut_.size()].value.fetch_add(1, std::memory_order_relaxed);
     if (item->ConnectToDB(static_cast<LONG>(connectTimeOut_), &connectFailureLogged_)) {
       item->SetValid(true);
       item->lentUnder_ = semaphore;
@@ -475,9 +532,10 @@ ConnectionPool::Statistics ConnectionPool::GetStatistics() {
   s.lastErrorCode = lastErrorCode_;
   s.lastErrorTime = lastErrorTime_;
   s.lastErrorText = lastErrorText_;
-  s.handedOut = handedOut_.load();
-  s.waiting = waiting_.load();
-  s.slowWaits = slowWaits_.load();
+  s.handedOut = 0;
+  for (const CounterSlot& slot : handedOut_) s.handedOut += slot.value.load(std::memory_order_relaxed);
+  s.waiting = waits_.waiting.load();
+  s.slowWaits = waits_.slowWaits.load();
   s.references = references_.load();
   return s;
 }

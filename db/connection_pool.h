@@ -29,7 +29,11 @@
 //
 // The connection string is kept wide, as DbConfig builds it and the ADO
 // objects take it, and wiped when it is replaced or the pool goes; the
-// login it names (GetUserId) is read with the ADO objects' own reader.
+// login it names (GetUserId) is read with the ADO objects' own reader. The
+// items lent share one immutable ConnectionTarget made from them; each
+// borrowing thread keeps the target it last lent with (a replaced one, and
+// its copy of the string, lives on until that thread borrows again or
+// ends), so a borrow neither takes the statistics lock nor copies them.
 //
 // The semaphore is created by the first successful start and kept for the
 // pool's life: later starts refill it to the pool size (a start with
@@ -49,13 +53,19 @@
 //
 // Thread safety: every operation may be called from any thread. Initialise,
 // release, validate and re-initialise take the pool mutex (a recursive
-// Win32 mutex); GetConnection reads only atomics and waits on the
-// semaphore. The statistics lock is taken after the mutex where both are
-// held. A lent ConnectionItem belongs to its borrower's thread.
+// Win32 mutex); GetConnection reads only atomics and its thread's own
+// copies and waits on the semaphore, and when a count is free at once it
+// writes no memory that other borrowers share but the semaphore's count
+// (the hand-out count is kept per thread slot; the waiting count and the
+// clock only concern borrowers that have to wait). The statistics lock is
+// taken after the mutex where both are held. A lent ConnectionItem belongs
+// to its borrower's thread.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "db/ado_error.h"
@@ -147,8 +157,24 @@ class ConnectionPool : public DbErrorRecorder {
   // Refills the semaphore when re-initialising; else creates it, or refills
   // (or replaces, when the size changed) the one there is.
   bool ReadySemaphore(bool reinitialising);
+  // With the statistics lock held, after connectionString_ or userId_
+  // changed: the target that items are lent with from now on.
+  void PublishTarget();
+  // The target to lend with: the calling thread's copy while it is current.
+  std::shared_ptr<const ConnectionTarget> CurrentTarget();
+  // Logs a failed wait for the semaphore (result and last error `code`).
+  void LogFailedWait(DWORD result, DWORD code);
 
+  // Read by every borrow, written rarely.
   std::atomic<bool> up_{false};
+  std::atomic<HANDLE> semaphore_{nullptr};
+  // The target items are lent with, and its version: unique in the process
+  // (a thread's copy names the pool and the version it copied).
+  std::atomic<std::uint64_t> targetVersion_{0};
+  DWORD waitLogThreshold_ = 100;
+  DWORD connectTimeOut_ = 30;
+  DWORD waitAbandonTime_ = 600;
+
   std::int64_t upTime_ = 0;
   std::int64_t lastErrorTime_ = 0;
   std::wstring lastErrorText_;
@@ -156,23 +182,16 @@ class ConnectionPool : public DbErrorRecorder {
   DWORD commandCount_ = 0;
   DWORD failureCount_ = 0;
   LONG lastErrorCode_ = 0;
-  std::atomic<HANDLE> semaphore_{nullptr};
   LONG semaphoreSize_ = 0;
   std::atomic<unsigned> poolSize_{0};
   std::wstring connectionString_;
-  std::atomic<LONG> waiting_{0};
-  std::atomic<std::int64_t> handedOut_{0};
-  std::atomic<LONG> references_{0};
-  std::atomic<LONG> slowWaits_{0};
-  DWORD waitLogThreshold_ = 100;
+  std::shared_ptr<const ConnectionTarget> target_;  // guarded by the statistics lock
   ConnectionItem* primary_ = nullptr;
-  DWORD connectTimeOut_ = 30;
   DWORD reInitializeTimeOut_ = 45;
   std::int64_t uninitializedLogged_ = 0;
   std::int64_t connectFailureLogged_ = 0;
   std::int64_t reInitializeLogged_ = 0;
   std::wstring userId_;
-  DWORD waitAbandonTime_ = 600;
   DWORD configuredPoolSize_ = 100;
   DWORD attemptCount_ = 5;
   DWORD retryDelaySecs_ = 10;
@@ -180,6 +199,20 @@ class ConnectionPool : public DbErrorRecorder {
   HANDLE mutex_ = nullptr;
   Clock clock_;
   CriticalSection statisticsLock_;
+  std::atomic<LONG> references_{0};
+
+  // Written by borrowers, each on lines of its own: the items handed out,
+  // counted per slot of borrowing threads (summed when read), and the
+  // borrowers waiting and the slow waits.
+  struct alignas(64) CounterSlot {
+    std::atomic<std::int64_t> value{0};
+  };
+  std::array<CounterSlot, 16> handedOut_;
+  struct alignas(64) WaitCounts {
+    std::atomic<LONG> waiting{0};
+    std::atomic<LONG> slowWaits{0};
+  };
+  WaitCounts waits_;
 };
 
 // The process-wide pool, constructed on first use; from then on the ADO

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -49,6 +50,119 @@ struct TaskView {
   }
 };
 
+// Sets the starvation limit for a scope.
+class ScopedStarvationLimit {
+ public:
+  explicit ScopedStarvationLimit(std::chrono::milliseconds limit)
+      : previous_(win32_internal::SetStarvationLimitForTesting(limit)) {}
+  ~ScopedStarvationLimit() { win32_internal::SetStarvationLimitForTesting(previous_); }
+  ScopedStarvationLimit(const ScopedStarvationLimit&) = delete;
+  ScopedStarvationLimit& operator=(const ScopedStarvationLimit&) = delete;
+
+ private:
+  std::chrono::milliseconds previous_;
+};
+constexpr std::chrono::milliseconds kNoStarvation{3'600'000};
+
+// Holds every woken waiter after it wakes and before it looks at the
+// object, until opened (the woken-waiter hook of the wait machinery).
+class WokenWaiterGate {
+ public:
+  WokenWaiterGate() {
+    {
+      std::lock_guard lock(state().lock);
+      state().held = 0;
+      state().open = false;
+    }
+    previous_ = win32_internal::SetWokenWaiterHookForTesting(&Hold);
+  }
+  ~WokenWaiterGate() {
+    Open();
+    win32_internal::SetWokenWaiterHookForTesting(previous_);
+  }
+  WokenWaiterGate(const WokenWaiterGate&) = delete;
+  WokenWaiterGate& operator=(const WokenWaiterGate&) = delete;
+
+  // Until `count` woken waiters are held.
+  void AwaitHeld(int count) {
+    std::unique_lock lock(state().lock);
+    state().changed.wait(lock, [&] { return state().held >= count; });
+  }
+  void Open() {
+    std::lock_guard lock(state().lock);
+    state().open = true;
+    state().changed.notify_all();
+  }
+
+ private:
+  struct State {
+    std::mutex lock;
+    std::condition_variable changed;
+    int held = 0;
+    bool open = false;
+  };
+  static State& state() {
+    static State shared;
+    return shared;
+  }
+  static void Hold() {
+    std::unique_lock lock(state().lock);
+    ++state().held;
+    state().changed.notify_all();
+    state().changed.wait(lock, [] { return state().open; });
+  }
+
+  win32_internal::WokenWaiterHook previous_ = nullptr;
+};
+
+// A thread that waits on `object`, asleep in the wait when constructed,
+// and records the result; once it got the object it holds it until let go,
+// then gives it back with `giveBack` (on its own thread, as a mutex needs).
+class WaitingThread {
+ public:
+  WaitingThread(HANDLE object, DWORD milliseconds, std::function<BOOL(HANDLE)> giveBack)
+      : letGo_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    std::atomic<pid_t> id{0};
+    thread_ = std::thread([this, object, milliseconds, giveBack, &id] {
+      id = gettid();
+      const DWORD got = WaitForSingleObject(object, milliseconds);
+      result = got;
+      done = true;
+      if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) {
+        WaitForSingleObject(letGo_, INFINITE);
+        giveBack(object);
+      }
+    });
+    while (id.load() == 0) Sleep(1);
+    tid = id.load();
+    TaskView::AwaitAsleep(tid);
+  }
+  ~WaitingThread() {
+    Join();
+    CloseHandle(letGo_);
+  }
+  WaitingThread(const WaitingThread&) = delete;
+  WaitingThread& operator=(const WaitingThread&) = delete;
+
+  // Until the wait has ended.
+  void AwaitDone() const {
+    while (!done.load()) Sleep(1);
+  }
+  // Lets go of the object (if it got it) and waits for the thread's end.
+  void Join() {
+    SetEvent(letGo_);
+    if (thread_.joinable()) thread_.join();
+  }
+
+  pid_t tid = 0;
+  std::atomic<DWORD> result{WAIT_FAILED};
+  std::atomic<bool> done{false};
+
+ private:
+  const HANDLE letGo_;
+  std::thread thread_;
+};
+
 // One row: an object that is not signalled, and how the test makes one more
 // waiter's worth of it available.
 struct ReleaseCase {
@@ -82,8 +196,12 @@ TEST(WakeUpTest, AReleaseWakesOnlyTheWaitersItServesLongestWaitingFirst) {
        },
        true},
   };
+  // Served by a wake-up and by the hand-off to a waiter queued past the
+  // starvation limit alike.
+  for (const auto limit : {std::chrono::milliseconds(3'600'000), std::chrono::milliseconds(0)})
   for (const ReleaseCase& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(testing::Message() << c.name << ", starvation limit " << limit.count() << " ms");
+    const ScopedStarvationLimit scopedLimit(limit);
     const HANDLE object = c.create();
     ASSERT_NE(object, nullptr);
     std::vector<HANDLE> holders;
@@ -383,6 +501,165 @@ TEST(StressTest, HandlesOpenedAndClosedOnManyThreads) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
+}
+
+// The objects whose units arrivals may take ahead of sleepers, each made
+// unsignalled and held by this thread, with how this thread gives one unit
+// back and takes one without waiting.
+struct UnitCase {
+  const char* name;
+  std::function<HANDLE()> create;
+  std::function<BOOL(HANDLE)> giveBack;
+};
+const UnitCase kUnitCases[] = {
+    {"semaphore", [] { return CreateSemaphoreA(nullptr, 0, 4, nullptr); },
+     [](HANDLE object) { return ReleaseSemaphore(object, 1, nullptr); }},
+    {"mutex", [] { return CreateMutexA(nullptr, TRUE, nullptr); }, [](HANDLE object) { return ReleaseMutex(object); }},
+    {"auto-reset event", [] { return CreateEventA(nullptr, FALSE, FALSE, nullptr); },
+     [](HANDLE object) { return SetEvent(object); }},
+};
+
+// A unit given back while threads sleep on the object is taken by a thread
+// that calls before the woken sleeper gets there: arrivals are not queued
+// behind sleepers. The woken thread, finding nothing, stays on its way for
+// a while: the next unit given back wakes none of the other sleepers, and
+// the woken thread takes it.
+TEST(ArrivalTest, AnArrivalTakesAFreeUnitAheadOfSleepersAndTheNextUnitWakesNoOneElse) {
+  for (const UnitCase& c : kUnitCases) {
+    SCOPED_TRACE(c.name);
+    const ScopedStarvationLimit limit(kNoStarvation);
+    WokenWaiterGate gate;
+    const HANDLE object = c.create();
+    ASSERT_NE(object, nullptr);
+    WaitingThread first(object, kNeverMs, c.giveBack);
+    WaitingThread second(object, kNeverMs, c.giveBack);
+    const long secondSwitches = TaskView::VoluntarySwitches(second.tid);
+
+    ASSERT_TRUE(c.giveBack(object));
+    gate.AwaitHeld(1);  // woken, not yet at the object
+    ASSERT_EQ(WaitForSingleObject(object, 0), WAIT_OBJECT_0);
+    gate.Open();
+    EXPECT_FALSE(first.done.load());
+    ASSERT_TRUE(c.giveBack(object));
+    first.AwaitDone();
+    EXPECT_EQ(first.result.load(), WAIT_OBJECT_0);
+    // The second slept on untouched.
+    TaskView::AwaitAsleep(second.tid);
+    EXPECT_EQ(TaskView::VoluntarySwitches(second.tid), secondSwitches);
+    EXPECT_FALSE(second.done.load());
+    first.Join();  // gives the unit back: now the second's
+    second.AwaitDone();
+    EXPECT_EQ(second.result.load(), WAIT_OBJECT_0);
+    second.Join();
+    CloseHandle(object);
+  }
+}
+
+// A waiter queued past the starvation limit is handed the unit given back:
+// a thread that calls at once finds nothing.
+TEST(StarvationTest, AWaiterQueuedPastTheLimitIsHandedTheNextUnit) {
+  for (const UnitCase& c : kUnitCases) {
+    SCOPED_TRACE(c.name);
+    const ScopedStarvationLimit limit(std::chrono::milliseconds(0));
+    const HANDLE object = c.create();
+    ASSERT_NE(object, nullptr);
+    WaitingThread starved(object, kNeverMs, c.giveBack);
+    ASSERT_TRUE(c.giveBack(object));
+    EXPECT_EQ(WaitForSingleObject(object, 0), WAIT_TIMEOUT);
+    starved.AwaitDone();
+    EXPECT_EQ(starved.result.load(), WAIT_OBJECT_0);
+    starved.Join();
+    CloseHandle(object);
+  }
+}
+
+// Threads that keep taking and giving back the only count do not keep a
+// waiter with a time-out past it, however the wake-ups fall: each such wait
+// ends, with the count or with WAIT_TIMEOUT once its time is up.
+TEST(TimeOutTest, WaitsEndInTimeWhileOthersKeepTakingTheCount) {
+  using Clock = std::chrono::steady_clock;
+  const ScopedStarvationLimit limit(kNoStarvation);
+  const HANDLE semaphore = CreateSemaphoreA(nullptr, 1, 1, nullptr);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> churners;
+  for (int i = 0; i < 3; ++i) {
+    churners.emplace_back([&] {
+      while (!stop.load()) {
+        if (WaitForSingleObject(semaphore, kNeverMs) != WAIT_OBJECT_0) continue;
+        std::this_thread::yield();
+        ReleaseSemaphore(semaphore, 1, nullptr);
+      }
+    });
+  }
+  for (const DWORD ms : {1u, 5u, 20u}) {
+    for (int round = 0; round < 20; ++round) {
+      SCOPED_TRACE(testing::Message() << ms << " ms, round " << round);
+      const Clock::time_point start = Clock::now();
+      const DWORD result = WaitForSingleObject(semaphore, ms);
+      const auto elapsed = Clock::now() - start;
+      if (result == WAIT_OBJECT_0) {
+        ReleaseSemaphore(semaphore, 1, nullptr);
+      } else {
+        EXPECT_EQ(result, WAIT_TIMEOUT);
+        EXPECT_GE(elapsed, std::chrono::milliseconds(ms));
+      }
+      EXPECT_LT(elapsed, std::chrono::milliseconds(ms) + std::chrono::seconds(5));
+    }
+  }
+  stop = true;
+  for (std::thread& t : churners) t.join();
+  EXPECT_EQ(WaitForSingleObject(semaphore, 0), WAIT_OBJECT_0);
+  CloseHandle(semaphore);
+}
+
+// Two threads hand a turn back and forth through two semaphores of one
+// count, each wait mostly finding nothing and going to sleep while the
+// other gives back without the lock: one lost wake-up stops them both.
+TEST(StressTest, SemaphoresWithoutWaitersLoseNoWakeUp) {
+  constexpr int kTurns = 20000;
+  const HANDLE ping = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+  const HANDLE pong = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+  std::atomic<int> missed{0};
+  std::thread other([&] {
+    for (int i = 0; i < kTurns; ++i) {
+      if (WaitForSingleObject(ping, kNeverMs) != WAIT_OBJECT_0) ++missed;
+      if (!ReleaseSemaphore(pong, 1, nullptr)) ++missed;
+    }
+  });
+  for (int i = 0; i < kTurns; ++i) {
+    if (!ReleaseSemaphore(ping, 1, nullptr)) ++missed;
+    if (WaitForSingleObject(pong, kNeverMs) != WAIT_OBJECT_0) ++missed;
+  }
+  other.join();
+  EXPECT_EQ(missed.load(), 0);
+  EXPECT_EQ(WaitForSingleObject(ping, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(pong, 0), WAIT_TIMEOUT);
+  CloseHandle(ping);
+  CloseHandle(pong);
+}
+
+// A handle a thread has used lately (and so looks up without the table's
+// lock) fails once it is closed, on that thread or another, while closing
+// other handles leaves it working.
+TEST(HandleTest, AHandleUsedLatelyFailsOnceClosed) {
+  const HANDLE kept = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  // More handles than the table has shards: some share the kept one's.
+  std::vector<HANDLE> others;
+  for (int i = 0; i < 40; ++i) others.push_back(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+  for (HANDLE h : others) ASSERT_EQ(WaitForSingleObject(h, 0), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(kept, 0), WAIT_OBJECT_0);
+  for (HANDLE h : others) {
+    ASSERT_TRUE(CloseHandle(h));
+    EXPECT_EQ(WaitForSingleObject(kept, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  }
+  std::thread closer([&] { EXPECT_TRUE(CloseHandle(kept)); });
+  closer.join();
+  EXPECT_EQ(WaitForSingleObject(kept, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(SetEvent(kept));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/win32/sync.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -104,27 +105,68 @@ class Mutex : public KernelObject, public std::enable_shared_from_this<Mutex> {
   bool abandoned_ = false;
 };
 
+// The count and a flag that says the semaphore has waiters, in one word, so
+// that a free count is taken, and a count given back while nobody waits is
+// added, without the lock: every change of either is one atomic step on the
+// word, and the flag is changed only under the lock. While the flag is set,
+// a release takes the lock and wakes waiters as KernelObject tells; a wait
+// may still take a free count without it (arrivals are not queued behind
+// sleepers).
 class Semaphore : public KernelObject {
  public:
-  Semaphore(LONG count, LONG maximum) : count_(count), maximum_(maximum) {}
+  Semaphore(LONG count, LONG maximum) : word_(static_cast<std::uint64_t>(count)), maximum_(maximum) {}
 
   bool Release(LONG releaseCount, LONG* previousCount) {
+    std::uint64_t word = word_.load(std::memory_order_relaxed);
+    while ((word & kContended) == 0) {
+      if (releaseCount > maximum_ - CountOf(word)) return false;
+      if (word_.compare_exchange_weak(word, word + static_cast<std::uint64_t>(releaseCount))) {
+        if (previousCount != nullptr) *previousCount = CountOf(word);
+        return true;
+      }
+    }
     std::unique_lock lock(lock_);
-    if (releaseCount > maximum_ - count_) return false;
-    if (previousCount != nullptr) *previousCount = count_;
-    count_ += releaseCount;
+    word = word_.load(std::memory_order_relaxed);
+    do {
+      if (releaseCount > maximum_ - CountOf(word)) return false;
+    } while (!word_.compare_exchange_weak(word, word + static_cast<std::uint64_t>(releaseCount)));
+    if (previousCount != nullptr) *previousCount = CountOf(word);
     SatisfyWaits(lock);
     return true;
   }
 
  private:
-  LONG Available() const override { return count_; }
-  DWORD Acquire(DWORD) override {
-    --count_;
-    return WAIT_OBJECT_0;
+  static constexpr std::uint64_t kContended = std::uint64_t{1} << 32;
+  static LONG CountOf(std::uint64_t word) { return static_cast<LONG>(word & 0xFFFFFFFFu); }
+
+  bool TakeCount() {
+    std::uint64_t word = word_.load(std::memory_order_relaxed);
+    while (CountOf(word) > 0) {
+      if (word_.compare_exchange_weak(word, word - 1)) return true;
+    }
+    return false;
   }
 
-  LONG count_;
+  LONG Available() const override { return CountOf(word_.load()); }
+  DWORD Acquire(DWORD) override {
+    TakeCount();
+    return WAIT_OBJECT_0;
+  }
+  bool TryAcquire(DWORD, DWORD* result) override {
+    if (!TakeCount()) return false;
+    *result = WAIT_OBJECT_0;
+    return true;
+  }
+  bool TryAcquireWithoutLock(DWORD threadId, DWORD* result) override { return TryAcquire(threadId, result); }
+  void SetContended(bool contended) override {
+    if (contended) {
+      word_.fetch_or(kContended);
+    } else {
+      word_.fetch_and(~kContended);
+    }
+  }
+
+  std::atomic<std::uint64_t> word_;
   const LONG maximum_;
 };
 
@@ -161,7 +203,8 @@ HANDLE CreateSemaphoreOf(LONG initialCount, LONG maximumCount, const Char* name)
 }
 
 BOOL SetEventState(HANDLE handle, bool signaled) {
-  const auto event = LookUpHandleAs<Event>(handle);
+  ObjectRef ref;
+  Event* const event = LookUpHandleForCallAs<Event>(handle, &ref);
   if (event == nullptr) return FALSE;
   event->Set(signaled);
   return TRUE;
@@ -197,7 +240,8 @@ HANDLE CreateMutexW(SECURITY_ATTRIBUTES*, BOOL initialOwner, const wchar_t* name
 }
 
 BOOL ReleaseMutex(HANDLE handle) {
-  const auto mutex = LookUpHandleAs<Mutex>(handle);
+  ObjectRef ref;
+  Mutex* const mutex = LookUpHandleForCallAs<Mutex>(handle, &ref);
   if (mutex == nullptr) return FALSE;
   if (!mutex->Release(GetCurrentThreadId())) {
     SetLastError(ERROR_NOT_OWNER);
@@ -217,7 +261,8 @@ HANDLE CreateSemaphoreW(SECURITY_ATTRIBUTES*, LONG initialCount, LONG maximumCou
 }
 
 BOOL ReleaseSemaphore(HANDLE handle, LONG releaseCount, LONG* previousCount) {
-  const auto semaphore = LookUpHandleAs<Semaphore>(handle);
+  ObjectRef ref;
+  Semaphore* const semaphore = LookUpHandleForCallAs<Semaphore>(handle, &ref);
   if (semaphore == nullptr) return FALSE;
   if (releaseCount <= 0) {
     SetLastError(ERROR_INVALID_PARAMETER);

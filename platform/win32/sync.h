@@ -13,11 +13,14 @@
 //     and changes nothing.
 //   - Wake-ups: a semaphore release of n counts, the last ReleaseMutex of
 //     the owner, or SetEvent on an auto-reset event wakes at most as many
-//     waiting threads as it made available, longest waiting first; a woken
-//     thread takes the object unless a thread that was not waiting took it
-//     first, and then waits on (no order of success is promised). SetEvent
-//     on a manual-reset event releases every thread waiting at that moment,
-//     even when ResetEvent follows at once.
+//     waiting threads as it made available, longest waiting first, and none
+//     while a woken thread is still on its way; a thread that calls while
+//     the object is free takes it ahead of the sleepers, a woken thread
+//     takes the object unless such a thread took it first, and then waits on
+//     (no order of success is promised). A thread that has waited 10 ms is
+//     handed the next unit, so that threads coming and going cannot starve
+//     it. SetEvent on a manual-reset event releases every thread waiting at
+//     that moment, even when ResetEvent follows at once.
 //   - WaitForSingleObject returns WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT,
 //     or WAIT_FAILED with ERROR_INVALID_HANDLE for a handle that is not open
 //     (closed before the wait began). Finite time-outs pass through a hook
