@@ -4,6 +4,7 @@
 // (LoadUserConfigVariant). Both record loaders convert every column the same
 // way (ApplyUserColumns); they differ only in what counts as a value: a
 // field whose actual size is above 0, or an array cell that is not NULL.
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -24,6 +25,8 @@ constexpr unsigned kEventProcedureFailed = 0xAFFF61A8u;  // message 25000
 constexpr int kIdColumn = 22;
 // Columns the record loaders read: up to ClientCertificateInfo (62).
 constexpr std::size_t kUserColumns = 63;
+// The most characters of a DisplayName that the failure of its row names.
+constexpr std::size_t kLoggedNameChars = 254;
 
 // The order in which both loaders read the columns of the user SELECT
 // (VEXDB_BuildUserSelect), which is also the order a failure names: column
@@ -344,27 +347,38 @@ int PMDatabaseSQLImp::LoadUserConfigVariant(int userId, PagerRecord* record, con
 }
 
 int PMDatabaseSQLImp::LoadUserConfigCells(int userId, PagerRecord* record, const VARIANT* cells, std::size_t count) {
-  wchar_t displayName[255] = L"";
   int column = 0;
+  if (FillUserRecord(record, cells, count, &column)) return 1;
+  LogUserRowFailure(userId, UserRowDisplayName(cells, count).c_str(), column);
+  return -1;
+}
+
+bool PMDatabaseSQLImp::FillUserRecord(PagerRecord* record, const VARIANT* cells, std::size_t count, int* column) {
+  *column = 0;
   try {
     if (cells == nullptr || count < kUserColumns) _com_issue_error(DISP_E_BADINDEX);
     ApplyUserColumns(
         record,
-        [&](int each) -> const VARIANT* {
+        [cells](int each) -> const VARIANT* {
           const VARIANT* cell = &cells[each];
-          if (cell->vt == VT_NULL || cell->vt == VT_EMPTY) return nullptr;
-          if (each == 0 && cell->vt == VT_BSTR && cell->bstrVal != nullptr) {
-            std::wcsncpy(displayName, cell->bstrVal, 254);
-          }
-          return cell;
+          return cell->vt == VT_NULL || cell->vt == VT_EMPTY ? nullptr : cell;
         },
-        &column);
-    return 1;
+        column);
+    return true;
   } catch (...) {
-    LogDBError(2, kEventUnexpectedException, 0, "PMDatabaseSQLImp::LoadUserConfigVariant", displayName);
-    LogMessage(2, "Failed on server Id: %d, at the field: %d", userId, column);
+    return false;
   }
-  return -1;
+}
+
+std::wstring PMDatabaseSQLImp::UserRowDisplayName(const VARIANT* cells, std::size_t count) {
+  if (cells == nullptr || count < kUserColumns || cells[0].vt != VT_BSTR || cells[0].bstrVal == nullptr) return L"";
+  const wchar_t* name = cells[0].bstrVal;
+  return std::wstring(name, std::find(name, name + kLoggedNameChars, L'\0'));
+}
+
+void PMDatabaseSQLImp::LogUserRowFailure(int userId, const wchar_t* displayName, int column) {
+  LogDBError(2, kEventUnexpectedException, 0, "PMDatabaseSQLImp::LoadUserConfigVariant", displayName);
+  LogMessage(2, "Failed on server Id: %d, at the field: %d", userId, column);
 }
 
 bool PMDatabaseSQLImp::LoadUserArray(VARIANT* rows, ConnectionHolder* connection, std::int64_t* maxHistoryId) {
