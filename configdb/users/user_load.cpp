@@ -72,9 +72,10 @@ zev::ZEVString TextOf(const VARIANT& value) {
 void ApplyUserColumn(PagerRecord* record, int column, const VARIANT* value) {
   const std::uint8_t* bytes = nullptr;
   std::uint32_t count = 0;
+  std::wstring converted;
   switch (column) {
     case 0:
-      if (value != nullptr) record->SetDisplayName(VariantWide(*value).c_str());
+      if (value != nullptr) record->SetDisplayName(VariantWideText(*value, &converted));
       break;
     case 1:
       if (value != nullptr) record->SetMailboxDN(VariantNarrow(*value).c_str());
@@ -230,10 +231,10 @@ void ApplyUserColumn(PagerRecord* record, int column, const VARIANT* value) {
       break;
     case 26:
       // A name over 63 characters is not stored.
-      if (value != nullptr) record->SetServiceBookName(VariantWide(*value).c_str());
+      if (value != nullptr) record->SetServiceBookName(VariantWideText(*value, &converted));
       break;
     case 43:
-      if (value != nullptr) record->SetMailStoreDisplayName(VariantWide(*value).c_str());
+      if (value != nullptr) record->SetMailStoreDisplayName(VariantWideText(*value, &converted));
       break;
     case 32:
       record->SetKeyGenPassword(value != nullptr ? TextOf(*value) : zev::ZEVString(L""));
@@ -246,10 +247,10 @@ void ApplyUserColumn(PagerRecord* record, int column, const VARIANT* value) {
       record->SetFilters(zev::ZEVString(value != nullptr ? ConvertLineFeedsToCRLF(VariantWide(*value)).c_str() : L""));
       break;
     case 48:
-      record->SetDisclaimerText(value != nullptr ? VariantWide(*value).c_str() : L"");
+      record->SetDisclaimerText(value != nullptr ? VariantWideText(*value, &converted) : L"");
       break;
     case 49:
-      record->SetDisclaimerTextPrepended(value != nullptr ? VariantWide(*value).c_str() : L"");
+      record->SetDisclaimerTextPrepended(value != nullptr ? VariantWideText(*value, &converted) : L"");
       break;
     case 41:
       if (value != nullptr) record->SetGlobalResourceId(PackGlobalResourceId(VariantWide(*value)));
