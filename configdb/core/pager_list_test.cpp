@@ -175,7 +175,9 @@ TEST_F(PagerListTest, ReloadReportsEachRowInRowOrder) {
   for (std::size_t i = 0; i < listener.users.size(); ++i) {
     SCOPED_TRACE(listener.users[i]);
     EXPECT_LT(listener.rowsBefore[i], 4u);
-    if (i > 0) EXPECT_GT(listener.rowsBefore[i], listener.rowsBefore[i - 1]) << "one progress call per row between";
+    if (i > 0) {
+      EXPECT_GT(listener.rowsBefore[i], listener.rowsBefore[i - 1]) << "one progress call per row between";
+    }
     EXPECT_TRUE(listener.statsOfEarlierUser[i]) << "the earlier user's statistics are in before this one's turn";
   }
   // The log names the rows in the same order: the cached ones as the
