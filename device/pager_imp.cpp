@@ -241,20 +241,30 @@ bool PagerImp::SetHandheldStat600A(std::int32_t value) { return statsStore_.SetL
 bool PagerImp::SetHandheldStat6005(std::int32_t value) { return statsStore_.SetLong(kStat6005, value); }
 bool PagerImp::SetHandheldStat6006(std::int32_t value) { return statsStore_.SetLong(kStat6006, value); }
 
+const PagerRecord& PagerImp::GetRecord() const {
+  static const PagerRecord kUnset(nullptr, 0);
+  return record_ != nullptr ? *record_ : kUnset;
+}
+
+PagerRecord& PagerImp::OwnRecord() {
+  if (record_ == nullptr) record_ = std::make_unique<PagerRecord>(nullptr, 0);
+  return *record_;
+}
+
 bool PagerImp::SetRichContentEnabled(bool enabled) {
-  record_.SetRichContentEnabled(enabled ? 1 : 0);
+  OwnRecord().SetRichContentEnabled(enabled ? 1 : 0);
   pendingItems_.emplace_back(26, CachedValue(3, enabled ? 1 : 0, "RichContentEnabled"));
   return true;
 }
 
 bool PagerImp::SetRichContentInlineEnabled(bool enabled) {
-  record_.SetRichContentInlineEnabled(enabled ? 1 : 0);
+  OwnRecord().SetRichContentInlineEnabled(enabled ? 1 : 0);
   pendingItems_.emplace_back(27, CachedValue(3, enabled ? 1 : 0, "RichContentInlineEnabled"));
   return true;
 }
 
 bool PagerImp::SetRichContentTrainingFileId(std::int32_t fileId) {
-  record_.SetRichContentTrainingFileId(fileId);
+  OwnRecord().SetRichContentTrainingFileId(fileId);
   pendingItems_.emplace_back(28, CachedValue(3, static_cast<int>(fileId), "RichContentTrainingFileId"));
   return true;
 }

@@ -3,8 +3,9 @@
 //
 // It binds the user's message store, the entry ids of the two hidden
 // messages and their property stores (device/pager_property_store.h), a
-// record of the user's settings of its own (no owner, user id 0 at
-// construction) and the settings it queued for the database
+// record of the user's settings of its own (no owner, user id 0; made by the
+// first setting it keeps, since a server holds one object per user and most
+// never keep one) and the settings it queued for the database
 // (CachedValueItem). The store, both entry ids and both property stores are
 // either all present (the object is open) or all absent.
 //
@@ -14,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -74,7 +76,9 @@ class PagerImp : public Pager {
   void LogSavedProperties(const std::set<ULONG>& saved, const std::uint64_t* size);
 
   PMDatabase* GetOwner() const { return owner_; }
-  const PagerRecord& GetRecord() const { return record_; }
+  // The object's own record; one with every field at its default until a
+  // setting is kept.
+  const PagerRecord& GetRecord() const;
   const CachedValueItemVector& GetPendingItems() const { return pendingItems_; }
   PagerPropertyStore& GetConfigStore() { return configStore_; }
   PagerPropertyStore& GetStatsStore() { return statsStore_; }
@@ -85,6 +89,8 @@ class PagerImp : public Pager {
   int OpenLocked(IMsgStore* store, bool create);
   // Drops the listener, the loaded values and the entry ids; keeps the store.
   void ForgetMailbox();
+  // The own record, made on first use.
+  PagerRecord& OwnRecord();
 
   PMDatabase* owner_;
   _com_ptr_t<IMsgStore> store_;
@@ -92,7 +98,7 @@ class PagerImp : public Pager {
   PagerPropertyStore configStore_;
   std::vector<BYTE> statsEntryId_;
   PagerPropertyStore statsStore_;
-  PagerRecord record_{nullptr, 0};
+  std::unique_ptr<PagerRecord> record_;
   PagerChangeListener* listener_ = nullptr;
   std::int64_t creationTime_ = 0;
   std::int32_t auxValue_ = 0;

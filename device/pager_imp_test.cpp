@@ -27,6 +27,7 @@ TEST(PagerImpTest, ANewObjectBelongsToItsDatabaseWithUserIdZero) {
   EXPECT_EQ(pager->GetUserId(), 0);
   EXPECT_EQ(imp->GetRecord().GetUserId(), 0);
   EXPECT_EQ(imp->GetRecord().GetPagerImp(), nullptr);
+  EXPECT_EQ(imp->GetRecord().GetRichContentTrainingFileId(), -1) << "no setting kept: the record's defaults";
   EXPECT_FALSE(pager->IsTrashed());
   EXPECT_FALSE(pager->IsOpen());
   EXPECT_EQ(pager->GetMessageCreationTime(), 0);

@@ -1,5 +1,7 @@
 #include "configdb/core/column_values.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "foundation/string_conversion.h"
@@ -37,7 +39,40 @@ std::wstring VariantWide(const VARIANT& value) {
   return text.bstrVal != nullptr ? std::wstring(text.bstrVal, SysStringLen(text.bstrVal)) : std::wstring();
 }
 
-std::string VariantNarrow(const VARIANT& value) { return ToNarrowString(VariantWide(value), CP_ACP); }
+std::string VariantNarrow(const VARIANT& value) {
+  if (value.vt == VT_BSTR && value.bstrVal != nullptr) {
+    // Plain ASCII (most names and addresses) is its own narrow text in an
+    // ANSI code page that keeps ASCII; the conversion stops at a null.
+    const wchar_t* text = value.bstrVal;
+    const wchar_t* end = text + SysStringLen(value.bstrVal);
+    if (std::all_of(text, end, [](wchar_t c) { return c >= 0 && c < 0x80; }) && AnsiCodePageKeepsAscii()) {
+      return std::string(text, std::find(text, end, L'\0'));
+    }
+  }
+  return ToNarrowString(VariantWide(value), CP_ACP);
+}
+
+const wchar_t* VariantWideText(const VARIANT& value, std::wstring* converted) {
+  if (value.vt == VT_BSTR) return value.bstrVal != nullptr ? value.bstrVal : L"";
+  *converted = VariantWide(value);
+  return converted->c_str();
+}
+
+bool AnsiCodePageKeepsAscii() {
+  // The last code page asked about and its answer: (code page << 1 | keeps)
+  // + 1, 0 before the first question.
+  static std::atomic<std::uint64_t> known{0};
+  const UINT codePage = GetACP();
+  const std::uint64_t last = known.load(std::memory_order_relaxed);
+  if (last != 0 && ((last - 1) >> 1) == codePage) return ((last - 1) & 1) != 0;
+  std::wstring ascii;
+  for (wchar_t c = 1; c < 0x80; ++c) ascii += c;
+  const std::string narrow = ToNarrowString(ascii, codePage);
+  const bool keeps = std::equal(ascii.begin(), ascii.end(), narrow.begin(), narrow.end(),
+                                [](wchar_t wide, char byte) { return static_cast<unsigned char>(byte) == wide; });
+  known.store((static_cast<std::uint64_t>(codePage) << 1 | (keeps ? 1 : 0)) + 1, std::memory_order_relaxed);
+  return keeps;
+}
 
 bool VariantBytes(const VARIANT& value, const std::uint8_t** data, std::uint32_t* count) {
   *data = nullptr;

@@ -27,8 +27,17 @@ std::int64_t VariantTime(const VARIANT& value);
 // The wide text of a text value ("" for a null BSTR); other types are
 // converted to text.
 std::wstring VariantWide(const VARIANT& value);
-// The same, converted to narrow text with the ANSI code page.
+// The wide text of the value as a pointer: the BSTR's own text ("" for a
+// null BSTR), else VariantWide's kept in *converted. Valid while both live.
+const wchar_t* VariantWideText(const VARIANT& value, std::wstring* converted);
+// VariantWide converted to narrow text with the ANSI code page; a text of
+// ASCII characters alone is taken over as it is when the code page keeps
+// ASCII (AnsiCodePageKeepsAscii).
 std::string VariantNarrow(const VARIANT& value);
+// Whether the ANSI code page writes the characters 1 to 127 as the same
+// bytes (UTF-8 and the Windows code pages do): found by converting them
+// once for each code page in turn.
+bool AnsiCodePageKeepsAscii();
 // The bytes of a byte-array value: its data and element count; false (and
 // nothing) for another type.
 bool VariantBytes(const VARIANT& value, const std::uint8_t** data, std::uint32_t* count);

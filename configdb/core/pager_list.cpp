@@ -3,12 +3,16 @@
 // rows, single users loaded by id or MailboxDN, users added to the
 // database, and the list rebuilt.
 #include <cstring>
+#include <exception>
+#include <future>
+#include <memory>
 #include <vector>
 
 #include "configdb/core/column_values.h"
 #include "configdb/core/core_sql.h"
 #include "configdb/core/operation_log.h"
 #include "configdb/core/pm_database_sql_imp.h"
+#include "db/connection_holder.h"
 #include "db/vexdb_command.h"
 #include "db/vexdb_user.h"
 #include "device/pager.h"
@@ -21,7 +25,7 @@ namespace {
 constexpr unsigned kEventPagerCreated = 0x6FFF9EEAu;  // message 40682
 constexpr unsigned kEventPagerFailed = 0xAFFF4F56u;   // message 20310
 constexpr int kFromUserRow = 68;                      // CreatePagerForUser
-constexpr int kFromUserArray = 86;                    // CreatePagerFromRow
+constexpr int kFromUserArray = 86;                    // a row of the user list
 constexpr std::size_t kUserIdColumn = 22;
 
 void LogPagerFailed(int place, const PagerRecord* record, int userId) {
@@ -43,19 +47,6 @@ bool PMDatabaseSQLImp::CreatePagerForUser(int userId, const char* mailboxDN) {
     return false;
   }
   return CachePager(pager, record, userId, kFromUserRow, nullptr);
-}
-
-bool PMDatabaseSQLImp::CreatePagerFromRow(int userId, const VARIANT* cells, std::size_t count, const StatsRows* stats) {
-  Pager* pager = CreatePagerImp(this);
-  if (pager == nullptr) return false;
-  if (userId != 0) pager->SetUserId(userId);
-  auto* record = new PagerRecord(pager, userId);
-  if (LoadUserConfigCells(userId, record, cells, count) <= 0) {
-    LogPagerFailed(kFromUserArray, record, userId);
-    delete record;
-    return false;
-  }
-  return CachePager(pager, record, userId, kFromUserArray, stats);
 }
 
 bool PMDatabaseSQLImp::CachePager(Pager* pager, PagerRecord* record, int userId, int place, const StatsRows* stats) {
@@ -110,10 +101,14 @@ bool PMDatabaseSQLImp::PopulateListOfPagers(LoadProgress* progress) {
       closeRecordSet(rows);
       return true;
     }
-    // Every user's statistics in one read; without it each user reads its
-    // own row.
+    // Every user's statistics in one read, made on a thread of its own (on
+    // another pooled connection) while the rows become records, which sends
+    // nothing to the server; without it each user reads its own row.
     StatsRows stats;
-    const bool haveStats = LoadServerStatRows(stats);
+    std::future<bool> statsRead = std::async(std::launch::async | std::launch::deferred, [this, &stats] {
+      ComInitializer apartment(COINIT_MULTITHREADED, false, false);
+      return LoadServerStatRows(stats);
+    });
     const ado::FieldsPtr fields = rows->GetFields();
     std::vector<ado::FieldPtr> columns;
     for (LONG column = 0; column < fields->GetCount(); ++column) {
@@ -121,16 +116,30 @@ bool PMDatabaseSQLImp::PopulateListOfPagers(LoadProgress* progress) {
     }
     std::vector<_variant_t> cells(columns.size());
     static_assert(sizeof(_variant_t) == sizeof(VARIANT));
-    const double total = static_cast<double>(rows->GetRecordCount());
-    double done = 0;
-    for (; !rows->GetEndOfFile(); rows->MoveNext()) {
-      for (std::size_t column = 0; column < columns.size(); ++column) cells[column] = columns[column]->GetValue();
-      if (cells.size() > kUserIdColumn && cells[kUserIdColumn].vt != VT_NULL) {
+    const LONG rowCount = rows->GetRecordCount();
+
+    // First every row becomes a device object and a record; what is seen
+    // of that (log lines, the maps, the listener, statistics, certificate
+    // requests, progress) follows in row order once the statistics are in.
+    // A failure to read a row ends the reading; the rows before it are
+    // cached all the same, then the failure reaches the caller.
+    std::vector<RowRecord> made;
+    made.reserve(rowCount > 0 ? static_cast<std::size_t>(rowCount) : 0);
+    std::exception_ptr readFailure;
+    try {
+      for (; !rows->GetEndOfFile(); rows->MoveNext()) {
+        for (std::size_t column = 0; column < columns.size(); ++column) cells[column] = columns[column]->GetValue();
+        made.emplace_back();
+        if (cells.size() <= kUserIdColumn || cells[kUserIdColumn].vt == VT_NULL) continue;
         const int userId = VariantInt(cells[kUserIdColumn]);
-        if (userId != 0) CreatePagerFromRow(userId, cells.data(), cells.size(), haveStats ? &stats : nullptr);
+        if (userId != 0) MakeRowRecord(userId, cells.data(), cells.size(), &made.back());
       }
-      if (progress != nullptr) progress->OnProgress(++done, total);
+    } catch (...) {
+      readFailure = std::current_exception();
     }
+    const bool haveStats = statsRead.get();
+    CacheRowRecords(made, haveStats ? &stats : nullptr, progress, static_cast<double>(rowCount));
+    if (readFailure) std::rethrow_exception(readFailure);
     closeRecordSet(rows);
     return true;
   } catch (const _com_error& error) {
@@ -139,6 +148,45 @@ bool PMDatabaseSQLImp::PopulateListOfPagers(LoadProgress* progress) {
     LogOperationException(name);
   }
   return false;
+}
+
+void PMDatabaseSQLImp::MakeRowRecord(int userId, const VARIANT* cells, std::size_t count, RowRecord* out) {
+  std::unique_ptr<Pager> pager(CreatePagerImp(this));
+  if (pager == nullptr) return;
+  pager->SetUserId(userId);
+  out->userId = userId;
+  out->record = new PagerRecord(pager.release(), userId);
+  if (!FillUserRecord(out->record, cells, count, &out->failedColumn)) {
+    out->failedName = UserRowDisplayName(cells, count);
+  } else {
+    out->failedColumn = -1;
+  }
+}
+
+void PMDatabaseSQLImp::CacheRowRecords(std::vector<RowRecord>& made, const StatsRows* stats, LoadProgress* progress,
+                                       double total) {
+  // Records not handed on yet go with their device objects when something
+  // below throws.
+  std::size_t next = 0;
+  struct Leftovers {
+    std::vector<RowRecord>& made;
+    std::size_t& next;
+    ~Leftovers() {
+      for (; next < made.size(); ++next) delete made[next].record;
+    }
+  } leftovers{made, next};
+  double done = 0;
+  while (next < made.size()) {
+    RowRecord& row = made[next++];
+    if (row.record != nullptr && row.failedColumn >= 0) {
+      LogUserRowFailure(row.userId, row.failedName.c_str(), row.failedColumn);
+      LogPagerFailed(kFromUserArray, row.record, row.userId);
+      delete row.record;
+    } else if (row.record != nullptr) {
+      CachePager(row.record->GetPagerImp(), row.record, row.userId, kFromUserArray, stats);
+    }
+    if (progress != nullptr) progress->OnProgress(++done, total);
+  }
 }
 
 bool PMDatabaseSQLImp::ReloadPagerList(LoadProgress* progress) {

@@ -114,6 +114,8 @@ TEST_F(PagerListTest, ReloadRebuildsTheListWithProgress) {
   DatabasePtr db = NewDatabase();
   ASSERT_TRUE(OpenServer(*db, "S61", true));
   Pager* before = Access::RecordById(*db, 601)->GetPagerImp();
+  // The old object is known by its mark: a new one may get its address.
+  before->SetAuxValue(0x601);
   Sql("UPDATE UserConfig SET DisplayName = 'Anna B' WHERE Id = 601");
   Progress progress;
   ASSERT_TRUE(db->ReloadPagerList(&progress));
@@ -121,13 +123,81 @@ TEST_F(PagerListTest, ReloadRebuildsTheListWithProgress) {
   wchar_t* name = nullptr;
   Access::RecordById(*db, 601)->GetDisplayName(&name);
   EXPECT_EQ(std::wstring(name), L"Anna B");
-  EXPECT_EQ(Access::Record(*db, before), nullptr) << "the old device object went with its record";
+  for (const auto& [id, record] : std::vector<std::pair<int, PagerRecord*>>{
+           {601, Access::RecordById(*db, 601)}, {603, Access::RecordById(*db, 603)}, {604, Access::RecordById(*db, 604)}}) {
+    SCOPED_TRACE(id);
+    ASSERT_NE(record, nullptr);
+    EXPECT_NE(record->GetPagerImp()->GetAuxValue(), 0x601) << "the old device object went with its record";
+  }
   EXPECT_EQ(progress.calls, (std::vector<std::pair<double, double>>{{1, 4}, {2, 4}, {3, 4}, {4, 4}}));
   Sql("UPDATE UserConfig SET DisplayName = 'Anna \u00d6lund' WHERE Id = 601");
 
   DatabasePtr none = NewDatabase();
   ASSERT_TRUE(OpenServer(*none, "S63", true));
   EXPECT_EQ(Access::CachedUsers(*none), 0u);
+}
+
+TEST_F(PagerListTest, ReloadReportsEachRowInRowOrder) {
+  // Each row is logged, handed to the listener, given its statistics and
+  // counted in the progress before the next row's turn.
+  class OrderListener : public ChangeListener {
+   public:
+    OrderListener(PMDatabaseSQLImp& db, const Progress& progress) : db_(db), progress_(progress) {}
+    void OnUserEvent(int, Pager* pager) override {
+      users.push_back(pager->GetUserId());
+      rowsBefore.push_back(progress_.calls.size());
+      int value = -1;
+      statsOfEarlierUser.push_back(users.size() < 2 || db_.GetPendingMsgsCount(earlier_, &value) ||
+                                   users[users.size() - 2] == 604);
+      earlier_ = pager;
+    }
+    void OnUserHistoryEvent(int, Pager*, int) override {}
+    void OnServerSettingChanged(int) override {}
+    std::vector<int> users;
+    std::vector<std::size_t> rowsBefore;
+    std::vector<bool> statsOfEarlierUser;
+
+   private:
+    PMDatabaseSQLImp& db_;
+    const Progress& progress_;
+    Pager* earlier_ = nullptr;
+  };
+  DatabasePtr db = NewDatabase();
+  Progress progress;
+  OrderListener listener(*db, progress);
+  ASSERT_TRUE(OpenServer(*db, "S61", false, 0, &listener));
+  LoggedLines log;
+  ASSERT_TRUE(db->ReloadPagerList(&progress));
+  const auto lines = log.Stop();
+
+  ASSERT_EQ(listener.users.size(), 3u);
+  ASSERT_EQ(progress.calls.size(), 4u);
+  for (std::size_t i = 0; i < listener.users.size(); ++i) {
+    SCOPED_TRACE(listener.users[i]);
+    EXPECT_LT(listener.rowsBefore[i], 4u);
+    if (i > 0) {
+      EXPECT_GT(listener.rowsBefore[i], listener.rowsBefore[i - 1]) << "one progress call per row between";
+    }
+    EXPECT_TRUE(listener.statsOfEarlierUser[i]) << "the earlier user's statistics are in before this one's turn";
+  }
+  // The log names the rows in the same order: the cached ones as the
+  // listener saw them, the failed one (602) where the progress skipped it.
+  std::vector<int> logged;
+  for (const auto& line : lines) {
+    if (line.eventCode != 0x6FFF9EEAu && line.eventCode != 0xAFFF4F56u) continue;
+    for (int id : {601, 602, 603, 604}) {
+      if (line.text.find(std::to_wstring(id)) != std::wstring::npos) logged.push_back(id);
+    }
+  }
+  std::vector<int> expected;
+  std::size_t row = 0;
+  for (std::size_t i = 0; i < listener.users.size(); ++i) {
+    for (; row < listener.rowsBefore[i]; ++row) expected.push_back(602);
+    expected.push_back(listener.users[i]);
+    ++row;
+  }
+  if (row < 4) expected.push_back(602);
+  EXPECT_EQ(logged, expected);
 }
 
 TEST_F(PagerListTest, AddPagerInsertsANewUserAndCachesIt) {

@@ -13,8 +13,11 @@
 // Open, in order: the pool, the command settings, the server row by name,
 // the capabilities, the relay list, the default IT policy, the ServerStats
 // row, the last change-history id, and (when asked) every user of the
-// server: one batch read of the UserConfig rows and one of their UserStats
-// rows, then per user a device object (CreatePagerImp) and its record.
+// server: one batch read of the UserConfig rows, then one of their UserStats
+// rows on a thread of its own (another pooled connection) while every row
+// becomes a device object (CreatePagerImp) and its record; then, row by row,
+// each record is logged, cached and given its statistics. ReloadPagerList
+// loads the users the same way.
 //
 // Reference counting: CreatePMDatabase hands out the object with one
 // reference, the caller's; AddRef and Release change the count with
@@ -42,7 +45,9 @@
 // held the user lock is taken first. The server row has a reader/writer lock
 // of its own: its loaders write under it, its getters read under it. Every
 // operation may be called from any thread; the runners keep no state
-// between calls.
+// between calls. The thread that reads the UserStats rows takes no lock and
+// touches no member but reads; the load waits for it before it caches a
+// user, and on every way out.
 #pragma once
 
 #include <cstdint>
@@ -530,13 +535,37 @@ class PMDatabaseSQLImp : public PMDatabase {
   bool PopulateListOfPagers(LoadProgress* progress);
   // Make, load and cache one user (the caller holds the user lock).
   bool CreatePagerForUser(int userId, const char* mailboxDN);
-  // From the cells of the user's row (the user SELECT's columns in order,
-  // NULL for none); `stats`, when given, holds the UserStats rows of the
-  // server's users read in one batch.
-  bool CreatePagerFromRow(int userId, const VARIANT* cells, std::size_t count, const StatsRows* stats);
   // LoadUserConfigVariant for a row already found: the record filled from
-  // its cells.
+  // its cells (FillUserRecord), a failure logged (LogUserRowFailure).
   int LoadUserConfigCells(int userId, PagerRecord* record, const VARIANT* cells, std::size_t count);
+  // Fills `record` from the cells of a user's row (the user SELECT's
+  // columns in order, NULL or empty for none); false, with the column being
+  // read in *column, when a cell cannot be read or the row is short. Logs
+  // nothing and touches nothing but the record.
+  static bool FillUserRecord(PagerRecord* record, const VARIANT* cells, std::size_t count, int* column);
+  // The DisplayName a row's failure names: up to 254 characters of its
+  // text cell, empty for a short row.
+  static std::wstring UserRowDisplayName(const VARIANT* cells, std::size_t count);
+  // Logs a user row that FillUserRecord refused.
+  static void LogUserRowFailure(int userId, const wchar_t* displayName, int column);
+  // A row of the user list made into a device object and its record
+  // (owning the object), waiting to be cached in row order; a row without
+  // a user id, or whose object could not be made, has no record.
+  struct RowRecord {
+    PagerRecord* record = nullptr;
+    int userId = 0;
+    // The column FillUserRecord failed at (the record then holds what was
+    // read before it) and the DisplayName its log names; -1 when filled.
+    int failedColumn = -1;
+    std::wstring failedName;
+  };
+  // Makes the device object and record of the user's row into *out; sends
+  // nothing to the server and logs nothing.
+  void MakeRowRecord(int userId, const VARIANT* cells, std::size_t count, RowRecord* out);
+  // In row order: logs and frees each failed record, caches the others
+  // (CachePager) and reports progress out of `total`; frees the records not
+  // handed on when something throws. Call under the user lock.
+  void CacheRowRecords(std::vector<RowRecord>& made, const StatsRows* stats, LoadProgress* progress, double total);
   // Puts a freshly loaded record into the maps and loads what belongs to it.
   bool CachePager(Pager* pager, PagerRecord* record, int userId, int place, const StatsRows* stats);
   // Reads the UserStats rows of the server's users, first row per user.

@@ -6,7 +6,7 @@
 // The configuration database object keeps one per user of its server,
 // owned through its pager map, with the user's device object as owner: the
 // record deletes that device object when it is destroyed, unless the object
-// reports itself trashed. Each device object embeds a record of its own
+// reports itself trashed. A device object may keep a record of its own
 // with no owner. Records are copied only through CopyFrom.
 //
 // Accessor rules, by kind of field:

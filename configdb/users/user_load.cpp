@@ -4,6 +4,7 @@
 // (LoadUserConfigVariant). Both record loaders convert every column the same
 // way (ApplyUserColumns); they differ only in what counts as a value: a
 // field whose actual size is above 0, or an array cell that is not NULL.
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -24,6 +25,8 @@ constexpr unsigned kEventProcedureFailed = 0xAFFF61A8u;  // message 25000
 constexpr int kIdColumn = 22;
 // Columns the record loaders read: up to ClientCertificateInfo (62).
 constexpr std::size_t kUserColumns = 63;
+// The most characters of a DisplayName that the failure of its row names.
+constexpr std::size_t kLoggedNameChars = 254;
 
 // The order in which both loaders read the columns of the user SELECT
 // (VEXDB_BuildUserSelect), which is also the order a failure names: column
@@ -69,9 +72,10 @@ zev::ZEVString TextOf(const VARIANT& value) {
 void ApplyUserColumn(PagerRecord* record, int column, const VARIANT* value) {
   const std::uint8_t* bytes = nullptr;
   std::uint32_t count = 0;
+  std::wstring converted;
   switch (column) {
     case 0:
-      if (value != nullptr) record->SetDisplayName(VariantWide(*value).c_str());
+      if (value != nullptr) record->SetDisplayName(VariantWideText(*value, &converted));
       break;
     case 1:
       if (value != nullptr) record->SetMailboxDN(VariantNarrow(*value).c_str());
@@ -227,10 +231,10 @@ void ApplyUserColumn(PagerRecord* record, int column, const VARIANT* value) {
       break;
     case 26:
       // A name over 63 characters is not stored.
-      if (value != nullptr) record->SetServiceBookName(VariantWide(*value).c_str());
+      if (value != nullptr) record->SetServiceBookName(VariantWideText(*value, &converted));
       break;
     case 43:
-      if (value != nullptr) record->SetMailStoreDisplayName(VariantWide(*value).c_str());
+      if (value != nullptr) record->SetMailStoreDisplayName(VariantWideText(*value, &converted));
       break;
     case 32:
       record->SetKeyGenPassword(value != nullptr ? TextOf(*value) : zev::ZEVString(L""));
@@ -243,10 +247,10 @@ void ApplyUserColumn(PagerRecord* record, int column, const VARIANT* value) {
       record->SetFilters(zev::ZEVString(value != nullptr ? ConvertLineFeedsToCRLF(VariantWide(*value)).c_str() : L""));
       break;
     case 48:
-      record->SetDisclaimerText(value != nullptr ? VariantWide(*value).c_str() : L"");
+      record->SetDisclaimerText(value != nullptr ? VariantWideText(*value, &converted) : L"");
       break;
     case 49:
-      record->SetDisclaimerTextPrepended(value != nullptr ? VariantWide(*value).c_str() : L"");
+      record->SetDisclaimerTextPrepended(value != nullptr ? VariantWideText(*value, &converted) : L"");
       break;
     case 41:
       if (value != nullptr) record->SetGlobalResourceId(PackGlobalResourceId(VariantWide(*value)));
@@ -344,27 +348,38 @@ int PMDatabaseSQLImp::LoadUserConfigVariant(int userId, PagerRecord* record, con
 }
 
 int PMDatabaseSQLImp::LoadUserConfigCells(int userId, PagerRecord* record, const VARIANT* cells, std::size_t count) {
-  wchar_t displayName[255] = L"";
   int column = 0;
+  if (FillUserRecord(record, cells, count, &column)) return 1;
+  LogUserRowFailure(userId, UserRowDisplayName(cells, count).c_str(), column);
+  return -1;
+}
+
+bool PMDatabaseSQLImp::FillUserRecord(PagerRecord* record, const VARIANT* cells, std::size_t count, int* column) {
+  *column = 0;
   try {
     if (cells == nullptr || count < kUserColumns) _com_issue_error(DISP_E_BADINDEX);
     ApplyUserColumns(
         record,
-        [&](int each) -> const VARIANT* {
+        [cells](int each) -> const VARIANT* {
           const VARIANT* cell = &cells[each];
-          if (cell->vt == VT_NULL || cell->vt == VT_EMPTY) return nullptr;
-          if (each == 0 && cell->vt == VT_BSTR && cell->bstrVal != nullptr) {
-            std::wcsncpy(displayName, cell->bstrVal, 254);
-          }
-          return cell;
+          return cell->vt == VT_NULL || cell->vt == VT_EMPTY ? nullptr : cell;
         },
-        &column);
-    return 1;
+        column);
+    return true;
   } catch (...) {
-    LogDBError(2, kEventUnexpectedException, 0, "PMDatabaseSQLImp::LoadUserConfigVariant", displayName);
-    LogMessage(2, "Failed on server Id: %d, at the field: %d", userId, column);
+    return false;
   }
-  return -1;
+}
+
+std::wstring PMDatabaseSQLImp::UserRowDisplayName(const VARIANT* cells, std::size_t count) {
+  if (cells == nullptr || count < kUserColumns || cells[0].vt != VT_BSTR || cells[0].bstrVal == nullptr) return L"";
+  const wchar_t* name = cells[0].bstrVal;
+  return std::wstring(name, std::find(name, name + kLoggedNameChars, L'\0'));
+}
+
+void PMDatabaseSQLImp::LogUserRowFailure(int userId, const wchar_t* displayName, int column) {
+  LogDBError(2, kEventUnexpectedException, 0, "PMDatabaseSQLImp::LoadUserConfigVariant", displayName);
+  LogMessage(2, "Failed on server Id: %d, at the field: %d", userId, column);
 }
 
 bool PMDatabaseSQLImp::LoadUserArray(VARIANT* rows, ConnectionHolder* connection, std::int64_t* maxHistoryId) {
