@@ -192,6 +192,29 @@ TEST_F(AdoScripted, OpenFollowsTheProviderOverrideForAStringOpenedBefore) {
   unsetenv("MORVALE_ADO_PROVIDERS");
 }
 
+// Strings told apart only by a character beyond ASCII, or only far past
+// the start, have idle connections of their own: an Open never gets the
+// connection of another string's password.
+TEST_F(AdoScripted, StringsThatDifferAnywhereDoNotShareIdleConnections) {
+  const std::wstring padding(300, L'x');
+  const std::wstring passwords[] = {L"A", L"\u0141", L"\U00010041", L"AA", padding + L"1", padding + L"2"};
+  int connects = 0;
+  for (int round = 0; round < 2; ++round) {
+    for (const std::wstring& password : passwords) {
+      SCOPED_TRACE("password of " + std::to_string(password.size()) + " characters, round " + std::to_string(round));
+      const std::wstring ado = L"Provider=SQLOLEDB;Server=db;uid=sa;pwd=" + password;
+      _ConnectionPtr connection = Open(ado.c_str());
+      if (round == 0) {  // each string connects once, then comes from the cache
+        ++connects;
+        EXPECT_NE(driver_.ConnectStrings().back().find(L"PWD=" + password + L";"), std::wstring::npos);
+      }
+      EXPECT_EQ(driver_.Connects(), connects);
+      connection->Close();
+    }
+  }
+  IdleCache::Shared().Clear();
+}
+
 TEST_F(AdoScripted, ADeadIdleConnectionIsClosedAndReplaced) {
   Open()->Close();
   driver_.SetAlive(false);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -125,6 +127,55 @@ TEST(Apartment, CreationNeedsAnApartmentOrTheProcessMultithreadedOne) {
   lock.unlock();
   member.join();
   OnNewThread([] { EXPECT_EQ(CreateProbe(), CO_E_NOTINITIALIZED); });
+}
+
+class OtherProbe : public ComObject<IProbe> {};
+std::atomic<int> otherProbesMade{0};
+
+HRESULT CreateOtherProbe(REFIID iid, void** object) {
+  ++otherProbesMade;
+  return ComCreateObject<OtherProbe>(iid, object);
+}
+
+// Registering again replaces the creator; creations running meanwhile on
+// other threads see either creator and never fail, and classes registered
+// meanwhile are found.
+TEST(Apartment, ARegistrationReplacesTheCreatorWhileOtherThreadsCreate) {
+  ComRegisterClass(kProbeClass, &ComCreateObject<Probe>);
+  struct Inside {
+    Inside() { EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK); }
+    ~Inside() { CoUninitialize(); }
+  } inside;
+  std::atomic<bool> stop{false};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> creators;
+  for (int t = 0; t < 4; ++t) {
+    creators.emplace_back([&] {
+      while (!stop.load()) {
+        if (FAILED(CreateProbe())) ++failures;
+      }
+    });
+  }
+  for (std::uint32_t i = 0; i < 200; ++i) {
+    CLSID other = kProbeClass;
+    other.Data1 = 0x2B000000u + i;
+    ComRegisterClass(other, &ComCreateObject<Probe>);
+    ComRegisterClass(kProbeClass, i % 2 == 0 ? &CreateOtherProbe : &ComCreateObject<Probe>);
+    void* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(other, nullptr, CLSCTX_ALL, IProbe::kInterfaceId, &object), S_OK) << i;
+    if (object != nullptr) static_cast<IUnknown*>(object)->Release();
+  }
+  stop = true;
+  for (std::thread& creator : creators) creator.join();
+  EXPECT_EQ(failures.load(), 0);
+
+  ComRegisterClass(kProbeClass, &CreateOtherProbe);
+  const int before = otherProbesMade.load();
+  EXPECT_EQ(CreateProbe(), S_OK);
+  EXPECT_EQ(otherProbesMade.load(), before + 1);
+  ComRegisterClass(kProbeClass, &ComCreateObject<Probe>);
+  EXPECT_EQ(CreateProbe(), S_OK);
+  EXPECT_EQ(otherProbesMade.load(), before + 1);
 }
 
 TEST(Apartment, AThreadThatEndsInsideLeavesTheMultithreadedApartment) {
