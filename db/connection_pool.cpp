@@ -108,7 +108,6 @@ ConnectionPool::~ConnectionPool() {
   DeletePrimary();
   if (HANDLE semaphore = semaphore_.exchange(nullptr)) CloseHandle(semaphore);
   if (mutex_ != nullptr) CloseHandle(mutex_);
-  ado::WipeText(connectionString_);
 }
 
 void ConnectionPool::ReadSettings() {
@@ -143,10 +142,10 @@ bool ConnectionPool::NewPrimary() {
   return primary_ != nullptr;
 }
 
-void ConnectionPool::PublishTarget() {
-  std::shared_ptr<const ConnectionTarget> target(new (std::nothrow) ConnectionTarget(connectionString_, userId_));
-  if (target == nullptr) return;  // the one before stays; NewPrimary fails without any
-  target_ = std::move(target);
+void ConnectionPool::PublishTarget(const std::wstring& connectionString, const std::wstring& userId) {
+  // Without memory for it there is no target: NewPrimary and the borrows fail
+  // rather than connect with the one before.
+  target_.reset(new (std::nothrow) ConnectionTarget(connectionString, userId));
   targetVersion_.store(lastTargetVersion.fetch_add(1) + 1, std::memory_order_release);
 }
 
@@ -192,10 +191,7 @@ bool ConnectionPool::InitializePool(unsigned size, const std::wstring& connectio
     poolSize_.store(size != 0 ? size : configuredPoolSize_);
     {
       ScopedLock stats(&statisticsLock_);
-      ado::WipeText(connectionString_);
-      connectionString_ = connectionString;
-      userId_ = GetUserId(connectionString);
-      PublishTarget();
+      PublishTarget(connectionString, GetUserId(connectionString));
     }
     bool swapped = false;
     for (;;) {
@@ -219,9 +215,12 @@ bool ConnectionPool::InitializePool(unsigned size, const std::wstring& connectio
 
 bool ConnectionPool::SwapToFailoverPartner() {
   ScopedLock stats(&statisticsLock_);
-  if (!tsql::SwapToFailoverPartner(&connectionString_, ReportEnvironmentLine)) return false;
-  PublishTarget();
-  return true;
+  if (target_ == nullptr) return false;
+  std::wstring connectionString = target_->connectionString;
+  const bool swapped = tsql::SwapToFailoverPartner(&connectionString, ReportEnvironmentLine);
+  if (swapped) PublishTarget(connectionString, target_->userId);
+  ado::WipeText(connectionString);
+  return swapped;
 }
 
 bool ConnectionPool::Connect(bool reinitialising, bool retry) {
@@ -480,11 +479,7 @@ bool ConnectionPool::ReInitializePool() {
   }
   LogMessage(ThrottleLogLevel(&reInitializeLogged_, 3, 6, 0),
              "%s:  Connection Pool is being reinitialized", kWhere);
-  std::wstring connectionString;
-  {
-    ScopedLock stats(&statisticsLock_);
-    connectionString = connectionString_;
-  }
+  std::wstring connectionString = GetConnectionString();
   const bool result = InitializePool(poolSize_.load(), connectionString, 0, true, true);
   ado::WipeText(connectionString);
   return result;
@@ -517,7 +512,7 @@ void ConnectionPool::SetLastComError(const _com_error& error, const wchar_t* tex
 
 std::wstring ConnectionPool::GetConnectionString() {
   ScopedLock stats(&statisticsLock_);
-  return connectionString_;
+  return target_ != nullptr ? target_->connectionString : std::wstring();
 }
 
 ConnectionPool::Statistics ConnectionPool::GetStatistics() {

@@ -28,12 +28,13 @@
 //                    answers the validation query.
 //
 // The connection string is kept wide, as DbConfig builds it and the ADO
-// objects take it, and wiped when it is replaced or the pool goes; the
-// login it names (GetUserId) is read with the ADO objects' own reader. The
-// items lent share one immutable ConnectionTarget made from them; each
-// borrowing thread keeps the target it last lent with (a replaced one, and
-// its copy of the string, lives on until that thread borrows again or
-// ends), so a borrow neither takes the statistics lock nor copies them.
+// objects take it, in one immutable ConnectionTarget beside the login it
+// names (GetUserId, read with the ADO objects' own reader); a start or a
+// failover swap makes a new target. The pool, its primary and the items lent
+// share the target, and each borrowing thread keeps the target it last lent
+// with, so a borrow neither takes the statistics lock nor copies the string.
+// A target's string is wiped when its last holder lets it go: a replaced
+// target lives on until each thread that kept it borrows again or ends.
 //
 // The semaphore is created by the first successful start and kept for the
 // pool's life: later starts refill it to the pool size (a start with
@@ -157,9 +158,9 @@ class ConnectionPool : public DbErrorRecorder {
   // Refills the semaphore when re-initialising; else creates it, or refills
   // (or replaces, when the size changed) the one there is.
   bool ReadySemaphore(bool reinitialising);
-  // With the statistics lock held, after connectionString_ or userId_
-  // changed: the target that items are lent with from now on.
-  void PublishTarget();
+  // With the statistics lock held: the connection string and login that
+  // items are lent with from now on.
+  void PublishTarget(const std::wstring& connectionString, const std::wstring& userId);
   // The target to lend with: the calling thread's copy while it is current.
   std::shared_ptr<const ConnectionTarget> CurrentTarget();
   // Logs a failed wait for the semaphore (result and last error `code`).
@@ -184,14 +185,13 @@ class ConnectionPool : public DbErrorRecorder {
   LONG lastErrorCode_ = 0;
   LONG semaphoreSize_ = 0;
   std::atomic<unsigned> poolSize_{0};
-  std::wstring connectionString_;
-  std::shared_ptr<const ConnectionTarget> target_;  // guarded by the statistics lock
+  // The connection string and login; guarded by the statistics lock.
+  std::shared_ptr<const ConnectionTarget> target_;
   ConnectionItem* primary_ = nullptr;
   DWORD reInitializeTimeOut_ = 45;
   std::int64_t uninitializedLogged_ = 0;
   std::int64_t connectFailureLogged_ = 0;
   std::int64_t reInitializeLogged_ = 0;
-  std::wstring userId_;
   DWORD configuredPoolSize_ = 100;
   DWORD attemptCount_ = 5;
   DWORD retryDelaySecs_ = 10;
