@@ -277,14 +277,20 @@ TEST_F(DebugLoggerSettings, AreReReadWhileCallersNeverStopLogging) {
   DebugLogSettings settings;
   settings.debugFilePath = L"trace.txt";
   settings.defaultDebugLogLevel = 4;
-  Start(settings, "\"EventLogTimeThreshold\"=dword:00000007\n");
+  Start(settings);
   std::atomic<bool> feeding{true};
   capture_[LogSlot::kDebugFile].OnWrite([&] {
     if (feeding) logger_.Log(2, 0, 1, L"again", nullptr);
   });
   logger_.Log(2, 0, 1, L"first", nullptr);
+  // The settings change only once the feeding runs, so the re-read below
+  // happens while the queue is busy.
+  EXPECT_TRUE(WaitFor([&] { return capture_[LogSlot::kDebugFile].Lines().size() > 1; }));
+  registry_.WriteRoot("HKLM",
+                      "[HKEY_LOCAL_MACHINE\\Software\\Test\\Logging]\n"
+                      "\"EventLogTimeThreshold\"=dword:00000007\n");
+  clock_.Advance(30001);
   EXPECT_TRUE(WaitFor([&] { return logger_.GetEventLogTimeThreshold() == 7; }));
-  EXPECT_GT(capture_[LogSlot::kDebugFile].Lines().size(), 1u);
   feeding = false;
   logger_.Stop();
 }
