@@ -518,19 +518,27 @@ bool ReadCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, RowSet& rows, 
     case ValueKind::Text:
     case ValueKind::Null: {
       text.clear();
+      // A piece that ends in the first half of a surrogate pair keeps it
+      // for the next piece, which is read in behind it.
+      std::size_t carried = 0;
       for (;;) {
-        rc = SQLGetData(stmt, column, SQL_C_WCHAR, chunk.data(), static_cast<SQLLEN>(chunk.size() * sizeof(SQLWCHAR)),
-                        &indicator);
+        rc = SQLGetData(stmt, column, SQL_C_WCHAR, chunk.data() + carried,
+                        static_cast<SQLLEN>((chunk.size() - carried) * sizeof(SQLWCHAR)), &indicator);
         if (rc == SQL_NO_DATA) {
+          AppendUtf8FromUtf16(chunk.data(), carried, text);
           rc = SQL_SUCCESS;
           break;
         }
         if (!SQL_SUCCEEDED(rc) || indicator == SQL_NULL_DATA) break;
-        std::size_t room = chunk.size() - 1;
+        std::size_t room = chunk.size() - carried - 1;
         std::size_t got = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / 2 > room
                               ? room
                               : static_cast<std::size_t>(indicator) / 2;
-        AppendUtf8FromUtf16(chunk.data(), got, text);
+        std::size_t units = carried + got;
+        carried = rc != SQL_SUCCESS && units > 0 && chunk[units - 1] >= 0xD800 && chunk[units - 1] <= 0xDBFF ? 1 : 0;
+        units -= carried;
+        AppendUtf8FromUtf16(chunk.data(), units, text);
+        if (carried != 0) chunk[0] = chunk[units];
         if (rc == SQL_SUCCESS) break;
       }
       if (!SQL_SUCCEEDED(rc)) break;
