@@ -187,6 +187,20 @@ TEST_F(AdoPostgres, EveryParameterTypeRoundTripsWithNullAndNonAsciiText) {
   EXPECT_EQ(fields->GetItem(_variant_t(L"Y"))->GetValue().vt, VT_ARRAY | VT_UI1);
 }
 
+TEST_F(AdoPostgres, LongTextOfOneRowArrivesWholeWhereverACharacterBeyondThePlaneFalls) {
+  // A one-row result is read cell by cell, a long text in pieces of a few
+  // thousand UTF-16 units: the two units of a character beyond the first
+  // plane may fall on either side of a piece's end.
+  _ConnectionPtr connection = Open();
+  for (int lead : {4093, 4094, 4095, 8189, 8190}) {
+    SCOPED_TRACE(lead);
+    const std::wstring sql = L"SELECT repeat('a', " + std::to_wstring(lead) + L") || '\U0001D11E' || 'z'";
+    _variant_t value = Scalar(connection, sql.c_str());
+    ASSERT_EQ(value.vt, VT_BSTR);
+    EXPECT_EQ(Text(_bstr_t(value)), std::wstring(static_cast<std::size_t>(lead), L'a') + L"\U0001D11Ez");
+  }
+}
+
 TEST_F(AdoPostgres, LongValuesAmongShortOnesArriveWhole) {
   // Rows are fetched in blocks into buffers of a few hundred characters;
   // every seventh row holds values far longer than that. The short texts

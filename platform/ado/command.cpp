@@ -40,9 +40,9 @@ backend::Response _Command::Run(std::int64_t maxRows) {
   backend::Request request;
   request.timeoutSeconds = timeout_;
   request.maxRows = maxRows;
-  const std::wstring text = Text(text_);
   request.procedure = type_ == adCmdStoredProc;
-  request.text = type_ == adCmdTable ? L"SELECT * FROM " + text : text;
+  request.text = Text(text_);
+  if (type_ == adCmdTable) request.text.insert(0, L"SELECT * FROM ");
   request.params = &params;
 
   backend::Response response;

@@ -45,11 +45,12 @@ class WipeOnExit {
   std::wstring& text_;
 };
 
-std::wstring InfoValue(const backend::Session& session, std::wstring_view name) {
+const std::wstring& InfoValue(const backend::Session& session, std::wstring_view name) {
+  static const std::wstring* const none = new std::wstring();
   for (const auto& [key, value] : session.Info()) {
     if (key == name) return value;
   }
-  return {};
+  return *none;
 }
 
 // "host,port" or the DSN, as the providers report their data source.
@@ -282,8 +283,10 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   std::wstring user = Text(userId);
   std::wstring secret = Text(password);
   WipeOnExit wipeSecret(secret);
-  std::wstring login = user.empty() && secret.empty() ? adoString : ReplaceLogin(adoString, user, secret);
-  WipeOnExit wipeLogin(login);
+  // The string as given when no login replaces its own (no copy to wipe).
+  std::wstring replaced = user.empty() && secret.empty() ? std::wstring() : ReplaceLogin(adoString, user, secret);
+  WipeOnExit wipeReplaced(replaced);
+  const std::wstring& login = user.empty() && secret.empty() ? adoString : replaced;
 
   backend::Driver& driver = CurrentDriver();
   std::wstring odbc;
@@ -416,7 +419,9 @@ bool _Connection::IdentityColumn(std::wstring_view table, std::wstring* column) 
 
 void _Connection::Run(backend::Request& request, backend::Response* response) {
   if (!session_) Raise(adErrObjectClosed, L"Operation is not allowed when the object is closed.");
-  const std::wstring text = request.text;
+  // Attempt gives request.text the form the dialect needs, each time from
+  // the caller's text.
+  const std::wstring text = std::move(request.text);
   backend::Diagnostics diagnostics;
   bool ok = Attempt(request, text, response, &diagnostics);
   if (!ok && untested_ && ConnectionClass(diagnostics)) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstring>
 #include <mutex>
+#include <span>
 
 #include "platform/ado/clock.h"
 
@@ -33,9 +34,13 @@ constexpr std::int64_t kCellByCellRowsAtMost = 4;
 constexpr std::int64_t kReserveRowsAtMost = 1000000;
 // Room for the text of any decimal a driver sends.
 constexpr std::size_t kDecimalTextSize = 80;
+// The UTF-16 units of a text cell read with one SQLGetData call; longer
+// ones take several.
+constexpr std::size_t kChunkUnits = 4096;
 
-std::u16string Utf16FromWide(std::wstring_view text) {
-  std::u16string out;
+// Replaces *out with the UTF-16 units of `text`, in the room *out already has.
+void Utf16Into(std::wstring_view text, std::u16string& out) {
+  out.clear();
   out.reserve(text.size());
   for (wchar_t wc : text) {
     auto cp = static_cast<std::uint32_t>(wc);
@@ -48,6 +53,11 @@ std::u16string Utf16FromWide(std::wstring_view text) {
       out.push_back(static_cast<char16_t>(cp));
     }
   }
+}
+
+std::u16string Utf16FromWide(std::wstring_view text) {
+  std::u16string out;
+  Utf16Into(text, out);
   return out;
 }
 
@@ -202,19 +212,21 @@ void Store(Bound& b, const T& value) {
 }
 
 // One use of a session's statement handle: when it ends, the cursor is
-// closed and the parameters are unbound (their buffers die with the call).
+// closed and the parameters, if any were bound, are unbound (their buffers
+// die with the call; a use without parameters finds none bound).
 class StatementUse {
  public:
-  explicit StatementUse(SQLHSTMT stmt) : stmt_(stmt) {}
+  StatementUse(SQLHSTMT stmt, bool bindsParameters) : stmt_(stmt), bindsParameters_(bindsParameters) {}
   ~StatementUse() {
     SQLFreeStmt(stmt_, SQL_CLOSE);
-    SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
+    if (bindsParameters_) SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
   }
   StatementUse(const StatementUse&) = delete;
   StatementUse& operator=(const StatementUse&) = delete;
 
  private:
   SQLHSTMT stmt_;
+  bool bindsParameters_;
 };
 
 class OdbcSession final : public Session {
@@ -239,14 +251,14 @@ class OdbcSession final : public Session {
   bool Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bound>& bound, Diagnostics* diagnostics);
   bool ReadRows(SQLHSTMT stmt, SQLSMALLINT columns, std::int64_t maxRows, Result* result, Diagnostics* diagnostics);
   // Reads the rows cell by cell with SQLGetData.
-  bool ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::vector<SQLWCHAR>& chunk, std::string& text,
+  bool ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::span<SQLWCHAR> chunk, std::string& text,
                  std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics);
   // Reads the rows in blocks into bound column arrays: one call per block
   // instead of one per cell.
   // `expected` is the row count when the driver knows it (else 0): no
   // block is made larger than that.
   bool ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows,
-                  std::vector<SQLWCHAR>& chunk, std::string& text, std::vector<std::uint8_t>& bytes,
+                  std::span<SQLWCHAR> chunk, std::string& text, std::vector<std::uint8_t>& bytes,
                   Diagnostics* diagnostics);
   void ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bound);
 
@@ -264,6 +276,9 @@ class OdbcSession final : public Session {
   bool blockFetch_ = false;
   Clock::time_point lastUsed_;
   std::wstring pingText_ = L"SELECT 1";
+  // The UTF-16 text of the statement being run, in a buffer kept from one
+  // Execute to the next so that a statement costs no allocation for it.
+  std::u16string units_;
   std::vector<std::pair<std::wstring, std::wstring>> info_;
 };
 
@@ -462,7 +477,7 @@ void OdbcSession::ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bo
 
 // Reads one cell with SQLGetData (in chunks for long values) and appends it
 // to the row set's column `column - 1`; false with diagnostics on failure.
-bool ReadCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, RowSet& rows, std::vector<SQLWCHAR>& chunk,
+bool ReadCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, RowSet& rows, std::span<SQLWCHAR> chunk,
               std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
   const std::size_t target = static_cast<std::size_t>(column) - 1;
   SQLLEN indicator = 0;
@@ -503,19 +518,27 @@ bool ReadCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, RowSet& rows, 
     case ValueKind::Text:
     case ValueKind::Null: {
       text.clear();
+      // A piece that ends in the first half of a surrogate pair keeps it
+      // for the next piece, which is read in behind it.
+      std::size_t carried = 0;
       for (;;) {
-        rc = SQLGetData(stmt, column, SQL_C_WCHAR, chunk.data(), static_cast<SQLLEN>(chunk.size() * sizeof(SQLWCHAR)),
-                        &indicator);
+        rc = SQLGetData(stmt, column, SQL_C_WCHAR, chunk.data() + carried,
+                        static_cast<SQLLEN>((chunk.size() - carried) * sizeof(SQLWCHAR)), &indicator);
         if (rc == SQL_NO_DATA) {
+          AppendUtf8FromUtf16(chunk.data(), carried, text);
           rc = SQL_SUCCESS;
           break;
         }
         if (!SQL_SUCCEEDED(rc) || indicator == SQL_NULL_DATA) break;
-        std::size_t room = chunk.size() - 1;
+        std::size_t room = chunk.size() - carried - 1;
         std::size_t got = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / 2 > room
                               ? room
                               : static_cast<std::size_t>(indicator) / 2;
-        AppendUtf8FromUtf16(chunk.data(), got, text);
+        std::size_t units = carried + got;
+        carried = rc != SQL_SUCCESS && units > 0 && chunk[units - 1] >= 0xD800 && chunk[units - 1] <= 0xDBFF ? 1 : 0;
+        units -= carried;
+        AppendUtf8FromUtf16(chunk.data(), units, text);
+        if (carried != 0) chunk[0] = chunk[units];
         if (rc == SQL_SUCCESS) break;
       }
       if (!SQL_SUCCEEDED(rc)) break;
@@ -571,7 +594,7 @@ struct BoundColumn {
 // Appends the bound cell `row` of a decimal, text or binary column, or reads
 // it again with SQLGetData when the buffer truncated it.
 bool TakeBoundCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, const BoundColumn& bound, std::size_t row,
-                   RowSet& rows, std::vector<SQLWCHAR>& chunk, std::string& text, std::vector<std::uint8_t>& bytes,
+                   RowSet& rows, std::span<SQLWCHAR> chunk, std::string& text, std::vector<std::uint8_t>& bytes,
                    Diagnostics* diagnostics) {
   const std::size_t target = static_cast<std::size_t>(column) - 1;
   const SQLLEN indicator = bound.indicators[row];
@@ -636,7 +659,7 @@ bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRow
     info.nullable = nullable != SQL_NO_NULLS;
     info.kind = KindOfSqlType(type);
   }
-  auto rows = std::make_shared<RowSet>(columns);
+  auto rows = std::make_shared<RowSet>(std::move(columns));
   result->rows = rows;
   // Drivers that read the result ahead (as PostgreSQL's does) know its size.
   SQLLEN announced = 0;
@@ -646,7 +669,9 @@ bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRow
     if (maxRows > 0) expected = std::min(expected, maxRows);
     rows->Reserve(static_cast<std::size_t>(expected));
   }
-  std::vector<SQLWCHAR> chunk(4096);
+  // On the stack: a heap block of this size (and zeroed) per result costs
+  // as much as reading a short result.
+  SQLWCHAR chunk[kChunkUnits];
   std::string text;
   std::vector<std::uint8_t> bytes;
   // A result of a few rows is read cell by cell: binding the columns for
@@ -658,7 +683,7 @@ bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRow
   return ok;
 }
 
-bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::vector<SQLWCHAR>& chunk,
+bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::span<SQLWCHAR> chunk,
                             std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
   const std::vector<ColumnInfo>& columns = rows.Columns();
   for (std::int64_t n = 0; maxRows <= 0 || n < maxRows; ++n) {
@@ -678,7 +703,7 @@ bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, s
   return true;
 }
 
-bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows, std::vector<SQLWCHAR>& chunk,
+bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows, std::span<SQLWCHAR> chunk,
                              std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
   const std::vector<ColumnInfo>& columns = rows.Columns();
   std::vector<BoundColumn> bound(columns.size());
@@ -803,7 +828,7 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
     return false;
   }
   SQLHSTMT stmt = stmt_;
-  StatementUse use(stmt);
+  StatementUse use(stmt, request.params != nullptr && !request.params->empty());
   // Both as the request has them (0: none), so that nothing of an earlier
   // request stays; set only when they change, as they seldom do.
   const SQLULEN timeout = request.timeoutSeconds > 0 ? static_cast<SQLULEN>(request.timeoutSeconds) : 0;
@@ -818,25 +843,25 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
   }
   std::vector<Param> none;
   std::vector<Param>& params = request.params != nullptr ? *request.params : none;
-  std::wstring text = request.text;
+  std::wstring call;
   if (request.procedure) {
     // The ODBC call escape; a return value, when asked for, is the first marker.
     bool returns = !params.empty() && params.front().direction == ParamDirection::ReturnValue;
-    text = returns ? L"{? = call " : L"{call ";
-    text += request.text;
+    call = returns ? L"{? = call " : L"{call ";
+    call += request.text;
     std::size_t markers = params.size() - (returns ? 1 : 0);
     if (markers > 0) {
-      text += L'(';
-      for (std::size_t i = 0; i < markers; ++i) text += i == 0 ? L"?" : L",?";
-      text += L')';
+      call += L'(';
+      for (std::size_t i = 0; i < markers; ++i) call += i == 0 ? L"?" : L",?";
+      call += L')';
     }
-    text += L'}';
+    call += L'}';
   }
   std::vector<Bound> bound;
   if (!Bind(stmt, params, bound, diagnostics)) return false;
 
-  std::u16string units = Utf16FromWide(text);
-  SQLRETURN rc = SQLExecDirectW(stmt, Units(units), static_cast<SQLINTEGER>(units.size()));
+  Utf16Into(request.procedure ? call : request.text, units_);
+  SQLRETURN rc = SQLExecDirectW(stmt, Units(units_), static_cast<SQLINTEGER>(units_.size()));
   if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
     ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
     return false;
@@ -850,13 +875,13 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
     }
     if (columns > 0) {
       bool ok = ReadRows(stmt, columns, request.maxRows, &result, diagnostics);
-      if (result.rows) response->results.push_back(result);
+      if (result.rows) response->results.push_back(std::move(result));
       if (!ok) return false;
     } else {
       SQLLEN count = -1;
       if (!SQL_SUCCEEDED(SQLRowCount(stmt, &count))) count = -1;
       result.rowsAffected = count;
-      response->results.push_back(result);
+      response->results.push_back(std::move(result));
     }
     rc = SQLMoreResults(stmt);
     if (rc == SQL_NO_DATA) break;
