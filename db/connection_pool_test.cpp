@@ -392,4 +392,23 @@ TEST_F(ConnectionPoolTest, StatisticsAndLastError) {
   EXPECT_GT(stats.lastErrorTime, 0);
 }
 
+// Statements counted on many threads (each counts in a slot of its own)
+// all show in the totals.
+TEST_F(ConnectionPoolTest, StatisticsSumTheStatementsOfEveryThread) {
+  constexpr int kThreads = 20;
+  constexpr int kEach = 50;
+  const ConnectionPool::Statistics before = pool_->GetStatistics();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this] {
+      for (int i = 0; i < kEach; ++i) pool_->UpdateStatistics(GetTickCount() - 2, false, 0);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const ConnectionPool::Statistics after = pool_->GetStatistics();
+  EXPECT_EQ(after.commandCount - before.commandCount, static_cast<DWORD>(kThreads * kEach));
+  EXPECT_GE(after.commandMilliseconds - before.commandMilliseconds, 2u * kThreads * kEach);
+  EXPECT_EQ(after.failureCount, before.failureCount);
+}
+
 }  // namespace
