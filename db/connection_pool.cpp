@@ -162,13 +162,22 @@ std::shared_ptr<const ConnectionTarget> ConnectionPool::CurrentTarget() {
     target = target_;
     current = targetVersion_.load(std::memory_order_relaxed);
   }
-  if (!threadTargetGone) {
-    ThreadTarget& mine = threadTarget;
-    mine.pool = this;
-    mine.version = current;
-    mine.target = target;
+  if (threadTargetGone) return target;
+  ThreadTarget& mine = threadTarget;
+  mine.pool = this;
+  mine.version = current;
+  mine.target = target;
+  if (target != nullptr) {
+    // The items this thread lends hold the target through a count of the
+    // thread's own, so that borrowers on other threads do not all write
+    // the target's one count. Without memory for it they share that count.
+    try {
+      const auto lease = std::make_shared<const std::shared_ptr<const ConnectionTarget>>(target);
+      mine.target = std::shared_ptr<const ConnectionTarget>(lease, lease->get());
+    } catch (const std::bad_alloc&) {
+    }
   }
-  return target;
+  return mine.target;
 }
 
 void ConnectionPool::DeletePrimary() {

@@ -32,7 +32,9 @@
 // names (GetUserId, read with the ADO objects' own reader); a start or a
 // failover swap makes a new target. The pool, its primary and the items lent
 // share the target, and each borrowing thread keeps the target it last lent
-// with, so a borrow neither takes the statistics lock nor copies the string.
+// with, so a borrow neither takes the statistics lock nor copies the string;
+// the items a thread lends hold the target through a count of that thread's
+// own, so borrowers do not all write one shared count.
 // A target's string is wiped when its last holder lets it go: a replaced
 // target lives on until each thread that kept it borrows again or ends.
 //

@@ -392,6 +392,22 @@ TEST_F(ConnectionPoolTest, StatisticsAndLastError) {
   EXPECT_GT(stats.lastErrorTime, 0);
 }
 
+// A start makes a new target; an item lent with the one before keeps its
+// own (the thread's hold on it included) after the thread has moved on to
+// the new one, and reconnects with it.
+TEST_F(ConnectionPoolTest, AnItemLentBeforeARestartKeepsItsTargetAfterItsThreadMovesOn) {
+  ASSERT_TRUE(pool_->InitializePool(3, AdoString(), 0, false, true));
+  ConnectionItem* before = pool_->GetConnection();
+  ASSERT_NE(before, nullptr);
+  ASSERT_TRUE(pool_->ReleasePool(true));
+  ASSERT_TRUE(pool_->InitializePool(3, AdoString(), 0, false, true));
+  EXPECT_EQ(BorrowAll(1), 1);
+  std::int64_t logged = 0;
+  EXPECT_TRUE(before->ConnectToDB(5, &logged));
+  EXPECT_TRUE(before->ValidateConnection(&logged));
+  pool_->ReleaseConnection(before);
+}
+
 // Statements counted on many threads (each counts in a slot of its own)
 // all show in the totals.
 TEST_F(ConnectionPoolTest, StatisticsSumTheStatementsOfEveryThread) {
