@@ -28,7 +28,9 @@ void LogCreateFailed(const char* location, const wchar_t* fmt, HRESULT hr) {
 }  // namespace
 
 ConnectionTarget::ConnectionTarget(std::wstring connectionString, std::wstring userId)
-    : connectionString(std::move(connectionString)), userId(std::move(userId)) {}
+    : connectionString(std::move(connectionString)),
+      userId(std::move(userId)),
+      openText(this->connectionString.c_str()) {}
 
 ConnectionTarget::~ConnectionTarget() { ado::WipeText(connectionString); }
 
@@ -79,7 +81,8 @@ bool ConnectionItem::ConnectToDB(LONG timeoutSecs, std::int64_t* lastLogged) {
     }
     try {
       connection_->PutConnectionTimeout(timeoutSecs);
-      connection_->Open(_bstr_t(target_->connectionString.c_str()), _bstr_t(L""), _bstr_t(L""), -1);
+      // No login of its own: the one in the connection string is used.
+      connection_->Open(target_->openText, _bstr_t(), _bstr_t(), -1);
       // A command made before follows the item to its new connection.
       if (command_ != nullptr) command_->PutRefActiveConnection(connection_);
       if (kind_ == DatabaseKind::DB2) SetDb2SchemaOwner();

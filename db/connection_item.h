@@ -29,6 +29,8 @@
 
 // What an item connects with: the ADO connection string and the login it
 // names. Immutable once made; wipes the connection string when it goes.
+// `openText` is the same string as the connection's Open takes it, made
+// once so that a connect copies nothing (a BSTR is zeroed when freed).
 struct ConnectionTarget {
   ConnectionTarget(std::wstring connectionString, std::wstring userId);
   ~ConnectionTarget();
@@ -37,6 +39,7 @@ struct ConnectionTarget {
 
   std::wstring connectionString;
   std::wstring userId;
+  _bstr_t openText;
 };
 
 class ConnectionItem {

@@ -162,13 +162,22 @@ std::shared_ptr<const ConnectionTarget> ConnectionPool::CurrentTarget() {
     target = target_;
     current = targetVersion_.load(std::memory_order_relaxed);
   }
-  if (!threadTargetGone) {
-    ThreadTarget& mine = threadTarget;
-    mine.pool = this;
-    mine.version = current;
-    mine.target = target;
+  if (threadTargetGone) return target;
+  ThreadTarget& mine = threadTarget;
+  mine.pool = this;
+  mine.version = current;
+  mine.target = target;
+  if (target != nullptr) {
+    // The items this thread lends hold the target through a count of the
+    // thread's own, so that borrowers on other threads do not all write
+    // the target's one count. Without memory for it they share that count.
+    try {
+      const auto lease = std::make_shared<const std::shared_ptr<const ConnectionTarget>>(target);
+      mine.target = std::shared_ptr<const ConnectionTarget>(lease, lease->get());
+    } catch (const std::bad_alloc&) {
+    }
   }
-  return target;
+  return mine.target;
 }
 
 void ConnectionPool::DeletePrimary() {
@@ -384,7 +393,7 @@ ConnectionItem* ConnectionPool::GetConnection() {
     item = new (std::nothrow) ConnectionItem(std::move(target), DbConfig::Instance()->GetKind());
   }
   if (item != nullptr) {
-    handedOut_[GetCurrentThreadId() % handedOut_.size()].value.fetch_add(1, std::memory_order_relaxed);
+    ThreadSlot().handedOut.fetch_add(1, std::memory_order_relaxed);
     if (item->ConnectToDB(static_cast<LONG>(connectTimeOut_), &connectFailureLogged_)) {
       item->SetValid(true);
       item->lentUnder_ = semaphore;
@@ -485,12 +494,15 @@ bool ConnectionPool::ReInitializePool() {
   return result;
 }
 
+ConnectionPool::CounterSlot& ConnectionPool::ThreadSlot() { return slots_[GetCurrentThreadId() % slots_.size()]; }
+
 void ConnectionPool::UpdateStatistics(DWORD start, bool failed, LONG code) {
-  ScopedLock stats(&statisticsLock_);
   const DWORD now = GetTickCount();
-  if (now != start) commandMilliseconds_ += static_cast<DWORD>(now - start);
-  ++commandCount_;
+  CounterSlot& slot = ThreadSlot();
+  if (now != start) slot.commandMilliseconds.fetch_add(static_cast<DWORD>(now - start), std::memory_order_relaxed);
+  slot.commandCount.fetch_add(1, std::memory_order_relaxed);
   if (failed) {
+    ScopedLock stats(&statisticsLock_);
     ++failureCount_;
     lastErrorCode_ = code;
     lastErrorTime_ = Now64();
@@ -521,14 +533,18 @@ ConnectionPool::Statistics ConnectionPool::GetStatistics() {
   s.up = up_.load();
   s.upTime = upTime_;
   s.poolSize = poolSize_.load();
-  s.commandMilliseconds = commandMilliseconds_;
-  s.commandCount = commandCount_;
   s.failureCount = failureCount_;
   s.lastErrorCode = lastErrorCode_;
   s.lastErrorTime = lastErrorTime_;
   s.lastErrorText = lastErrorText_;
   s.handedOut = 0;
-  for (const CounterSlot& slot : handedOut_) s.handedOut += slot.value.load(std::memory_order_relaxed);
+  s.commandMilliseconds = 0;
+  s.commandCount = 0;
+  for (const CounterSlot& slot : slots_) {
+    s.handedOut += slot.handedOut.load(std::memory_order_relaxed);
+    s.commandMilliseconds += slot.commandMilliseconds.load(std::memory_order_relaxed);
+    s.commandCount += slot.commandCount.load(std::memory_order_relaxed);
+  }
   s.waiting = waits_.waiting.load();
   s.slowWaits = waits_.slowWaits.load();
   s.references = references_.load();

@@ -32,7 +32,9 @@
 // names (GetUserId, read with the ADO objects' own reader); a start or a
 // failover swap makes a new target. The pool, its primary and the items lent
 // share the target, and each borrowing thread keeps the target it last lent
-// with, so a borrow neither takes the statistics lock nor copies the string.
+// with, so a borrow neither takes the statistics lock nor copies the string;
+// the items a thread lends hold the target through a count of that thread's
+// own, so borrowers do not all write one shared count.
 // A target's string is wiped when its last holder lets it go: a replaced
 // target lives on until each thread that kept it borrows again or ends.
 //
@@ -58,9 +60,10 @@
 // copies and waits on the semaphore, and when a count is free at once it
 // writes no memory that other borrowers share but the semaphore's count
 // (the hand-out count is kept per thread slot; the waiting count and the
-// clock only concern borrowers that have to wait). The statistics lock is
-// taken after the mutex where both are held. A lent ConnectionItem belongs
-// to its borrower's thread.
+// clock only concern borrowers that have to wait). UpdateStatistics counts a
+// statement in the same per-thread slot and takes the statistics lock only
+// for a failure. The statistics lock is taken after the mutex where both
+// are held. A lent ConnectionItem belongs to its borrower's thread.
 #pragma once
 
 #include <array>
@@ -100,7 +103,8 @@ class ConnectionPool : public DbErrorRecorder {
   // `item` may be null. Always true.
   bool ReleaseConnection(ConnectionItem* item);
 
-  // Times one command (started at GetTickCount() == start) and counts it.
+  // Times one command (started at GetTickCount() == start) and counts it;
+  // a failure also becomes the last error code and time.
   void UpdateStatistics(DWORD start, bool failed, LONG code);
   // Records a failure: counts it, keeps the code, the time and at most 254
   // characters of the text.
@@ -179,8 +183,6 @@ class ConnectionPool : public DbErrorRecorder {
   std::int64_t upTime_ = 0;
   std::int64_t lastErrorTime_ = 0;
   std::wstring lastErrorText_;
-  std::uint64_t commandMilliseconds_ = 0;
-  DWORD commandCount_ = 0;
   DWORD failureCount_ = 0;
   LONG lastErrorCode_ = 0;
   LONG semaphoreSize_ = 0;
@@ -201,13 +203,17 @@ class ConnectionPool : public DbErrorRecorder {
   CriticalSection statisticsLock_;
   std::atomic<LONG> references_{0};
 
-  // Written by borrowers, each on lines of its own: the items handed out,
-  // counted per slot of borrowing threads (summed when read), and the
-  // borrowers waiting and the slow waits.
+  // Written by borrowers, each on lines of its own: the items handed out
+  // and the statements run with their milliseconds, counted per slot of
+  // borrowing threads (summed when read), and the borrowers waiting and the
+  // slow waits.
   struct alignas(64) CounterSlot {
-    std::atomic<std::int64_t> value{0};
+    std::atomic<std::int64_t> handedOut{0};
+    std::atomic<std::uint64_t> commandMilliseconds{0};
+    std::atomic<DWORD> commandCount{0};
   };
-  std::array<CounterSlot, 16> handedOut_;
+  CounterSlot& ThreadSlot();
+  std::array<CounterSlot, 16> slots_;
   struct alignas(64) WaitCounts {
     std::atomic<LONG> waiting{0};
     std::atomic<LONG> slowWaits{0};

@@ -392,4 +392,39 @@ TEST_F(ConnectionPoolTest, StatisticsAndLastError) {
   EXPECT_GT(stats.lastErrorTime, 0);
 }
 
+// A start makes a new target; an item lent with the one before keeps its
+// own (the thread's hold on it included) after the thread has moved on to
+// the new one, and reconnects with it.
+TEST_F(ConnectionPoolTest, AnItemLentBeforeARestartKeepsItsTargetAfterItsThreadMovesOn) {
+  ASSERT_TRUE(pool_->InitializePool(3, AdoString(), 0, false, true));
+  ConnectionItem* before = pool_->GetConnection();
+  ASSERT_NE(before, nullptr);
+  ASSERT_TRUE(pool_->ReleasePool(true));
+  ASSERT_TRUE(pool_->InitializePool(3, AdoString(), 0, false, true));
+  EXPECT_EQ(BorrowAll(1), 1);
+  std::int64_t logged = 0;
+  EXPECT_TRUE(before->ConnectToDB(5, &logged));
+  EXPECT_TRUE(before->ValidateConnection(&logged));
+  pool_->ReleaseConnection(before);
+}
+
+// Statements counted on many threads (each counts in a slot of its own)
+// all show in the totals.
+TEST_F(ConnectionPoolTest, StatisticsSumTheStatementsOfEveryThread) {
+  constexpr int kThreads = 20;
+  constexpr int kEach = 50;
+  const ConnectionPool::Statistics before = pool_->GetStatistics();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this] {
+      for (int i = 0; i < kEach; ++i) pool_->UpdateStatistics(GetTickCount() - 2, false, 0);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const ConnectionPool::Statistics after = pool_->GetStatistics();
+  EXPECT_EQ(after.commandCount - before.commandCount, static_cast<DWORD>(kThreads * kEach));
+  EXPECT_GE(after.commandMilliseconds - before.commandMilliseconds, 2u * kThreads * kEach);
+  EXPECT_EQ(after.failureCount, before.failureCount);
+}
+
 }  // namespace

@@ -18,6 +18,9 @@ constexpr const wchar_t* kOperators[] = {L" = ",  L" != ", L" > ",    L" < ",   
 // Values longer than this many characters are cut in the DATA text.
 constexpr std::size_t kDataTextChars = 32;
 
+// Room for a usual statement, so that building it allocates once.
+constexpr std::size_t kStatementChars = 240;
+
 std::wstring Widen(const char* text) {
   return text == nullptr ? std::wstring() : ConvertToWideString(text, CP_ACP);
 }
@@ -145,10 +148,11 @@ void ODBCRecord::Reset() {
   upperRow_ = 0;
 }
 
-std::wstring ODBCRecord::BuildWhereClause() const {
-  std::wstring clause;
-  clause.reserve(2048);
-  std::wstring pending;  // "(" of group terms, written before the next term
+void ODBCRecord::AppendWhereClause(std::wstring* sql) const {
+  std::wstring& out = *sql;
+  out += L" WHERE ";
+  const std::size_t start = out.size();
+  std::size_t pendingOpens = 0;  // "(" of group terms, written before the next term
   bool inListOpen = false;
   const std::wstring* inListColumn = nullptr;
 
@@ -156,70 +160,81 @@ std::wstring ODBCRecord::BuildWhereClause() const {
     const bool continues = inListOpen && term.comparison == kIn && term.value.type != kTypeIsNull &&
                            term.column == *inListColumn;
     if (inListOpen && !continues) {
-      clause += L") ";
+      out += L") ";
       inListOpen = false;
     }
     if (term.column.empty()) {
-      if (term.group == kOpen) pending += L"(";
-      if (term.group == kClose) clause += L")";
+      if (term.group == kOpen) ++pendingOpens;
+      if (term.group == kClose) out += L")";
       continue;
     }
-    if (!clause.empty() && !continues) clause += term.conjunction ? L" AND " : L" OR ";
-    clause += pending;
-    pending.clear();
+    if (out.size() > start && !continues) out += term.conjunction ? L" AND " : L" OR ";
+    out.append(pendingOpens, L'(');
+    pendingOpens = 0;
     if (!continues) {
       if (term.caseCode == kCaseUpper) {
-        clause += L"UPPER(" + term.column + L")";
+        out += L"UPPER(";
+        out += term.column;
+        out += L")";
       } else if (term.caseCode == kCaseLower) {
-        clause += L"LOWER(" + term.column + L")";
+        out += L"LOWER(";
+        out += term.column;
+        out += L")";
       } else {
-        clause += term.column;
+        out += term.column;
       }
     }
     if (term.value.type == kTypeIsNull) {
-      clause += L" IS NULL";
+      out += L" IS NULL";
       continue;
     }
     if (term.comparison == kIn) {
       if (inListOpen) {
-        clause += L", ";
+        out += L", ";
       } else {
-        clause += L" IN (";
+        out += L" IN (";
         inListOpen = true;
         inListColumn = &term.column;
       }
     } else if (term.comparison >= kEqual && term.comparison < kIn) {
-      clause += kOperators[term.comparison];
+      out += kOperators[term.comparison];
     }
-    clause += L"?";
-    if (term.comparison == kBitSet) clause += L" != 0";
-    if (term.comparison == kBitClear) clause += L" = 0";
+    out += L"?";
+    if (term.comparison == kBitSet) out += L" != 0";
+    if (term.comparison == kBitClear) out += L" = 0";
   }
-  if (inListOpen) clause += L") ";
+  if (inListOpen) out += L") ";
 
-  std::wstring page;
   bool pageInParentheses = false;
   for (std::size_t i = 0; i < pageKeys_.size(); ++i) {
-    if (!page.empty()) {
-      page += L" OR ";
+    if (i > 0) {
+      out += L" OR ";
     } else if (!terms_.empty()) {
-      page += L" AND (";
+      out += L" AND (";
       pageInParentheses = true;
     }
     for (std::size_t j = 0; j < i; ++j) {
-      if (j == 0) page += L" (";
-      page += L" ( " + pageKeys_[j].column + L" = ? ) AND";
+      if (j == 0) out += L" (";
+      out += L" ( ";
+      out += pageKeys_[j].column;
+      out += L" = ? ) AND";
     }
-    page += L" ( " + pageKeys_[i].column + (pageKeys_[i].ascending ? L" > ? ) " : L" < ? ) ");
-    if (i > 0) page += L" )";
+    out += L" ( ";
+    out += pageKeys_[i].column;
+    out += pageKeys_[i].ascending ? L" > ? ) " : L" < ? ) ";
+    if (i > 0) out += L" )";
   }
-  if (pageInParentheses) page += L")";
-  return clause + page;
+  if (pageInParentheses) out += L")";
 }
 
 std::wstring ODBCRecord::BuildSelect() const {
-  std::wstring sql = L"SELECT " + selectList_ + L" FROM " + table_;
-  if (HasWhere()) sql += L" WHERE " + BuildWhereClause();
+  std::wstring sql;
+  sql.reserve(kStatementChars);
+  sql += L"SELECT ";
+  sql += selectList_;
+  sql += L" FROM ";
+  sql += table_;
+  if (HasWhere()) AppendWhereClause(&sql);
   for (std::size_t i = 0; i < order_.size(); ++i) {
     sql += i == 0 ? L" ORDER BY " : L", ";
     sql += order_[i].column;
@@ -229,39 +244,49 @@ std::wstring ODBCRecord::BuildSelect() const {
 }
 
 std::wstring ODBCRecord::BuildInsert() const {
-  std::wstring sql = database_->IsDB2() ? L"" : L"SET NOCOUNT ON; ";
-  std::wstring columns;
-  std::wstring marks;
+  std::wstring sql;
+  sql.reserve(kStatementChars);
+  if (!database_->IsDB2()) sql += L"SET NOCOUNT ON; ";
+  sql += L"INSERT INTO ";
+  sql += table_;
+  sql += L" (";
+  std::size_t count = 0;
   auto add = [&](const std::wstring& column) {
-    if (!columns.empty()) {
-      columns += L", ";
-      marks += L", ";
-    }
-    columns += column;
-    marks += L"?";
+    if (count++ > 0) sql += L", ";
+    sql += column;
   };
   for (const std::wstring& column : valueColumns_) add(column);
   for (const Term& term : terms_) {
     if (!term.column.empty() && term.value.type != kTypeIsNull) add(term.column);
   }
-  sql += L"INSERT INTO " + table_ + L" (" + columns + L") VALUES (" + marks + L") ";
+  sql += L") VALUES (";
+  for (std::size_t i = 0; i < count; ++i) sql += i == 0 ? L"?" : L", ?";
+  sql += L") ";
   if (!database_->IsDB2()) sql += L"; SELECT SCOPE_IDENTITY(); SET NOCOUNT OFF";
   return sql;
 }
 
 std::wstring ODBCRecord::BuildUpdate() const {
-  std::wstring sql = L"UPDATE " + table_ + L" SET ";
+  std::wstring sql;
+  sql.reserve(kStatementChars);
+  sql += L"UPDATE ";
+  sql += table_;
+  sql += L" SET ";
   for (std::size_t i = 0; i < valueColumns_.size(); ++i) {
     if (i > 0) sql += L", ";
-    sql += valueColumns_[i] + L" = ?";
+    sql += valueColumns_[i];
+    sql += L" = ?";
   }
-  if (HasWhere()) sql += L" WHERE " + BuildWhereClause();
+  if (HasWhere()) AppendWhereClause(&sql);
   return sql;
 }
 
 std::wstring ODBCRecord::BuildDelete() const {
-  std::wstring sql = L"DELETE FROM " + table_;
-  if (!terms_.empty()) sql += L" WHERE " + BuildWhereClause();
+  std::wstring sql;
+  sql.reserve(kStatementChars);
+  sql += L"DELETE FROM ";
+  sql += table_;
+  if (!terms_.empty()) AppendWhereClause(&sql);
   return sql;
 }
 

@@ -217,7 +217,8 @@ class ODBCRecord {
 
   void AddOutput(const wchar_t* column, const wchar_t* function, std::int16_t type, void* destination);
   void AddTerm(Term term);
-  std::wstring BuildWhereClause() const;
+  // Appends " WHERE " and the terms and page keys to `sql`.
+  void AppendWhereClause(std::wstring* sql) const;
   bool HasWhere() const { return !terms_.empty() || !pageKeys_.empty(); }
 
   // odbc_record_exec.cpp

@@ -1,9 +1,7 @@
 #include "platform/com/apartment.h"
 
-#include <map>
+#include <atomic>
 #include <mutex>
-#include <utility>
-#include <vector>
 
 namespace {
 
@@ -27,14 +25,32 @@ struct ThreadApartment {
 
 thread_local ThreadApartment apartment;
 
+// The registered classes: a list that only grows, newest first. Readers
+// walk it without a lock (each node is published whole by the release
+// store of `head`, and a creator is replaced in place); registrations are
+// serialised by `mutex` so that a class id has one node.
+struct ClassNode {
+  CLSID clsid;
+  std::atomic<ComClassCreator> create;
+  ClassNode* next;
+};
+
 struct ClassTable {
   std::mutex mutex;
-  std::vector<std::pair<CLSID, ComClassCreator>> classes;
+  std::atomic<ClassNode*> head{nullptr};
 };
 
 ClassTable& Classes() {
-  static ClassTable* table = new ClassTable;  // lives until the process ends
+  static ClassTable* table = new ClassTable;  // lives until the process ends, as do its nodes
   return *table;
+}
+
+ClassNode* FindClass(const ClassTable& table, REFCLSID clsid) {
+  for (ClassNode* node = table.head.load(std::memory_order_acquire); node != nullptr;
+       node = node->next) {
+    if (node->clsid == clsid) return node;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -67,13 +83,11 @@ void CoUninitialize() {
 void ComRegisterClass(REFCLSID clsid, ComClassCreator create) {
   ClassTable& table = Classes();
   std::lock_guard<std::mutex> lock(table.mutex);
-  for (auto& entry : table.classes) {
-    if (entry.first == clsid) {
-      entry.second = create;
-      return;
-    }
+  if (ClassNode* node = FindClass(table, clsid)) {
+    node->create.store(create, std::memory_order_release);
+    return;
   }
-  table.classes.emplace_back(clsid, create);
+  table.head.store(new ClassNode{clsid, create, table.head.load(std::memory_order_relaxed)}, std::memory_order_release);
 }
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFIID iid,
@@ -83,14 +97,8 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFI
   if (apartment.count == 0 && multithreadedMembers.load() == 0) return CO_E_NOTINITIALIZED;
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   if ((clsContext & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
-  ComClassCreator create = nullptr;
-  {
-    ClassTable& table = Classes();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    for (const auto& entry : table.classes) {
-      if (entry.first == clsid) create = entry.second;
-    }
-  }
+  const ClassNode* node = FindClass(Classes(), clsid);
+  const ComClassCreator create = node != nullptr ? node->create.load(std::memory_order_acquire) : nullptr;
   if (create == nullptr) return REGDB_E_CLASSNOTREG;
   return create(iid, object);
 }
