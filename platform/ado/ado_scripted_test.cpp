@@ -108,6 +108,35 @@ TEST_F(AdoScripted, AConnectionClassErrorKeepsTheConnectionOutOfTheCache) {
   EXPECT_EQ(driver_.Connects(), 2);
 }
 
+// Open, statements and Close still work while a thread's own objects are
+// being destroyed, after what it kept for itself is gone (a connection held
+// by a thread's or a static object may be closed there).
+TEST_F(AdoScripted, ConnectionsStillOpenAndCloseAsAThreadEnds) {
+  struct AtThreadEnd {
+    const wchar_t* connectionString = nullptr;
+    ~AtThreadEnd() {
+      if (connectionString == nullptr) return;
+      for (int round = 0; round < 2; ++round) {
+        _ConnectionPtr connection = MakeConnection();
+        connection->Open(_bstr_t(connectionString), _bstr_t(L""), _bstr_t(L""));
+        connection->Execute(_bstr_t(L"SELECT 1"), nullptr);
+        connection->Close();
+      }
+    }
+  };
+  std::thread([] {
+    // Made before the thread's own objects, so destroyed after them.
+    thread_local AtThreadEnd atEnd;
+    atEnd.connectionString = kSqlServer;
+    _ConnectionPtr connection = MakeConnection();
+    connection->Open(_bstr_t(kSqlServer), _bstr_t(L""), _bstr_t(L""));
+    connection->Execute(_bstr_t(L"SELECT 1"), nullptr);
+    connection->Close();
+  }).join();
+  EXPECT_EQ(driver_.Connects(), 1);
+  EXPECT_EQ(IdleCache::Shared().Size(), 1u);
+}
+
 // A connection taken from the idle cache may have died there without a
 // sign. Its first request failing with a connection-class error runs once
 // more on a new connection, and the other idle connections of the same

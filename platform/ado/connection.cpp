@@ -4,6 +4,7 @@
 #include <map>
 #include <unordered_map>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string_view>
 #include <string>
@@ -13,6 +14,7 @@
 #include "platform/ado/idle_cache.h"
 #include "platform/ado/objects.h"
 #include "platform/ado/sql_state.h"
+#include "platform/ado/thread_own.h"
 
 namespace ado {
 
@@ -91,15 +93,18 @@ struct Bytes {
 // connection string without holding its password.
 std::wstring Digest(std::initializer_list<Bytes> parts) {
   // One context per thread, made once: an Open costs one digest, not an
-  // allocation more.
+  // allocation more (but for an Open as the thread ends, after its own
+  // context is gone).
   struct Context {
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     ~Context() { EVP_MD_CTX_free(context); }
   };
-  thread_local Context held;
+  std::optional<Context> ownless;
+  Context* held = ThreadOwn<Context>();
+  if (held == nullptr) held = &ownless.emplace();
   // Fetched once: an implicit fetch at every digest costs more than the digest.
   static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  EVP_MD_CTX* context = held.context;
+  EVP_MD_CTX* context = held->context;
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   bool ok = context != nullptr && sha256 != nullptr && EVP_DigestInit_ex(context, sha256, nullptr) == 1;
