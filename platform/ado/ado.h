@@ -337,11 +337,11 @@ class _Connection : public IDispatch {
   // What Open needs of `login`, shared with every Open of the same string
   // (null, with *error, when it cannot be used); *odbc gets the ODBC
   // string when it had to be translated here.
-  std::shared_ptr<const Target> Plan(const std::wstring& login, backend::Driver& driver, std::wstring* odbc,
+  std::shared_ptr<const Target> Plan(std::wstring_view login, backend::Driver& driver, std::wstring* odbc,
                                      std::wstring* error);
   // A new physical connection for `login` (*odbc, when not empty, is its
   // translation; wiped).
-  std::unique_ptr<backend::Session> Connect(const std::wstring& login, std::wstring* odbc,
+  std::unique_ptr<backend::Session> Connect(std::wstring_view login, std::wstring* odbc,
                                             backend::Diagnostics* diagnostics);
   // Replaces a session from the cache that failed its first request.
   bool Reconnect(backend::Diagnostics* diagnostics);

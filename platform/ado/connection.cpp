@@ -1,6 +1,10 @@
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
+#include <array>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <unordered_map>
 #include <mutex>
@@ -30,10 +34,12 @@ struct _Connection::Target {
 
 namespace {
 
-std::wstring Text(const _bstr_t& text) {
+std::wstring_view View(const _bstr_t& text) {
   const wchar_t* p = text;
-  return p != nullptr ? std::wstring(p, text.length()) : std::wstring();
+  return p != nullptr ? std::wstring_view(p, text.length()) : std::wstring_view();
 }
+
+std::wstring Text(const _bstr_t& text) { return std::wstring(View(text)); }
 
 // Wipes a string that held a password when the scope ends, also on a throw.
 class WipeOnExit {
@@ -80,18 +86,50 @@ std::wstring FailoverPartnerOf(const std::wstring& adoString) {
   return partner;
 }
 
-// A part of a digest: the bytes of a text of either width or of a value.
+// A part of a digest: the bytes of a value, or a wide text.
 struct Bytes {
-  Bytes(std::wstring_view text) : data(text.data()), size(text.size() * sizeof(wchar_t)) {}
+  Bytes(std::wstring_view text) : wide(text), data(nullptr), size(text.size()) {}
   Bytes(const std::wstring& text) : Bytes(std::wstring_view(text)) {}
   Bytes(std::string_view text) : data(text.data()), size(text.size()) {}
+  std::wstring_view wide;  // digested in its narrow form when data is null
   const void* data;
-  std::size_t size;
+  std::size_t size;  // bytes, or the characters of a wide text
 };
 
-// The SHA-256 of the parts, in hexadecimal: keys that stand for a
-// connection string without holding its password.
-std::wstring Digest(std::initializer_list<Bytes> parts) {
+// A SHA-256 digest: keys that stand for a connection string without
+// holding its password.
+using DigestBytes = std::array<unsigned char, 32>;
+
+// Feeds a wide text in its narrow form: one byte for a character below
+// 0x80 (the whole of most connection strings), 0xFF and its four bytes for
+// any other (so that no two texts give the same bytes), a quarter of the
+// bytes of its wide form. Through a stack buffer that is wiped: the text
+// may hold a password.
+bool DigestWide(EVP_MD_CTX* context, std::wstring_view text) {
+  unsigned char narrow[512];
+  std::size_t used = 0;
+  bool ok = true;
+  for (const wchar_t c : text) {
+    if (used + 5 > sizeof narrow) {
+      ok = ok && EVP_DigestUpdate(context, narrow, used) == 1;
+      used = 0;
+    }
+    const auto code = static_cast<std::uint32_t>(c);
+    if (code < 0x80) {
+      narrow[used++] = static_cast<unsigned char>(code);
+    } else {
+      narrow[used++] = 0xFF;
+      std::memcpy(narrow + used, &code, sizeof code);
+      used += sizeof code;
+    }
+  }
+  ok = ok && EVP_DigestUpdate(context, narrow, used) == 1;
+  OPENSSL_cleanse(narrow, sizeof narrow);
+  return ok;
+}
+
+// The SHA-256 of the parts.
+DigestBytes Digest(std::initializer_list<Bytes> parts) {
   // One context per thread, made once: an Open costs one digest, not an
   // allocation more (but for an Open as the thread ends, after its own
   // context is gone).
@@ -105,19 +143,24 @@ std::wstring Digest(std::initializer_list<Bytes> parts) {
   // Fetched once: an implicit fetch at every digest costs more than the digest.
   static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
   EVP_MD_CTX* context = held->context;
-  unsigned char digest[EVP_MAX_MD_SIZE];
+  DigestBytes digest{};
   unsigned int length = 0;
   bool ok = context != nullptr && sha256 != nullptr && EVP_DigestInit_ex(context, sha256, nullptr) == 1;
   for (const Bytes& part : parts) {
     // Each part with its length, so that no two lists of parts run together.
     ok = ok && EVP_DigestUpdate(context, &part.size, sizeof part.size) == 1 &&
-         EVP_DigestUpdate(context, part.data, part.size) == 1;
+         (part.data != nullptr ? EVP_DigestUpdate(context, part.data, part.size) == 1 : DigestWide(context, part.wide));
   }
-  ok = ok && EVP_DigestFinal_ex(context, digest, &length) == 1;
+  ok = ok && EVP_DigestFinal_ex(context, digest.data(), &length) == 1 && length == digest.size();
   if (!ok) throw _com_error(E_OUTOFMEMORY, _bstr_t(L"ADO"), _bstr_t(L"The connection string could not be digested."));
+  return digest;
+}
+
+// A digest in hexadecimal.
+std::wstring Hex(const DigestBytes& digest) {
   static constexpr wchar_t kHex[] = L"0123456789abcdef";
-  std::wstring hex(2 * length, L'0');
-  for (unsigned int i = 0; i < length; ++i) {
+  std::wstring hex(2 * digest.size(), L'0');
+  for (std::size_t i = 0; i < digest.size(); ++i) {
     hex[2 * i] = kHex[digest[i] >> 4];
     hex[2 * i + 1] = kHex[digest[i] & 15];
   }
@@ -235,7 +278,7 @@ void _Connection::Fail(const backend::Diagnostics& diagnostics, HRESULT fallback
   throw _com_error(raised, _bstr_t(source.c_str()), _bstr_t(description.c_str()));
 }
 
-std::shared_ptr<const _Connection::Target> _Connection::Plan(const std::wstring& login, backend::Driver& driver,
+std::shared_ptr<const _Connection::Target> _Connection::Plan(std::wstring_view login, backend::Driver& driver,
                                                             std::wstring* odbc, std::wstring* error) {
   // Translations are remembered by a digest of the string, the driver and
   // the provider override in effect (unset and empty told apart), so that a
@@ -244,11 +287,11 @@ std::shared_ptr<const _Connection::Target> _Connection::Plan(const std::wstring&
   // once; only a translation made anew takes the memo's lock alone.
   constexpr std::size_t kMemoCapacity = 64;
   static std::shared_mutex* memoMutex = new std::shared_mutex();  // never destroyed: Open may run at exit
-  static auto* memo = new std::map<std::wstring, std::shared_ptr<const Target>>();
+  static auto* memo = new std::map<DigestBytes, std::shared_ptr<const Target>>();
   const char* spec = std::getenv(kProviderOverrideVariable);
   const std::string_view override = spec != nullptr ? std::string_view(spec) : std::string_view();
   const backend::Driver* const driverAddress = &driver;
-  const std::wstring key =
+  const DigestBytes key =
       Digest({std::string_view(spec != nullptr ? "=" : ""), override, DriverId(driverAddress), login});
   {
     std::shared_lock<std::shared_mutex> lock(*memoMutex);
@@ -257,7 +300,7 @@ std::shared_ptr<const _Connection::Target> _Connection::Plan(const std::wstring&
   }
   OdbcTarget translated;
   if (!TranslateConnectionString(login, &translated, error)) return nullptr;
-  auto target = std::make_shared<const Target>(Target{Digest({DriverId(driverAddress), translated.odbc}),
+  auto target = std::make_shared<const Target>(Target{Hex(Digest({DriverId(driverAddress), translated.odbc})),
                                                       std::move(translated.redacted), MaskPasswords(login, L"***"),
                                                       std::move(translated.provider)});
   *odbc = std::move(translated.odbc);
@@ -267,7 +310,7 @@ std::shared_ptr<const _Connection::Target> _Connection::Plan(const std::wstring&
   return target;
 }
 
-std::unique_ptr<backend::Session> _Connection::Connect(const std::wstring& login, std::wstring* odbc,
+std::unique_ptr<backend::Session> _Connection::Connect(std::wstring_view login, std::wstring* odbc,
                                                        backend::Diagnostics* diagnostics) {
   WipeOnExit wipe(*odbc);
   if (odbc->empty()) {
@@ -283,15 +326,21 @@ std::unique_ptr<backend::Session> _Connection::Connect(const std::wstring& login
 
 void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, const _bstr_t& password, LONG) {
   if (session_) Raise(adErrObjectOpen, L"Operation is not allowed when the object is open.");
-  std::wstring adoString = Text(connectionString).empty() ? Text(connectionString_) : Text(connectionString);
-  WipeOnExit wipeAdo(adoString);
-  std::wstring user = Text(userId);
-  std::wstring secret = Text(password);
-  WipeOnExit wipeSecret(secret);
+  // The string given is read where it is; the object's own is copied, since
+  // it changes below.
+  std::wstring stored;
+  WipeOnExit wipeStored(stored);
+  std::wstring_view adoString = View(connectionString);
+  if (adoString.empty()) {
+    stored = Text(connectionString_);
+    adoString = stored;
+  }
+  const std::wstring_view user = View(userId);
+  const std::wstring_view secret = View(password);
   // The string as given when no login replaces its own (no copy to wipe).
   std::wstring replaced = user.empty() && secret.empty() ? std::wstring() : ReplaceLogin(adoString, user, secret);
   WipeOnExit wipeReplaced(replaced);
-  const std::wstring& login = user.empty() && secret.empty() ? adoString : replaced;
+  const std::wstring_view login = user.empty() && secret.empty() ? adoString : std::wstring_view(replaced);
 
   backend::Driver& driver = CurrentDriver();
   std::wstring odbc;
@@ -317,7 +366,7 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   untested_ = session != nullptr;
   if (untested_) {
     // Kept until the session has answered once (see Run).
-    reconnect_ = login;
+    reconnect_.assign(login);
   } else {
     backend::Diagnostics diagnostics;
     session = Connect(login, &odbc, &diagnostics);
