@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <unordered_map>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include <shared_mutex>
 #include <string_view>
 #include <string>
+#include <utility>
 
 #include "platform/ado/ascii_text.h"
 #include "platform/ado/connection_string.h"
@@ -172,29 +174,50 @@ std::string_view DriverId(const backend::Driver* const& driver) {
   return std::string_view(reinterpret_cast<const char*>(&driver), sizeof driver);
 }
 
-// Texts found once and kept for the process, by key: a table's identity
-// column (by cache key and table name: each table is looked up once per
-// database and login) and the rewrite of a statement's text (by cache key
-// and text, since the rewrite names identity columns). At most 1024
-// entries: one more starts it afresh.
+// Texts found once and kept for the process, by a pair of texts: a
+// table's identity column (by cache key and table name: each table is
+// looked up once per database and login) and the rewrite of a statement's
+// text (by cache key and text, since the rewrite names identity columns).
+// Looked up without building a key. At most 1024 entries: one more starts
+// it afresh.
 class TextMemo {
  public:
-  bool Find(const std::wstring& key, std::wstring* text) const {
+  bool Find(std::wstring_view first, std::wstring_view second, std::wstring* text) const {
     std::shared_lock<std::shared_mutex> lock(mutex_);
-    auto found = texts_.find(key);
+    auto found = texts_.find(KeyView{first, second});
     if (found == texts_.end()) return false;
     *text = found->second;
     return true;
   }
-  void Keep(const std::wstring& key, const std::wstring& text) {
+  void Keep(std::wstring_view first, std::wstring_view second, const std::wstring& text) {
     std::unique_lock<std::shared_mutex> lock(mutex_);
     if (texts_.size() >= 1024) texts_.clear();
-    texts_[key] = text;
+    texts_.insert_or_assign(Key{std::wstring(first), std::wstring(second)}, text);
   }
 
  private:
+  using Key = std::pair<std::wstring, std::wstring>;
+  using KeyView = std::pair<std::wstring_view, std::wstring_view>;
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(const KeyView& key) const {
+      const std::size_t first = std::hash<std::wstring_view>()(key.first);
+      return first ^ (std::hash<std::wstring_view>()(key.second) + 0x9e3779b97f4a7c15ull + (first << 6) + (first >> 2));
+    }
+    std::size_t operator()(const Key& key) const { return (*this)(KeyView{key.first, key.second}); }
+  };
+  struct Equal {
+    using is_transparent = void;
+    static KeyView View(const Key& key) { return {key.first, key.second}; }
+    static KeyView View(const KeyView& key) { return key; }
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+      return View(a) == View(b);
+    }
+  };
+
   mutable std::shared_mutex mutex_;
-  std::unordered_map<std::wstring, std::wstring> texts_;
+  std::unordered_map<Key, std::wstring, Hash, Equal> texts_;
 };
 
 TextMemo& KnownIdentityColumns() {
@@ -425,15 +448,14 @@ bool _Connection::Attempt(backend::Request& request, const std::wstring& text, b
   if (dialect_ == Dialect::PostgreSql) {
     // The same text on the same database gets the same rewrite, unless an
     // identity column it names could not be looked up this time.
-    const std::wstring key = cacheKey_ + L'\n' + text;
-    if (!KnownRewrites().Find(key, &request.text)) {
+    if (!KnownRewrites().Find(cacheKey_, text, &request.text)) {
       bool lookedUp = true;
       request.text = RewriteSql(text, dialect_, [this, &lookedUp](std::wstring_view table) {
         std::wstring column;
         if (!IdentityColumn(table, &column)) lookedUp = false;
         return column;
       });
-      if (lookedUp) KnownRewrites().Keep(key, request.text);
+      if (lookedUp) KnownRewrites().Keep(cacheKey_, text, request.text);
     }
   } else {
     request.text = RewriteSql(text, dialect_);
@@ -448,8 +470,7 @@ bool _Connection::Attempt(backend::Request& request, const std::wstring& text, b
 }
 
 bool _Connection::IdentityColumn(std::wstring_view table, std::wstring* column) {
-  const std::wstring key = cacheKey_ + L"\n" + std::wstring(table);
-  if (KnownIdentityColumns().Find(key, column)) return true;
+  if (KnownIdentityColumns().Find(cacheKey_, table, column)) return true;
   std::vector<backend::Param> params(1);
   params[0].kind = backend::ValueKind::Text;
   params[0].value.kind = backend::ValueKind::Text;
@@ -467,7 +488,7 @@ bool _Connection::IdentityColumn(std::wstring_view table, std::wstring* column) 
       response.results.front().rows->RowCount() > 0 && !response.results.front().rows->IsNull(0, 0)) {
     *column = backend::WideFromUtf8(response.results.front().rows->TextAt(0, 0));
   }
-  KnownIdentityColumns().Keep(key, *column);
+  KnownIdentityColumns().Keep(cacheKey_, table, *column);
   return true;
 }
 
