@@ -291,7 +291,7 @@ void _Connection::Fail(const backend::Diagnostics& diagnostics, HRESULT fallback
   if (ConnectionClass(diagnostics)) {
     broken_ = true;
     // The connections idle beside this one reach the same server: suspect too.
-    if (!cacheKey_.empty()) IdleCache::Shared().Drop(cacheKey_);
+    if (!CacheKey().empty()) IdleCache::Shared().Drop(CacheKey());
   }
   if (diagnostics.empty() && preface.empty()) {
     description = L"The driver failed without a diagnostic record.";
@@ -369,8 +369,8 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   std::wstring odbc;
   WipeOnExit wipeOdbc(odbc);
   std::wstring error;
-  cacheKey_.clear();
-  const std::shared_ptr<const Target> target = Plan(login, driver, &odbc, &error);
+  target_ = Plan(login, driver, &odbc, &error);
+  const Target* const target = target_.get();
   if (target == nullptr) {
     provider_ = _bstr_t();
     FailWith(E_FAIL, L"The connection string cannot be used: " + error);
@@ -383,9 +383,8 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   inTransaction_ = false;
   transactionAborted_ = false;
   driver_ = &driver;
-  cacheKey_ = target->cacheKey;
 
-  std::unique_ptr<backend::Session> session = IdleCache::Shared().Take(cacheKey_);
+  std::unique_ptr<backend::Session> session = IdleCache::Shared().Take(target->cacheKey);
   untested_ = session != nullptr;
   if (untested_) {
     // Kept until the session has answered once (see Run).
@@ -397,7 +396,6 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   }
   if (target->provider.empty()) provider_ = InfoValue(*session, L"Driver Name").c_str();
   dialect_ = DialectOfDbms(InfoValue(*session, L"DBMS Name"));
-  redacted_ = target->redactedOdbc;
   session_ = std::move(session);
 }
 
@@ -412,7 +410,7 @@ bool _Connection::Reconnect(backend::Diagnostics* diagnostics) {
   WipeOnExit wipe(login);
   Tested();
   session_.reset();
-  IdleCache::Shared().Drop(cacheKey_);
+  IdleCache::Shared().Drop(CacheKey());
   std::wstring odbc;
   backend::Diagnostics failure;
   session_ = Connect(login, &odbc, &failure);
@@ -435,7 +433,12 @@ void _Connection::GiveBack(bool keep) {
     if (!session->EndTransaction(false, &ignored)) keep = false;
     inTransaction_ = false;
   }
-  if (keep) IdleCache::Shared().Put(cacheKey_, std::move(session));
+  if (keep) IdleCache::Shared().Put(CacheKey(), std::move(session));
+}
+
+const std::wstring& _Connection::CacheKey() const {
+  static const std::wstring* const none = new std::wstring();
+  return target_ ? target_->cacheKey : *none;
 }
 
 void _Connection::Close() {
@@ -448,14 +451,14 @@ bool _Connection::Attempt(backend::Request& request, const std::wstring& text, b
   if (dialect_ == Dialect::PostgreSql) {
     // The same text on the same database gets the same rewrite, unless an
     // identity column it names could not be looked up this time.
-    if (!KnownRewrites().Find(cacheKey_, text, &request.text)) {
+    if (!KnownRewrites().Find(CacheKey(), text, &request.text)) {
       bool lookedUp = true;
       request.text = RewriteSql(text, dialect_, [this, &lookedUp](std::wstring_view table) {
         std::wstring column;
         if (!IdentityColumn(table, &column)) lookedUp = false;
         return column;
       });
-      if (lookedUp) KnownRewrites().Keep(cacheKey_, text, request.text);
+      if (lookedUp) KnownRewrites().Keep(CacheKey(), text, request.text);
     }
   } else {
     request.text = RewriteSql(text, dialect_);
@@ -470,7 +473,7 @@ bool _Connection::Attempt(backend::Request& request, const std::wstring& text, b
 }
 
 bool _Connection::IdentityColumn(std::wstring_view table, std::wstring* column) {
-  if (KnownIdentityColumns().Find(cacheKey_, table, column)) return true;
+  if (KnownIdentityColumns().Find(CacheKey(), table, column)) return true;
   std::vector<backend::Param> params(1);
   params[0].kind = backend::ValueKind::Text;
   params[0].value.kind = backend::ValueKind::Text;
@@ -488,7 +491,7 @@ bool _Connection::IdentityColumn(std::wstring_view table, std::wstring* column) 
       response.results.front().rows->RowCount() > 0 && !response.results.front().rows->IsNull(0, 0)) {
     *column = backend::WideFromUtf8(response.results.front().rows->TextAt(0, 0));
   }
-  KnownIdentityColumns().Keep(cacheKey_, table, *column);
+  KnownIdentityColumns().Keep(CacheKey(), table, *column);
   return true;
 }
 
@@ -592,9 +595,9 @@ PropertiesPtr _Connection::GetProperties() const {
     add(L"DBMS Version", InfoValue(*session_, L"DBMS Version"));
     add(L"Current Catalog", InfoValue(*session_, L"Current Catalog"));
     add(L"User Name", InfoValue(*session_, L"User Name"));
-    add(L"Data Source Name", DataSourceOf(redacted_));
+    add(L"Data Source Name", DataSourceOf(target_->redactedOdbc));
     // The provider's connection string, with every password masked.
-    add(L"Extended Properties", redacted_);
+    add(L"Extended Properties", target_->redactedOdbc);
     const std::wstring failoverPartner = FailoverPartnerOf(Text(connectionString_));
     if (!failoverPartner.empty()) add(L"Failover Partner", failoverPartner);
   }
