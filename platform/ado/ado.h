@@ -337,11 +337,11 @@ class _Connection : public IDispatch {
   // What Open needs of `login`, shared with every Open of the same string
   // (null, with *error, when it cannot be used); *odbc gets the ODBC
   // string when it had to be translated here.
-  std::shared_ptr<const Target> Plan(const std::wstring& login, backend::Driver& driver, std::wstring* odbc,
+  std::shared_ptr<const Target> Plan(std::wstring_view login, backend::Driver& driver, std::wstring* odbc,
                                      std::wstring* error);
   // A new physical connection for `login` (*odbc, when not empty, is its
   // translation; wiped).
-  std::unique_ptr<backend::Session> Connect(const std::wstring& login, std::wstring* odbc,
+  std::unique_ptr<backend::Session> Connect(std::wstring_view login, std::wstring* odbc,
                                             backend::Diagnostics* diagnostics);
   // Replaces a session from the cache that failed its first request.
   bool Reconnect(backend::Diagnostics* diagnostics);
@@ -353,14 +353,17 @@ class _Connection : public IDispatch {
   // False when the look-up failed (*column is then empty and not kept).
   bool IdentityColumn(std::wstring_view table, std::wstring* column);
   void GiveBack(bool keep);
+  // The idle cache's key of the last Open (empty when there is none).
+  const std::wstring& CacheKey() const;
 
   ErrorsPtr errors_;
   std::unique_ptr<backend::Session> session_;
   backend::Driver* driver_ = nullptr;
-  // A digest of the driver and the ODBC string: the idle cache's key.
-  std::wstring cacheKey_;
-  // The ODBC string with its password masked, read for the properties.
-  std::wstring redacted_;
+  // What the last Open planned, shared with every Open of the same string
+  // (no password in it): the idle cache's key and the ODBC string with its
+  // password masked, read for the properties. Null before an Open and after
+  // one whose string could not be used.
+  std::shared_ptr<const Target> target_;
   // The ADO string (password included) of a session taken from the idle
   // cache, kept only until the session has answered once.
   std::wstring reconnect_;

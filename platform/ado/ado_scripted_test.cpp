@@ -222,11 +222,22 @@ TEST_F(AdoScripted, OpenFollowsTheProviderOverrideForAStringOpenedBefore) {
 }
 
 // Strings told apart only by a character beyond ASCII, or only far past
-// the start, have idle connections of their own: an Open never gets the
+// the start (also past the digest's first buffer of narrow bytes), have
+// idle connections and translations of their own: an Open never gets the
 // connection of another string's password.
 TEST_F(AdoScripted, StringsThatDifferAnywhereDoNotShareIdleConnections) {
   const std::wstring padding(300, L'x');
-  const std::wstring passwords[] = {L"A", L"\u0141", L"\U00010041", L"AA", padding + L"1", padding + L"2"};
+  const std::wstring longPadding(700, L'y');
+  const std::wstring passwords[] = {L"A",
+                                    L"\u0141",
+                                    L"\U00010041",
+                                    L"AA",
+                                    padding + L"1",
+                                    padding + L"2",
+                                    longPadding + L"\u0141",
+                                    longPadding + L"\u0142",
+                                    longPadding + L"\u0141\u0141" + padding,
+                                    longPadding + L"\u0141\u0142" + padding};
   int connects = 0;
   for (int round = 0; round < 2; ++round) {
     for (const std::wstring& password : passwords) {

@@ -1,6 +1,11 @@
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
+#include <array>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <unordered_map>
 #include <mutex>
@@ -8,6 +13,7 @@
 #include <shared_mutex>
 #include <string_view>
 #include <string>
+#include <utility>
 
 #include "platform/ado/ascii_text.h"
 #include "platform/ado/connection_string.h"
@@ -30,10 +36,12 @@ struct _Connection::Target {
 
 namespace {
 
-std::wstring Text(const _bstr_t& text) {
+std::wstring_view View(const _bstr_t& text) {
   const wchar_t* p = text;
-  return p != nullptr ? std::wstring(p, text.length()) : std::wstring();
+  return p != nullptr ? std::wstring_view(p, text.length()) : std::wstring_view();
 }
+
+std::wstring Text(const _bstr_t& text) { return std::wstring(View(text)); }
 
 // Wipes a string that held a password when the scope ends, also on a throw.
 class WipeOnExit {
@@ -80,18 +88,50 @@ std::wstring FailoverPartnerOf(const std::wstring& adoString) {
   return partner;
 }
 
-// A part of a digest: the bytes of a text of either width or of a value.
+// A part of a digest: the bytes of a value, or a wide text.
 struct Bytes {
-  Bytes(std::wstring_view text) : data(text.data()), size(text.size() * sizeof(wchar_t)) {}
+  Bytes(std::wstring_view text) : wide(text), data(nullptr), size(text.size()) {}
   Bytes(const std::wstring& text) : Bytes(std::wstring_view(text)) {}
   Bytes(std::string_view text) : data(text.data()), size(text.size()) {}
+  std::wstring_view wide;  // digested in its narrow form when data is null
   const void* data;
-  std::size_t size;
+  std::size_t size;  // bytes, or the characters of a wide text
 };
 
-// The SHA-256 of the parts, in hexadecimal: keys that stand for a
-// connection string without holding its password.
-std::wstring Digest(std::initializer_list<Bytes> parts) {
+// A SHA-256 digest: keys that stand for a connection string without
+// holding its password.
+using DigestBytes = std::array<unsigned char, 32>;
+
+// Feeds a wide text in its narrow form: one byte for a character below
+// 0x80 (the whole of most connection strings), 0xFF and its four bytes for
+// any other (so that no two texts give the same bytes), a quarter of the
+// bytes of its wide form. Through a stack buffer that is wiped: the text
+// may hold a password.
+bool DigestWide(EVP_MD_CTX* context, std::wstring_view text) {
+  unsigned char narrow[512];
+  std::size_t used = 0;
+  bool ok = true;
+  for (const wchar_t c : text) {
+    if (used + 5 > sizeof narrow) {
+      ok = ok && EVP_DigestUpdate(context, narrow, used) == 1;
+      used = 0;
+    }
+    const auto code = static_cast<std::uint32_t>(c);
+    if (code < 0x80) {
+      narrow[used++] = static_cast<unsigned char>(code);
+    } else {
+      narrow[used++] = 0xFF;
+      std::memcpy(narrow + used, &code, sizeof code);
+      used += sizeof code;
+    }
+  }
+  ok = ok && EVP_DigestUpdate(context, narrow, used) == 1;
+  OPENSSL_cleanse(narrow, sizeof narrow);
+  return ok;
+}
+
+// The SHA-256 of the parts.
+DigestBytes Digest(std::initializer_list<Bytes> parts) {
   // One context per thread, made once: an Open costs one digest, not an
   // allocation more (but for an Open as the thread ends, after its own
   // context is gone).
@@ -105,19 +145,24 @@ std::wstring Digest(std::initializer_list<Bytes> parts) {
   // Fetched once: an implicit fetch at every digest costs more than the digest.
   static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
   EVP_MD_CTX* context = held->context;
-  unsigned char digest[EVP_MAX_MD_SIZE];
+  DigestBytes digest{};
   unsigned int length = 0;
   bool ok = context != nullptr && sha256 != nullptr && EVP_DigestInit_ex(context, sha256, nullptr) == 1;
   for (const Bytes& part : parts) {
     // Each part with its length, so that no two lists of parts run together.
     ok = ok && EVP_DigestUpdate(context, &part.size, sizeof part.size) == 1 &&
-         EVP_DigestUpdate(context, part.data, part.size) == 1;
+         (part.data != nullptr ? EVP_DigestUpdate(context, part.data, part.size) == 1 : DigestWide(context, part.wide));
   }
-  ok = ok && EVP_DigestFinal_ex(context, digest, &length) == 1;
+  ok = ok && EVP_DigestFinal_ex(context, digest.data(), &length) == 1 && length == digest.size();
   if (!ok) throw _com_error(E_OUTOFMEMORY, _bstr_t(L"ADO"), _bstr_t(L"The connection string could not be digested."));
+  return digest;
+}
+
+// A digest in hexadecimal.
+std::wstring Hex(const DigestBytes& digest) {
   static constexpr wchar_t kHex[] = L"0123456789abcdef";
-  std::wstring hex(2 * length, L'0');
-  for (unsigned int i = 0; i < length; ++i) {
+  std::wstring hex(2 * digest.size(), L'0');
+  for (std::size_t i = 0; i < digest.size(); ++i) {
     hex[2 * i] = kHex[digest[i] >> 4];
     hex[2 * i + 1] = kHex[digest[i] & 15];
   }
@@ -129,29 +174,50 @@ std::string_view DriverId(const backend::Driver* const& driver) {
   return std::string_view(reinterpret_cast<const char*>(&driver), sizeof driver);
 }
 
-// Texts found once and kept for the process, by key: a table's identity
-// column (by cache key and table name: each table is looked up once per
-// database and login) and the rewrite of a statement's text (by cache key
-// and text, since the rewrite names identity columns). At most 1024
-// entries: one more starts it afresh.
+// Texts found once and kept for the process, by a pair of texts: a
+// table's identity column (by cache key and table name: each table is
+// looked up once per database and login) and the rewrite of a statement's
+// text (by cache key and text, since the rewrite names identity columns).
+// Looked up without building a key. At most 1024 entries: one more starts
+// it afresh.
 class TextMemo {
  public:
-  bool Find(const std::wstring& key, std::wstring* text) const {
+  bool Find(std::wstring_view first, std::wstring_view second, std::wstring* text) const {
     std::shared_lock<std::shared_mutex> lock(mutex_);
-    auto found = texts_.find(key);
+    auto found = texts_.find(KeyView{first, second});
     if (found == texts_.end()) return false;
     *text = found->second;
     return true;
   }
-  void Keep(const std::wstring& key, const std::wstring& text) {
+  void Keep(std::wstring_view first, std::wstring_view second, const std::wstring& text) {
     std::unique_lock<std::shared_mutex> lock(mutex_);
     if (texts_.size() >= 1024) texts_.clear();
-    texts_[key] = text;
+    texts_.insert_or_assign(Key{std::wstring(first), std::wstring(second)}, text);
   }
 
  private:
+  using Key = std::pair<std::wstring, std::wstring>;
+  using KeyView = std::pair<std::wstring_view, std::wstring_view>;
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(const KeyView& key) const {
+      const std::size_t first = std::hash<std::wstring_view>()(key.first);
+      return first ^ (std::hash<std::wstring_view>()(key.second) + 0x9e3779b97f4a7c15ull + (first << 6) + (first >> 2));
+    }
+    std::size_t operator()(const Key& key) const { return (*this)(KeyView{key.first, key.second}); }
+  };
+  struct Equal {
+    using is_transparent = void;
+    static KeyView View(const Key& key) { return {key.first, key.second}; }
+    static KeyView View(const KeyView& key) { return key; }
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+      return View(a) == View(b);
+    }
+  };
+
   mutable std::shared_mutex mutex_;
-  std::unordered_map<std::wstring, std::wstring> texts_;
+  std::unordered_map<Key, std::wstring, Hash, Equal> texts_;
 };
 
 TextMemo& KnownIdentityColumns() {
@@ -225,7 +291,7 @@ void _Connection::Fail(const backend::Diagnostics& diagnostics, HRESULT fallback
   if (ConnectionClass(diagnostics)) {
     broken_ = true;
     // The connections idle beside this one reach the same server: suspect too.
-    if (!cacheKey_.empty()) IdleCache::Shared().Drop(cacheKey_);
+    if (!CacheKey().empty()) IdleCache::Shared().Drop(CacheKey());
   }
   if (diagnostics.empty() && preface.empty()) {
     description = L"The driver failed without a diagnostic record.";
@@ -235,7 +301,7 @@ void _Connection::Fail(const backend::Diagnostics& diagnostics, HRESULT fallback
   throw _com_error(raised, _bstr_t(source.c_str()), _bstr_t(description.c_str()));
 }
 
-std::shared_ptr<const _Connection::Target> _Connection::Plan(const std::wstring& login, backend::Driver& driver,
+std::shared_ptr<const _Connection::Target> _Connection::Plan(std::wstring_view login, backend::Driver& driver,
                                                             std::wstring* odbc, std::wstring* error) {
   // Translations are remembered by a digest of the string, the driver and
   // the provider override in effect (unset and empty told apart), so that a
@@ -244,11 +310,11 @@ std::shared_ptr<const _Connection::Target> _Connection::Plan(const std::wstring&
   // once; only a translation made anew takes the memo's lock alone.
   constexpr std::size_t kMemoCapacity = 64;
   static std::shared_mutex* memoMutex = new std::shared_mutex();  // never destroyed: Open may run at exit
-  static auto* memo = new std::map<std::wstring, std::shared_ptr<const Target>>();
+  static auto* memo = new std::map<DigestBytes, std::shared_ptr<const Target>>();
   const char* spec = std::getenv(kProviderOverrideVariable);
   const std::string_view override = spec != nullptr ? std::string_view(spec) : std::string_view();
   const backend::Driver* const driverAddress = &driver;
-  const std::wstring key =
+  const DigestBytes key =
       Digest({std::string_view(spec != nullptr ? "=" : ""), override, DriverId(driverAddress), login});
   {
     std::shared_lock<std::shared_mutex> lock(*memoMutex);
@@ -257,7 +323,7 @@ std::shared_ptr<const _Connection::Target> _Connection::Plan(const std::wstring&
   }
   OdbcTarget translated;
   if (!TranslateConnectionString(login, &translated, error)) return nullptr;
-  auto target = std::make_shared<const Target>(Target{Digest({DriverId(driverAddress), translated.odbc}),
+  auto target = std::make_shared<const Target>(Target{Hex(Digest({DriverId(driverAddress), translated.odbc})),
                                                       std::move(translated.redacted), MaskPasswords(login, L"***"),
                                                       std::move(translated.provider)});
   *odbc = std::move(translated.odbc);
@@ -267,7 +333,7 @@ std::shared_ptr<const _Connection::Target> _Connection::Plan(const std::wstring&
   return target;
 }
 
-std::unique_ptr<backend::Session> _Connection::Connect(const std::wstring& login, std::wstring* odbc,
+std::unique_ptr<backend::Session> _Connection::Connect(std::wstring_view login, std::wstring* odbc,
                                                        backend::Diagnostics* diagnostics) {
   WipeOnExit wipe(*odbc);
   if (odbc->empty()) {
@@ -283,22 +349,28 @@ std::unique_ptr<backend::Session> _Connection::Connect(const std::wstring& login
 
 void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, const _bstr_t& password, LONG) {
   if (session_) Raise(adErrObjectOpen, L"Operation is not allowed when the object is open.");
-  std::wstring adoString = Text(connectionString).empty() ? Text(connectionString_) : Text(connectionString);
-  WipeOnExit wipeAdo(adoString);
-  std::wstring user = Text(userId);
-  std::wstring secret = Text(password);
-  WipeOnExit wipeSecret(secret);
+  // The string given is read where it is; the object's own is copied, since
+  // it changes below.
+  std::wstring stored;
+  WipeOnExit wipeStored(stored);
+  std::wstring_view adoString = View(connectionString);
+  if (adoString.empty()) {
+    stored = Text(connectionString_);
+    adoString = stored;
+  }
+  const std::wstring_view user = View(userId);
+  const std::wstring_view secret = View(password);
   // The string as given when no login replaces its own (no copy to wipe).
   std::wstring replaced = user.empty() && secret.empty() ? std::wstring() : ReplaceLogin(adoString, user, secret);
   WipeOnExit wipeReplaced(replaced);
-  const std::wstring& login = user.empty() && secret.empty() ? adoString : replaced;
+  const std::wstring_view login = user.empty() && secret.empty() ? adoString : std::wstring_view(replaced);
 
   backend::Driver& driver = CurrentDriver();
   std::wstring odbc;
   WipeOnExit wipeOdbc(odbc);
   std::wstring error;
-  cacheKey_.clear();
-  const std::shared_ptr<const Target> target = Plan(login, driver, &odbc, &error);
+  target_ = Plan(login, driver, &odbc, &error);
+  const Target* const target = target_.get();
   if (target == nullptr) {
     provider_ = _bstr_t();
     FailWith(E_FAIL, L"The connection string cannot be used: " + error);
@@ -311,13 +383,12 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   inTransaction_ = false;
   transactionAborted_ = false;
   driver_ = &driver;
-  cacheKey_ = target->cacheKey;
 
-  std::unique_ptr<backend::Session> session = IdleCache::Shared().Take(cacheKey_);
+  std::unique_ptr<backend::Session> session = IdleCache::Shared().Take(target->cacheKey);
   untested_ = session != nullptr;
   if (untested_) {
     // Kept until the session has answered once (see Run).
-    reconnect_ = login;
+    reconnect_.assign(login);
   } else {
     backend::Diagnostics diagnostics;
     session = Connect(login, &odbc, &diagnostics);
@@ -325,7 +396,6 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   }
   if (target->provider.empty()) provider_ = InfoValue(*session, L"Driver Name").c_str();
   dialect_ = DialectOfDbms(InfoValue(*session, L"DBMS Name"));
-  redacted_ = target->redactedOdbc;
   session_ = std::move(session);
 }
 
@@ -340,7 +410,7 @@ bool _Connection::Reconnect(backend::Diagnostics* diagnostics) {
   WipeOnExit wipe(login);
   Tested();
   session_.reset();
-  IdleCache::Shared().Drop(cacheKey_);
+  IdleCache::Shared().Drop(CacheKey());
   std::wstring odbc;
   backend::Diagnostics failure;
   session_ = Connect(login, &odbc, &failure);
@@ -363,7 +433,12 @@ void _Connection::GiveBack(bool keep) {
     if (!session->EndTransaction(false, &ignored)) keep = false;
     inTransaction_ = false;
   }
-  if (keep) IdleCache::Shared().Put(cacheKey_, std::move(session));
+  if (keep) IdleCache::Shared().Put(CacheKey(), std::move(session));
+}
+
+const std::wstring& _Connection::CacheKey() const {
+  static const std::wstring* const none = new std::wstring();
+  return target_ ? target_->cacheKey : *none;
 }
 
 void _Connection::Close() {
@@ -376,15 +451,14 @@ bool _Connection::Attempt(backend::Request& request, const std::wstring& text, b
   if (dialect_ == Dialect::PostgreSql) {
     // The same text on the same database gets the same rewrite, unless an
     // identity column it names could not be looked up this time.
-    const std::wstring key = cacheKey_ + L'\n' + text;
-    if (!KnownRewrites().Find(key, &request.text)) {
+    if (!KnownRewrites().Find(CacheKey(), text, &request.text)) {
       bool lookedUp = true;
       request.text = RewriteSql(text, dialect_, [this, &lookedUp](std::wstring_view table) {
         std::wstring column;
         if (!IdentityColumn(table, &column)) lookedUp = false;
         return column;
       });
-      if (lookedUp) KnownRewrites().Keep(key, request.text);
+      if (lookedUp) KnownRewrites().Keep(CacheKey(), text, request.text);
     }
   } else {
     request.text = RewriteSql(text, dialect_);
@@ -399,8 +473,7 @@ bool _Connection::Attempt(backend::Request& request, const std::wstring& text, b
 }
 
 bool _Connection::IdentityColumn(std::wstring_view table, std::wstring* column) {
-  const std::wstring key = cacheKey_ + L"\n" + std::wstring(table);
-  if (KnownIdentityColumns().Find(key, column)) return true;
+  if (KnownIdentityColumns().Find(CacheKey(), table, column)) return true;
   std::vector<backend::Param> params(1);
   params[0].kind = backend::ValueKind::Text;
   params[0].value.kind = backend::ValueKind::Text;
@@ -418,7 +491,7 @@ bool _Connection::IdentityColumn(std::wstring_view table, std::wstring* column) 
       response.results.front().rows->RowCount() > 0 && !response.results.front().rows->IsNull(0, 0)) {
     *column = backend::WideFromUtf8(response.results.front().rows->TextAt(0, 0));
   }
-  KnownIdentityColumns().Keep(key, *column);
+  KnownIdentityColumns().Keep(CacheKey(), table, *column);
   return true;
 }
 
@@ -522,9 +595,9 @@ PropertiesPtr _Connection::GetProperties() const {
     add(L"DBMS Version", InfoValue(*session_, L"DBMS Version"));
     add(L"Current Catalog", InfoValue(*session_, L"Current Catalog"));
     add(L"User Name", InfoValue(*session_, L"User Name"));
-    add(L"Data Source Name", DataSourceOf(redacted_));
+    add(L"Data Source Name", DataSourceOf(target_->redactedOdbc));
     // The provider's connection string, with every password masked.
-    add(L"Extended Properties", redacted_);
+    add(L"Extended Properties", target_->redactedOdbc);
     const std::wstring failoverPartner = FailoverPartnerOf(Text(connectionString_));
     if (!failoverPartner.empty()) add(L"Failover Partner", failoverPartner);
   }

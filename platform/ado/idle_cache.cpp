@@ -1,10 +1,19 @@
 #include "platform/ado/idle_cache.h"
 
+#include "platform/ado/thread_own.h"
+
 namespace ado {
 
 IdleCache::IdleCache(std::size_t capacity, Clock::duration idleLimit) : capacity_(capacity), idleLimit_(idleLimit) {}
 
 IdleCache::~IdleCache() { Clear(); }
+
+// The list node of the last connection a thread took, kept for the next one
+// the thread puts: a borrow and its give-back then allocate nothing (the
+// node's key, a digest, reuses its room).
+struct IdleCache::SpareNode {
+  std::list<Entry> node;
+};
 
 void IdleCache::Expire(Clock::time_point now, std::list<Entry>& expired) {
   // The entries are in the order they were put, the most recent first: the
@@ -36,7 +45,12 @@ std::unique_ptr<backend::Session> IdleCache::Take(const std::wstring& key) {
       if (chosen != entries_.end()) found.splice(found.begin(), entries_, chosen);
     }
     if (found.empty()) return nullptr;
-    if (found.front().session->IsAlive()) return std::move(found.front().session);
+    if (found.front().session->IsAlive()) {
+      std::unique_ptr<backend::Session> session = std::move(found.front().session);
+      SpareNode* spare = ThreadOwn<SpareNode>();
+      if (spare != nullptr && spare->node.empty()) spare->node.splice(spare->node.begin(), found);
+      return session;
+    }
   }
 }
 
@@ -45,7 +59,16 @@ void IdleCache::Put(const std::wstring& key, std::unique_ptr<backend::Session> s
   std::list<Entry> dropped;
   // The entry is made outside the lock; under it, it is only linked in.
   std::list<Entry> added;
-  added.push_back(Entry{key, std::move(session), Clock::time_point(), std::this_thread::get_id()});
+  SpareNode* spare = ThreadOwn<SpareNode>();
+  if (spare != nullptr && !spare->node.empty()) {
+    added.splice(added.begin(), spare->node);
+    Entry& entry = added.front();
+    entry.key.assign(key);
+    entry.session = std::move(session);
+    entry.putBy = std::this_thread::get_id();
+  } else {
+    added.push_back(Entry{key, std::move(session), Clock::time_point(), std::this_thread::get_id()});
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     // Stamped under the lock, so that the list stays in the order of time.

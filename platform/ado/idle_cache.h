@@ -14,7 +14,8 @@
 // other idle connections of its key, suspect as well, are dropped (Drop).
 //
 // Thread-safe: any thread may Take and Put at once. Connections are closed
-// outside the lock.
+// outside the lock. Each thread keeps the list node of the connection it
+// took last (without the connection) for its next Put.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +57,8 @@ class IdleCache {
     Clock::time_point since;
     std::thread::id putBy;
   };
+  // One list node per thread, handed from a Take to the thread's next Put.
+  struct SpareNode;
   // Moves the entries idle past the limit at `now` into `expired`.
   void Expire(Clock::time_point now, std::list<Entry>& expired);
 

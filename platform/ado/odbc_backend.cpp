@@ -38,21 +38,34 @@ constexpr std::size_t kDecimalTextSize = 80;
 // ones take several.
 constexpr std::size_t kChunkUnits = 4096;
 
-// Replaces *out with the UTF-16 units of `text`, in the room *out already has.
-void Utf16Into(std::wstring_view text, std::u16string& out) {
-  out.clear();
-  out.reserve(text.size());
+// Hands each UTF-16 unit of `text` to `emit`.
+template <typename Emit>
+void EncodeUtf16(std::wstring_view text, Emit emit) {
   for (wchar_t wc : text) {
     auto cp = static_cast<std::uint32_t>(wc);
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      emit(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      emit(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      emit(static_cast<char16_t>(cp));
     }
   }
+}
+
+// Replaces *out with the UTF-16 units of `text`, in the room *out already has.
+void Utf16Into(std::wstring_view text, std::u16string& out) {
+  out.clear();
+  out.reserve(text.size());
+  EncodeUtf16(text, [&out](char16_t unit) { out.push_back(unit); });
+}
+
+// The number of UTF-16 units of `text`.
+std::size_t Utf16Length(std::wstring_view text) {
+  std::size_t units = 0;
+  EncodeUtf16(text, [&units](char16_t) { ++units; });
+  return units;
 }
 
 std::u16string Utf16FromWide(std::wstring_view text) {
@@ -181,11 +194,37 @@ ValueKind KindOfSqlType(SQLSMALLINT type) {
   }
 }
 
-// The storage of one bound parameter, alive until the statement is done.
-struct Bound {
-  std::vector<std::uint8_t> buffer;
+// The storage of one bound parameter, alive until the statement is done:
+// numbers, times and short texts in place, longer values on the heap.
+class Bound {
+ public:
+  Bound() = default;
+  Bound(const Bound&) = delete;
+  Bound& operator=(const Bound&) = delete;
+
+  // Makes the buffer `size` bytes (at least one), zero-filled.
+  std::uint8_t* Assign(std::size_t size) {
+    size_ = std::max<std::size_t>(size, 1);
+    if (size_ > sizeof local_) {
+      heap_.assign(size_, 0);
+      return heap_.data();
+    }
+    std::memset(local_, 0, size_);
+    return local_;
+  }
+  std::uint8_t* data() { return size_ > sizeof local_ ? heap_.data() : local_; }
+  std::size_t size() const { return size_; }
+
   SQLLEN indicator = 0;
+
+ private:
+  alignas(8) std::uint8_t local_[64];
+  std::vector<std::uint8_t> heap_;
+  std::size_t size_ = 0;
 };
+
+// The parameters bound in place up to this many; more take a heap array.
+constexpr std::size_t kBoundInPlace = 4;
 
 Timestamp FromSqlTimestamp(const SQL_TIMESTAMP_STRUCT& t) {
   return Timestamp{static_cast<std::int16_t>(t.year), t.month, t.day, t.hour, t.minute, t.second,
@@ -206,8 +245,7 @@ SQL_TIMESTAMP_STRUCT ToSqlTimestamp(const Timestamp& t) {
 
 template <typename T>
 void Store(Bound& b, const T& value) {
-  b.buffer.resize(sizeof(T));
-  std::memcpy(b.buffer.data(), &value, sizeof(T));
+  std::memcpy(b.Assign(sizeof(T)), &value, sizeof(T));
   b.indicator = sizeof(T);
 }
 
@@ -248,7 +286,7 @@ class OdbcSession final : public Session {
  private:
   void ReadInfo();
   std::wstring InfoText(SQLUSMALLINT type);
-  bool Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bound>& bound, Diagnostics* diagnostics);
+  bool Bind(SQLHSTMT stmt, std::vector<Param>& params, std::span<Bound> bound, Diagnostics* diagnostics);
   bool ReadRows(SQLHSTMT stmt, SQLSMALLINT columns, std::int64_t maxRows, Result* result, Diagnostics* diagnostics);
   // Reads the rows cell by cell with SQLGetData.
   bool ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::span<SQLWCHAR> chunk, std::string& text,
@@ -260,7 +298,7 @@ class OdbcSession final : public Session {
   bool ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows,
                   std::span<SQLWCHAR> chunk, std::string& text, std::vector<std::uint8_t>& bytes,
                   Diagnostics* diagnostics);
-  void ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bound);
+  void ReadOutputs(std::vector<Param>& params, std::span<Bound> bound);
 
   SQLHDBC dbc_;
   // The statement handle every Execute uses, allocated at the first: a
@@ -309,9 +347,8 @@ void OdbcSession::ReadInfo() {
   }
 }
 
-bool OdbcSession::Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bound>& bound,
+bool OdbcSession::Bind(SQLHSTMT stmt, std::vector<Param>& params, std::span<Bound> bound,
                        Diagnostics* diagnostics) {
-  bound.resize(params.size());
   for (std::size_t i = 0; i < params.size(); ++i) {
     Param& p = params[i];
     Bound& b = bound[i];
@@ -363,8 +400,8 @@ bool OdbcSession::Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bo
         std::string text = FormatDecimal(v.decimal);
         columnSize = p.precision != 0 ? p.precision : 38;
         digits = static_cast<SQLSMALLINT>(p.precision != 0 ? p.scale : v.decimal.scale);
-        b.buffer.assign(text.begin(), text.end());
-        b.buffer.resize(output ? 64 : b.buffer.size() + 1);
+        std::memcpy(b.Assign(output ? std::max<std::size_t>(64, text.size()) : text.size() + 1), text.data(),
+                    text.size());
         b.indicator = static_cast<SQLLEN>(text.size());
         break;
       }
@@ -372,8 +409,9 @@ bool OdbcSession::Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bo
         cType = SQL_C_BINARY;
         sqlType = p.longData ? SQL_LONGVARBINARY : SQL_VARBINARY;
         std::uint64_t capacity = p.size != 0 ? p.size : 8000;
-        if (input) b.buffer = v.bytes;
-        if (output && b.buffer.size() < capacity) b.buffer.resize(capacity);
+        const std::size_t given = input ? v.bytes.size() : 0;
+        std::uint8_t* buffer = b.Assign(output ? std::max<std::size_t>(given, capacity) : given);
+        if (given > 0) std::memcpy(buffer, v.bytes.data(), given);
         b.indicator = static_cast<SQLLEN>(input ? v.bytes.size() : 0);
         columnSize = std::max<SQLULEN>(1, std::max<SQLULEN>(p.size, v.bytes.size()));
         break;
@@ -383,13 +421,18 @@ bool OdbcSession::Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bo
         cType = SQL_C_WCHAR;
         sqlType = p.wide ? (p.longData ? SQL_WLONGVARCHAR : SQL_WVARCHAR)
                          : (p.longData ? SQL_LONGVARCHAR : SQL_VARCHAR);
-        std::u16string units = input ? Utf16FromWide(v.text) : std::u16string();
+        const std::size_t units = input ? Utf16Length(v.text) : 0;
         std::uint64_t capacity = (p.size != 0 ? p.size : 4000) + 1;
-        std::size_t bytes = (std::max<std::size_t>(units.size() + 1, output ? capacity : 0)) * sizeof(char16_t);
-        b.buffer.assign(bytes, 0);
-        std::memcpy(b.buffer.data(), units.data(), units.size() * sizeof(char16_t));
-        b.indicator = static_cast<SQLLEN>(units.size() * sizeof(char16_t));
-        columnSize = std::max<SQLULEN>(1, std::max<SQLULEN>(p.size, units.size()));
+        std::size_t bytes = (std::max<std::size_t>(units + 1, output ? capacity : 0)) * sizeof(char16_t);
+        std::uint8_t* out = b.Assign(bytes);
+        if (input) {
+          EncodeUtf16(v.text, [&out](char16_t unit) {
+            std::memcpy(out, &unit, sizeof unit);
+            out += sizeof unit;
+          });
+        }
+        b.indicator = static_cast<SQLLEN>(units * sizeof(char16_t));
+        columnSize = std::max<SQLULEN>(1, std::max<SQLULEN>(p.size, units));
         break;
       }
     }
@@ -397,9 +440,9 @@ bool OdbcSession::Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bo
     SQLSMALLINT io = p.direction == ParamDirection::Input         ? SQL_PARAM_INPUT
                      : p.direction == ParamDirection::InputOutput ? SQL_PARAM_INPUT_OUTPUT
                                                                   : SQL_PARAM_OUTPUT;
-    if (b.buffer.empty()) b.buffer.resize(1);
+    if (b.size() == 0) b.Assign(1);
     SQLRETURN rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), io, cType, sqlType, columnSize, digits,
-                                    b.buffer.data(), static_cast<SQLLEN>(b.buffer.size()), &b.indicator);
+                                    b.data(), static_cast<SQLLEN>(b.size()), &b.indicator);
     if (!SQL_SUCCEEDED(rc)) {
       ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
       return false;
@@ -408,7 +451,7 @@ bool OdbcSession::Bind(SQLHSTMT stmt, std::vector<Param>& params, std::vector<Bo
   return true;
 }
 
-void OdbcSession::ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bound) {
+void OdbcSession::ReadOutputs(std::vector<Param>& params, std::span<Bound> bound) {
   for (std::size_t i = 0; i < params.size(); ++i) {
     Param& p = params[i];
     if (p.direction == ParamDirection::Input) continue;
@@ -420,54 +463,54 @@ void OdbcSession::ReadOutputs(std::vector<Param>& params, std::vector<Bound>& bo
     }
     v.kind = p.kind;
     switch (p.kind) {
-      case ValueKind::Bool: v.integer = b.buffer[0] != 0; break;
+      case ValueKind::Bool: v.integer = b.data()[0] != 0; break;
       case ValueKind::Int16: {
         SQLSMALLINT x;
-        std::memcpy(&x, b.buffer.data(), sizeof x);
+        std::memcpy(&x, b.data(), sizeof x);
         v.integer = x;
         break;
       }
       case ValueKind::Int32: {
         SQLINTEGER x;
-        std::memcpy(&x, b.buffer.data(), sizeof x);
+        std::memcpy(&x, b.data(), sizeof x);
         v.integer = x;
         break;
       }
       case ValueKind::Int64: {
         SQLBIGINT x;
-        std::memcpy(&x, b.buffer.data(), sizeof x);
+        std::memcpy(&x, b.data(), sizeof x);
         v.integer = x;
         break;
       }
       case ValueKind::Single:
-      case ValueKind::Double: std::memcpy(&v.real, b.buffer.data(), sizeof v.real); break;
+      case ValueKind::Double: std::memcpy(&v.real, b.data(), sizeof v.real); break;
       case ValueKind::Timestamp: {
         SQL_TIMESTAMP_STRUCT t;
-        std::memcpy(&t, b.buffer.data(), sizeof t);
+        std::memcpy(&t, b.data(), sizeof t);
         v.time = FromSqlTimestamp(t);
         break;
       }
       case ValueKind::Decimal: {
         std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLLEN>(b.indicator, 0)),
-                                              b.buffer.size());
-        if (!ParseDecimal(std::string_view(reinterpret_cast<const char*>(b.buffer.data()), n), &v.decimal)) {
+                                              b.size());
+        if (!ParseDecimal(std::string_view(reinterpret_cast<const char*>(b.data()), n), &v.decimal)) {
           v.kind = ValueKind::Null;
         }
         break;
       }
       case ValueKind::Bytes: {
         std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLLEN>(b.indicator, 0)),
-                                              b.buffer.size());
-        v.bytes.assign(b.buffer.begin(), b.buffer.begin() + static_cast<std::ptrdiff_t>(n));
+                                              b.size());
+        v.bytes.assign(b.data(), b.data() + n);
         break;
       }
       case ValueKind::Null:
       case ValueKind::Text: {
         v.kind = ValueKind::Text;
         std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLLEN>(b.indicator, 0)),
-                                              b.buffer.size() - sizeof(SQLWCHAR)) /
+                                              b.size() - sizeof(SQLWCHAR)) /
                         sizeof(SQLWCHAR);
-        v.text = WideFromUtf16(reinterpret_cast<const SQLWCHAR*>(b.buffer.data()), n);
+        v.text = WideFromUtf16(reinterpret_cast<const SQLWCHAR*>(b.data()), n);
         break;
       }
     }
@@ -857,7 +900,10 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
     }
     call += L'}';
   }
-  std::vector<Bound> bound;
+  Bound inPlace[kBoundInPlace];
+  std::unique_ptr<Bound[]> onHeap;
+  if (params.size() > kBoundInPlace) onHeap = std::make_unique<Bound[]>(params.size());
+  const std::span<Bound> bound(onHeap ? onHeap.get() : inPlace, params.size());
   if (!Bind(stmt, params, bound, diagnostics)) return false;
 
   Utf16Into(request.procedure ? call : request.text, units_);
