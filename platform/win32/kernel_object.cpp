@@ -396,7 +396,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   if (milliseconds != INFINITE) {
     if (const WaitTimeoutHook hook = waitTimeoutHook.load()) milliseconds = hook(milliseconds);
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  // Only a finite wait that may sleep reads the clock (a borrow's first
+  // try, with 0, does not).
+  std::chrono::steady_clock::time_point deadline{};
+  if (milliseconds != 0 && milliseconds != INFINITE) {
+    deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  }
   return object->Wait(GetCurrentThreadId(), milliseconds, deadline);
 }
 

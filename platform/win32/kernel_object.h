@@ -67,7 +67,8 @@ class KernelObject {
   // Waits until the object is signalled for the calling thread `threadId`
   // and takes it: WAIT_OBJECT_0, or WAIT_ABANDONED for a mutex whose owner
   // ended without releasing it. WAIT_TIMEOUT once `deadline` passes, at once
-  // when `milliseconds` is 0; INFINITE waits without a deadline.
+  // when `milliseconds` is 0; INFINITE waits without a deadline (`deadline`
+  // is read only for a finite wait of more than 0 ms).
   DWORD Wait(DWORD threadId, DWORD milliseconds, std::chrono::steady_clock::time_point deadline);
 
  protected:
