@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -140,10 +141,10 @@ namespace {
 // A waiter queued this long is handed the next unit given back, out of the
 // reach of threads that come meanwhile (settable for tests, in ms).
 std::atomic<long> starvationLimitMs{10};
-// How long a waiter whose wake-up was in vain dozes before it looks again,
-// and for how long in all before it queues again.
+// How long a waiter whose wake-up was in vain first dozes before it looks
+// again; each look that finds nothing doubles the doze, up to the longest.
 constexpr std::chrono::microseconds kDoze{100};
-constexpr std::chrono::microseconds kDozeBudget{1000};
+constexpr std::chrono::microseconds kLongestDoze{1000};
 
 std::atomic<WokenWaiterHook> wokenWaiterHook{nullptr};
 
@@ -199,11 +200,11 @@ DWORD KernelObject::Wait(DWORD threadId, DWORD milliseconds, std::chrono::steady
   waiter.previous = last_;
   (last_ != nullptr ? last_->next : first_) = &waiter;
   last_ = &waiter;
-  // While the waiter dozes (it is not queued and counts as woken), the time
-  // it looks again and the end of its dozing.
+  // While the waiter dozes (it is not queued and counts as woken), how long
+  // its last doze was and the time it looks again.
   bool dozing = false;
+  std::chrono::microseconds doze{0};
   timespec dozeUntil{};
-  Clock::time_point dozeEnd{};
   for (;;) {
     lock.unlock();
     if (dozing) {
@@ -227,16 +228,19 @@ DWORD KernelObject::Wait(DWORD threadId, DWORD milliseconds, std::chrono::steady
     // Another thread took what the wake-up was for.
     const Clock::time_point now = Clock::now();
     if (finite && now >= deadline) return leave(WAIT_TIMEOUT);
-    if (!dozing) dozeEnd = now + kDozeBudget;
-    if (now < dozeEnd) {
+    if (now - waiter.since < std::chrono::milliseconds(starvationLimitMs.load(std::memory_order_relaxed))) {
       // Dozes, still on its way: a unit given back meanwhile wakes nobody,
       // and is taken by whoever comes, or by this waiter when it looks
-      // again.
+      // again. Each look in vain doubles the doze: while others keep
+      // taking the units, it looks seldom.
       ++woken_;
+      doze = dozing ? std::min(2 * doze, kLongestDoze) : kDoze;
       dozing = true;
-      dozeUntil = ToTimespec(finite && deadline < now + kDoze ? deadline : now + kDoze);
+      const Clock::time_point look = now + doze;
+      dozeUntil = ToTimespec(finite && deadline < look ? deadline : look);
       continue;
     }
+    // Due to be handed the next unit: queues at the head again.
     dozing = false;
     waiter.state.store(Waiter::kQueued, std::memory_order_relaxed);
     waiter.next = first_;
@@ -392,7 +396,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   if (milliseconds != INFINITE) {
     if (const WaitTimeoutHook hook = waitTimeoutHook.load()) milliseconds = hook(milliseconds);
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  // Only a finite wait that may sleep reads the clock (a borrow's first
+  // try, with 0, does not).
+  std::chrono::steady_clock::time_point deadline{};
+  if (milliseconds != 0 && milliseconds != INFINITE) {
+    deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  }
   return object->Wait(GetCurrentThreadId(), milliseconds, deadline);
 }
 

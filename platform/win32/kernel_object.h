@@ -28,16 +28,19 @@
 //     (as on the home platform, waits are not served in order), so a unit
 //     given back is used again at once instead of lying idle while a sleeper
 //     wakes up; the woken thread takes the object unless such a thread took
-//     it first. A woken thread that found nothing dozes: it stays on its way
-//     (so units given back meanwhile wake nobody, which on a busy object
-//     spares most wake-ups) and looks again every 100 microseconds, taking a
-//     unit that nobody else took; after a millisecond of that it waits on at
-//     the head of the queue. A waiter queued for 10 ms or more is handed the
-//     next unit given back (taken for it under the lock, out of the reach of
-//     arrivals and of woken threads), so arrivals cannot starve it. A unit
-//     is never left unclaimed while threads sleep: a woken or dozing thread
-//     takes it even when its time-out has passed, and a dozing one looks
-//     again within its doze.
+//     it first. A woken thread that found nothing dozes: it stays on its
+//     way (so units given back meanwhile wake nobody, which on a busy
+//     object spares most wake-ups) and looks again after 100 microseconds,
+//     taking a unit that nobody else took; each look in vain doubles the
+//     doze, up to a millisecond, so that while threads keep taking the units
+//     as they come back it seldom wakes. Once it has waited 10 ms since it
+//     first queued, it waits on at the head of the queue. A waiter queued
+//     for 10 ms or more is handed the next unit given back (taken for it
+//     under the lock, out of the reach of arrivals and of woken threads),
+//     so arrivals cannot starve it. A unit is never left unclaimed while
+//     threads sleep: a woken or dozing thread takes it even when its
+//     time-out has passed, and a dozing one looks again within its doze (a
+//     millisecond at most).
 // Waiters are woken after the lock is given up, so they do not wake into a
 // held lock. The wake may reach a waiter's futex word after the waiter has
 // seen its new state and left; a futex wake on such an address is at most a
@@ -64,7 +67,8 @@ class KernelObject {
   // Waits until the object is signalled for the calling thread `threadId`
   // and takes it: WAIT_OBJECT_0, or WAIT_ABANDONED for a mutex whose owner
   // ended without releasing it. WAIT_TIMEOUT once `deadline` passes, at once
-  // when `milliseconds` is 0; INFINITE waits without a deadline.
+  // when `milliseconds` is 0; INFINITE waits without a deadline (`deadline`
+  // is read only for a finite wait of more than 0 ms).
   DWORD Wait(DWORD threadId, DWORD milliseconds, std::chrono::steady_clock::time_point deadline);
 
  protected:
