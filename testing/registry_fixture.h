@@ -2,7 +2,9 @@
 //
 // ScopedRegistryDirectory makes a fresh temporary directory, points
 // MORVALE_REGISTRY_DIR at it for its lifetime and removes it afterwards
-// (restoring the variable's previous value). Tests fill it with .reg text:
+// (restoring the variable's previous value), or at the exit of the process
+// that made it when it is still alive then (a death test's child). Tests
+// fill it with .reg text:
 //
 //   morvale::testing::ScopedRegistryDirectory registry;
 //   registry.WriteRoot("HKLM", "[HKEY_LOCAL_MACHINE\\Software\\Vendor]\n"
