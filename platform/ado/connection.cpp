@@ -55,12 +55,17 @@ class WipeOnExit {
   std::wstring& text_;
 };
 
-const std::wstring& InfoValue(const backend::Session& session, std::wstring_view name) {
+// An empty text to return by reference (never destroyed: Open may run at exit).
+const std::wstring& NoText() {
   static const std::wstring* const none = new std::wstring();
+  return *none;
+}
+
+const std::wstring& InfoValue(const backend::Session& session, std::wstring_view name) {
   for (const auto& [key, value] : session.Info()) {
     if (key == name) return value;
   }
-  return *none;
+  return NoText();
 }
 
 // "host,port" or the DSN, as the providers report their data source.
@@ -436,10 +441,7 @@ void _Connection::GiveBack(bool keep) {
   if (keep) IdleCache::Shared().Put(CacheKey(), std::move(session));
 }
 
-const std::wstring& _Connection::CacheKey() const {
-  static const std::wstring* const none = new std::wstring();
-  return target_ ? target_->cacheKey : *none;
-}
+const std::wstring& _Connection::CacheKey() const { return target_ ? target_->cacheKey : NoText(); }
 
 void _Connection::Close() {
   if (!session_) Raise(adErrObjectClosed, L"Operation is not allowed when the object is closed.");
