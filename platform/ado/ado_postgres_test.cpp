@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -514,6 +515,51 @@ TEST_F(AdoPostgres, ConnectionPropertiesNameTheServerWithoutThePassword) {
   const std::wstring password = ado.substr(ado.find(L"pwd=") + 4);
   EXPECT_EQ(extended.find(password), std::wstring::npos);
   EXPECT_EQ(connection->GetDialect(), Dialect::PostgreSql);
+}
+
+// A session reads results one after another whose columns differ from the
+// last in one fact only (name, type, nullability, size) or not at all: each
+// result keeps the description of its own columns, the same as when it
+// follows a result of other columns.
+TEST_F(AdoPostgres, EachResultKeepsTheDescriptionOfItsOwnColumns) {
+  Run("CREATE TABLE Described (Id integer NOT NULL, Note varchar(20), Wide varchar(30), Amount numeric(9,2));"
+      "INSERT INTO Described VALUES (1, 'n', 'w', 2.5)");
+  const std::vector<const wchar_t*> statements = {
+      L"SELECT Id, Note FROM Described",
+      L"SELECT Id, Note FROM Described",
+      L"SELECT Id, Note AS Other FROM Described",
+      L"SELECT Id, Amount AS Other FROM Described",
+      L"SELECT Id + 0 AS Id, Amount AS Other FROM Described",
+      L"SELECT Id, Wide AS Note FROM Described",
+      L"SELECT Id, Note FROM Described",
+  };
+  auto describe = [](_Connection* connection, const wchar_t* sql) {
+    _RecordsetPtr rs = connection->Execute(_bstr_t(sql), nullptr);
+    return rs->GetRowSet();
+  };
+  auto same = [](const backend::ColumnInfo& a, const backend::ColumnInfo& b) {
+    return a.name == b.name && a.sqlType == b.sqlType && a.columnSize == b.columnSize &&
+           a.decimalDigits == b.decimalDigits && a.nullable == b.nullable && a.kind == b.kind;
+  };
+  _ConnectionPtr inTurn = Open();
+  std::vector<std::shared_ptr<const backend::RowSet>> read;
+  for (const wchar_t* sql : statements) read.push_back(describe(inTurn, sql));
+  // Each alone: after a result of three columns, so that nothing is shared.
+  _ConnectionPtr alone = Open();
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    SCOPED_TRACE(i);
+    describe(alone, L"SELECT 1 AS a, 2 AS b, 3 AS c");
+    const std::shared_ptr<const backend::RowSet> expected = describe(alone, statements[i]);
+    ASSERT_EQ(read[i]->ColumnCount(), 2u);
+    for (std::size_t c = 0; c < 2; ++c) EXPECT_TRUE(same(read[i]->Columns()[c], expected->Columns()[c])) << c;
+  }
+  // The facts the statements differ in do reach the row sets.
+  EXPECT_EQ(read[1]->Columns()[1].name, L"note");
+  EXPECT_EQ(read[2]->Columns()[1].name, L"other");
+  EXPECT_EQ(read[3]->Columns()[1].kind, backend::ValueKind::Decimal);
+  EXPECT_NE(read[3]->Columns()[0].nullable, read[4]->Columns()[0].nullable);
+  EXPECT_NE(read[5]->Columns()[1].columnSize, read[6]->Columns()[1].columnSize);
+  EXPECT_EQ(read[6]->Columns()[1].columnSize, 20u);
 }
 
 // The SQL Server driver is really loaded and fails on a closed local port

@@ -144,6 +144,12 @@ void AppendUtf8(std::uint32_t cp, std::string& out) {
   }
 }
 
+void Utf16Into(std::wstring_view text, std::u16string& out) {
+  out.clear();
+  out.reserve(text.size());
+  EncodeUtf16(text, [&out](char16_t unit) { out.push_back(unit); });
+}
+
 std::string Utf8FromWide(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());
@@ -151,8 +157,15 @@ std::string Utf8FromWide(std::wstring_view text) {
   return out;
 }
 
-RowSet::RowSet(std::vector<ColumnInfo> columns) : columns_(std::move(columns)), stores_(columns_.size()) {
-  for (std::size_t i = 0; i < columns_.size(); ++i) stores_[i].width = WidthOf(columns_[i].kind);
+RowSet::RowSet(std::vector<ColumnInfo> columns)
+    : RowSet(std::make_shared<const std::vector<ColumnInfo>>(std::move(columns))) {}
+
+RowSet::RowSet(std::shared_ptr<const std::vector<ColumnInfo>> columns)
+    : columns_(std::move(columns)), stores_(columns_->size()) {
+  for (std::size_t i = 0; i < stores_.size(); ++i) {
+    stores_[i].kind = (*columns_)[i].kind;
+    stores_[i].width = WidthOf(stores_[i].kind);
+  }
 }
 
 std::size_t RowSet::SizeAt(std::size_t column, std::size_t row) const {
@@ -165,7 +178,7 @@ std::size_t RowSet::SizeAt(std::size_t column, std::size_t row) const {
 Value RowSet::At(std::size_t column, std::size_t row) const {
   Value v;
   if (IsNull(column, row)) return v;
-  v.kind = columns_[column].kind;
+  v.kind = stores_[column].kind;
   switch (v.kind) {
     case ValueKind::Bool:
     case ValueKind::Int16:
@@ -219,7 +232,7 @@ void RowSet::PutFixed(std::size_t column, const T& value) {
 }
 
 void RowSet::PutIntegerAt(std::size_t column, std::int64_t value) {
-  switch (columns_[column].kind) {
+  switch (stores_[column].kind) {
     case ValueKind::Bool: PutFixed(column, static_cast<std::uint8_t>(value != 0)); break;
     case ValueKind::Int16: PutFixed(column, static_cast<std::int16_t>(value)); break;
     case ValueKind::Int32: PutFixed(column, static_cast<std::int32_t>(value)); break;
@@ -228,7 +241,7 @@ void RowSet::PutIntegerAt(std::size_t column, std::int64_t value) {
 }
 
 void RowSet::PutRealAt(std::size_t column, double value) {
-  if (columns_[column].kind == ValueKind::Single) {
+  if (stores_[column].kind == ValueKind::Single) {
     PutFixed(column, static_cast<float>(value));
   } else {
     PutFixed(column, value);
@@ -275,7 +288,7 @@ void RowSet::PutRun(std::size_t column, const From* values, const std::int64_t* 
 
 void RowSet::PutIntegers(std::size_t column, const std::int64_t* values, const std::int64_t* lengths,
                          std::size_t count) {
-  switch (columns_[column].kind) {
+  switch (stores_[column].kind) {
     case ValueKind::Bool: {
       // Any non-zero value is true.
       Store& s = stores_[column];
@@ -294,7 +307,7 @@ void RowSet::PutIntegers(std::size_t column, const std::int64_t* values, const s
 }
 
 void RowSet::PutReals(std::size_t column, const double* values, const std::int64_t* lengths, std::size_t count) {
-  if (columns_[column].kind == ValueKind::Single) {
+  if (stores_[column].kind == ValueKind::Single) {
     PutRun<float>(column, values, lengths, count);
   } else {
     PutRun<double>(column, values, lengths, count);
@@ -370,14 +383,18 @@ void RowSet::Seal() {
 }
 
 void RowSet::RemoveColumns(const std::vector<std::size_t>& columns) {
+  if (columns.empty()) return;
+  // The columns may be shared: this row set gets its own.
+  auto kept = std::make_shared<std::vector<ColumnInfo>>(*columns_);
   for (auto it = columns.rbegin(); it != columns.rend(); ++it) {
-    columns_.erase(columns_.begin() + static_cast<std::ptrdiff_t>(*it));
+    kept->erase(kept->begin() + static_cast<std::ptrdiff_t>(*it));
     stores_.erase(stores_.begin() + static_cast<std::ptrdiff_t>(*it));
   }
+  columns_ = std::move(kept);
 }
 
 std::size_t RowSet::MemoryBytes() const {
-  std::size_t total = sizeof(*this) + columns_.capacity() * sizeof(ColumnInfo) + stores_.capacity() * sizeof(Store);
+  std::size_t total = sizeof(*this) + columns_->capacity() * sizeof(ColumnInfo) + stores_.capacity() * sizeof(Store);
   for (const Store& s : stores_) {
     total += s.nulls.capacity() + s.fixed.capacity() + s.ends.capacity() * sizeof(std::uint32_t) + s.heap.capacity();
   }

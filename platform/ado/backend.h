@@ -103,9 +103,12 @@ struct ColumnInfo {
 class RowSet {
  public:
   explicit RowSet(std::vector<ColumnInfo> columns);
+  // Columns shared with other row sets (a session's results of the same
+  // statement describe the same columns).
+  explicit RowSet(std::shared_ptr<const std::vector<ColumnInfo>> columns);
 
-  const std::vector<ColumnInfo>& Columns() const { return columns_; }
-  std::size_t ColumnCount() const { return columns_.size(); }
+  const std::vector<ColumnInfo>& Columns() const { return *columns_; }
+  std::size_t ColumnCount() const { return columns_->size(); }
   std::size_t RowCount() const { return rows_; }
 
   bool IsNull(std::size_t column, std::size_t row) const;
@@ -173,6 +176,7 @@ class RowSet {
     std::vector<std::uint8_t> heap;
     std::size_t width = 0;
     std::size_t cells = 0;  // cells put so far
+    ValueKind kind = ValueKind::Null;  // the column's
   };
   static void MarkNull(Store& store, bool null);
   template <typename T>
@@ -183,7 +187,7 @@ class RowSet {
   void PutRun(std::size_t column, const From* values, const std::int64_t* lengths, std::size_t count);
   bool PutVariable(std::size_t column, const std::uint8_t* data, std::size_t size);
 
-  std::vector<ColumnInfo> columns_;
+  std::shared_ptr<const std::vector<ColumnInfo>> columns_;
   std::vector<Store> stores_;
   std::size_t rows_ = 0;
   std::size_t next_ = 0;  // the column the next Put fills
@@ -203,7 +207,7 @@ T RowSet::Fixed(std::size_t column, std::size_t row) const {
 }
 
 inline std::int64_t RowSet::Integer(std::size_t column, std::size_t row) const {
-  switch (columns_[column].kind) {
+  switch (stores_[column].kind) {
     case ValueKind::Bool: return Fixed<std::uint8_t>(column, row);
     case ValueKind::Int16: return Fixed<std::int16_t>(column, row);
     case ValueKind::Int32: return Fixed<std::int32_t>(column, row);
@@ -213,7 +217,7 @@ inline std::int64_t RowSet::Integer(std::size_t column, std::size_t row) const {
 }
 
 inline double RowSet::Real(std::size_t column, std::size_t row) const {
-  if (columns_[column].kind == ValueKind::Single) return Fixed<float>(column, row);
+  if (stores_[column].kind == ValueKind::Single) return Fixed<float>(column, row);
   return Fixed<double>(column, row);
 }
 
@@ -259,6 +263,9 @@ struct Param {
 
 struct Request {
   std::wstring text;  // SQL text, or the procedure name when `procedure`
+  // The UTF-16 form of `text` (Utf16Into) when the caller keeps it, so that
+  // a session that speaks UTF-16 does not encode it again; null: none.
+  const std::u16string* utf16 = nullptr;
   bool procedure = false;
   std::vector<Param>* params = nullptr;  // outputs are written back here
   int timeoutSeconds = 0;                // 0 = no limit
@@ -304,5 +311,25 @@ std::wstring WideFromUtf8(std::string_view text);
 std::string Utf8FromWide(std::wstring_view text);
 // Appends the UTF-8 bytes of one code point.
 void AppendUtf8(std::uint32_t codePoint, std::string& out);
+
+// Hands each UTF-16 unit of `text` to `emit`; a code point no UTF-16 can
+// hold (a lone surrogate, above U+10FFFF) goes as U+FFFD.
+template <typename Emit>
+void EncodeUtf16(std::wstring_view text, Emit emit) {
+  for (wchar_t wc : text) {
+    auto cp = static_cast<std::uint32_t>(wc);
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      emit(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      emit(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      emit(static_cast<char16_t>(cp));
+    }
+  }
+}
+
+// Replaces *out with the UTF-16 units of `text`, in the room *out already has.
+void Utf16Into(std::wstring_view text, std::u16string& out);
 
 }  // namespace ado::backend

@@ -1,7 +1,8 @@
 #include <openssl/crypto.h>
-#include <openssl/evp.h>
+#include <openssl/sha.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,7 +10,6 @@
 #include <map>
 #include <unordered_map>
 #include <mutex>
-#include <optional>
 #include <shared_mutex>
 #include <string_view>
 #include <string>
@@ -42,6 +42,15 @@ std::wstring_view View(const _bstr_t& text) {
 }
 
 std::wstring Text(const _bstr_t& text) { return std::wstring(View(text)); }
+
+// Gives `bstr` the text (up to its first NUL) unless it holds that already:
+// a pooled connection opens with the same string time after time, and each
+// new BSTR costs two allocations.
+void Assign(_bstr_t& bstr, const std::wstring& text) {
+  const wchar_t* held = bstr;
+  if (held != nullptr && View(bstr) == std::wstring_view(text.c_str())) return;
+  bstr = text.c_str();
+}
 
 // Wipes a string that held a password when the scope ends, also on a throw.
 class WipeOnExit {
@@ -107,18 +116,38 @@ struct Bytes {
 // holding its password.
 using DigestBytes = std::array<unsigned char, 32>;
 
+// SHA-256 through OpenSSL's own block functions: the same digest as the
+// EVP interface, without the provider context that EVP_DigestInit_ex frees
+// and makes again (with an engine look-up) at every digest, on the stack
+// and wiped after use, since what it digests may hold a password.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+class Sha256 {
+ public:
+  Sha256() { ok_ = SHA256_Init(&context_) == 1; }
+  ~Sha256() { OPENSSL_cleanse(&context_, sizeof context_); }
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+  void Update(const void* data, std::size_t size) { ok_ = ok_ && SHA256_Update(&context_, data, size) == 1; }
+  bool Final(DigestBytes* digest) { return ok_ && SHA256_Final(digest->data(), &context_) == 1; }
+
+ private:
+  SHA256_CTX context_;
+  bool ok_;
+};
+#pragma GCC diagnostic pop
+
 // Feeds a wide text in its narrow form: one byte for a character below
 // 0x80 (the whole of most connection strings), 0xFF and its four bytes for
 // any other (so that no two texts give the same bytes), a quarter of the
 // bytes of its wide form. Through a stack buffer that is wiped: the text
 // may hold a password.
-bool DigestWide(EVP_MD_CTX* context, std::wstring_view text) {
+void DigestWide(Sha256& sha, std::wstring_view text) {
   unsigned char narrow[512];
   std::size_t used = 0;
-  bool ok = true;
   for (const wchar_t c : text) {
     if (used + 5 > sizeof narrow) {
-      ok = ok && EVP_DigestUpdate(context, narrow, used) == 1;
+      sha.Update(narrow, used);
       used = 0;
     }
     const auto code = static_cast<std::uint32_t>(c);
@@ -130,36 +159,26 @@ bool DigestWide(EVP_MD_CTX* context, std::wstring_view text) {
       used += sizeof code;
     }
   }
-  ok = ok && EVP_DigestUpdate(context, narrow, used) == 1;
+  sha.Update(narrow, used);
   OPENSSL_cleanse(narrow, sizeof narrow);
-  return ok;
 }
 
 // The SHA-256 of the parts.
 DigestBytes Digest(std::initializer_list<Bytes> parts) {
-  // One context per thread, made once: an Open costs one digest, not an
-  // allocation more (but for an Open as the thread ends, after its own
-  // context is gone).
-  struct Context {
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    ~Context() { EVP_MD_CTX_free(context); }
-  };
-  std::optional<Context> ownless;
-  Context* held = ThreadOwn<Context>();
-  if (held == nullptr) held = &ownless.emplace();
-  // Fetched once: an implicit fetch at every digest costs more than the digest.
-  static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  EVP_MD_CTX* context = held->context;
-  DigestBytes digest{};
-  unsigned int length = 0;
-  bool ok = context != nullptr && sha256 != nullptr && EVP_DigestInit_ex(context, sha256, nullptr) == 1;
+  Sha256 sha;
   for (const Bytes& part : parts) {
     // Each part with its length, so that no two lists of parts run together.
-    ok = ok && EVP_DigestUpdate(context, &part.size, sizeof part.size) == 1 &&
-         (part.data != nullptr ? EVP_DigestUpdate(context, part.data, part.size) == 1 : DigestWide(context, part.wide));
+    sha.Update(&part.size, sizeof part.size);
+    if (part.data != nullptr) {
+      sha.Update(part.data, part.size);
+    } else {
+      DigestWide(sha, part.wide);
+    }
   }
-  ok = ok && EVP_DigestFinal_ex(context, digest.data(), &length) == 1 && length == digest.size();
-  if (!ok) throw _com_error(E_OUTOFMEMORY, _bstr_t(L"ADO"), _bstr_t(L"The connection string could not be digested."));
+  DigestBytes digest{};
+  if (!sha.Final(&digest)) {
+    throw _com_error(E_OUTOFMEMORY, _bstr_t(L"ADO"), _bstr_t(L"The connection string could not be digested."));
+  }
   return digest;
 }
 
@@ -185,20 +204,27 @@ std::string_view DriverId(const backend::Driver* const& driver) {
 // text (by cache key and text, since the rewrite names identity columns).
 // Looked up without building a key. At most 1024 entries: one more starts
 // it afresh.
+template <typename Value>
 class TextMemo {
  public:
-  bool Find(std::wstring_view first, std::wstring_view second, std::wstring* text) const {
+  bool Find(std::wstring_view first, std::wstring_view second, Value* value) const {
     std::shared_lock<std::shared_mutex> lock(mutex_);
     auto found = texts_.find(KeyView{first, second});
     if (found == texts_.end()) return false;
-    *text = found->second;
+    *value = found->second;
     return true;
   }
-  void Keep(std::wstring_view first, std::wstring_view second, const std::wstring& text) {
+  void Keep(std::wstring_view first, std::wstring_view second, const Value& value) {
     std::unique_lock<std::shared_mutex> lock(mutex_);
-    if (texts_.size() >= 1024) texts_.clear();
-    texts_.insert_or_assign(Key{std::wstring(first), std::wstring(second)}, text);
+    if (texts_.size() >= 1024) {
+      texts_.clear();
+      clears_.fetch_add(1, std::memory_order_relaxed);
+    }
+    texts_.insert_or_assign(Key{std::wstring(first), std::wstring(second)}, value);
   }
+  // How often the memo has started afresh: what was found in it before is
+  // not to be used past a fresh start.
+  std::uint64_t Clears() const { return clears_.load(std::memory_order_relaxed); }
 
  private:
   using Key = std::pair<std::wstring, std::wstring>;
@@ -222,18 +248,64 @@ class TextMemo {
   };
 
   mutable std::shared_mutex mutex_;
-  std::unordered_map<Key, std::wstring, Hash, Equal> texts_;
+  std::unordered_map<Key, Value, Hash, Equal> texts_;
+  std::atomic<std::uint64_t> clears_{0};
 };
 
-TextMemo& KnownIdentityColumns() {
-  static TextMemo* columns = new TextMemo();  // never destroyed: Open may run at exit
+// A statement's text as it goes to PostgreSQL, also in the UTF-16 its
+// driver reads.
+struct Rewrite {
+  std::wstring text;
+  std::u16string utf16;
+};
+
+TextMemo<std::wstring>& KnownIdentityColumns() {
+  static auto* columns = new TextMemo<std::wstring>();  // never destroyed: Open may run at exit
   return *columns;
 }
 
-TextMemo& KnownRewrites() {
-  static TextMemo* rewrites = new TextMemo();  // never destroyed: statements may run at exit
+TextMemo<Rewrite>& KnownRewrites() {
+  static auto* rewrites = new TextMemo<Rewrite>();  // never destroyed: statements may run at exit
   return *rewrites;
 }
+
+// The rewrites a thread used last, each a copy of its own, found again
+// without a lock, a hash or a shared count: by the plan of the connection
+// (which stands for its cache key) and the text. And the room for the
+// next statement's text, handed on from one statement to the next.
+class RecentRewrites {
+ public:
+  const Rewrite* Find(const void* target, std::wstring_view text, std::uint64_t clears) const {
+    for (const Entry& entry : entries_) {
+      if (entry.target.get() == target && entry.clears == clears && entry.source == text && target != nullptr) {
+        return &entry.rewrite;
+      }
+    }
+    return nullptr;
+  }
+  const Rewrite* Remember(std::shared_ptr<const void> target, std::wstring_view text, std::uint64_t clears,
+                          Rewrite rewrite) {
+    Entry& entry = entries_[next_];
+    next_ = (next_ + 1) % entries_.size();
+    entry.target = std::move(target);
+    entry.source.assign(text);
+    entry.clears = clears;
+    entry.rewrite = std::move(rewrite);
+    return &entry.rewrite;
+  }
+  std::wstring& Spare() { return spare_; }
+
+ private:
+  struct Entry {
+    std::shared_ptr<const void> target;
+    std::wstring source;
+    std::uint64_t clears = 0;
+    Rewrite rewrite;
+  };
+  std::array<Entry, 8> entries_;
+  std::size_t next_ = 0;
+  std::wstring spare_;
+};
 
 // PostgreSQL's identity column of a table: a column GENERATED AS IDENTITY or
 // one whose default draws from a sequence (serial), the first of them.
@@ -382,8 +454,8 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   }
   // What ConnectionString shows from now on: the string without its
   // password, as a provider that does not persist security information does.
-  connectionString_ = target->redactedAdo.c_str();
-  provider_ = target->provider.c_str();
+  Assign(connectionString_, target->redactedAdo);
+  Assign(provider_, target->provider);
   broken_ = false;
   inTransaction_ = false;
   transactionAborted_ = false;
@@ -399,7 +471,7 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
     session = Connect(login, &odbc, &diagnostics);
     if (!session) Fail(diagnostics, E_FAIL);
   }
-  if (target->provider.empty()) provider_ = InfoValue(*session, L"Driver Name").c_str();
+  if (target->provider.empty()) Assign(provider_, InfoValue(*session, L"Driver Name"));
   dialect_ = DialectOfDbms(InfoValue(*session, L"DBMS Name"));
   session_ = std::move(session);
 }
@@ -450,18 +522,29 @@ void _Connection::Close() {
 
 bool _Connection::Attempt(backend::Request& request, const std::wstring& text, backend::Response* response,
                           backend::Diagnostics* diagnostics) {
+  Rewrite made;  // a rewrite not remembered by this thread
   if (dialect_ == Dialect::PostgreSql) {
     // The same text on the same database gets the same rewrite, unless an
     // identity column it names could not be looked up this time.
-    if (!KnownRewrites().Find(CacheKey(), text, &request.text)) {
-      bool lookedUp = true;
-      request.text = RewriteSql(text, dialect_, [this, &lookedUp](std::wstring_view table) {
-        std::wstring column;
-        if (!IdentityColumn(table, &column)) lookedUp = false;
-        return column;
-      });
-      if (lookedUp) KnownRewrites().Keep(CacheKey(), text, request.text);
+    const std::uint64_t clears = KnownRewrites().Clears();
+    RecentRewrites* recent = ThreadOwn<RecentRewrites>();
+    const Rewrite* rewrite = recent != nullptr ? recent->Find(target_.get(), text, clears) : nullptr;
+    if (rewrite == nullptr) {
+      bool known = KnownRewrites().Find(CacheKey(), text, &made);
+      if (!known) {
+        known = true;
+        made.text = RewriteSql(text, dialect_, [this, &known](std::wstring_view table) {
+          std::wstring column;
+          if (!IdentityColumn(table, &column)) known = false;
+          return column;
+        });
+        backend::Utf16Into(made.text, made.utf16);
+        if (known) KnownRewrites().Keep(CacheKey(), text, made);
+      }
+      rewrite = known && recent != nullptr ? recent->Remember(target_, text, clears, std::move(made)) : &made;
     }
+    request.text.assign(rewrite->text);
+    request.utf16 = &rewrite->utf16;
   } else {
     request.text = RewriteSql(text, dialect_);
   }
@@ -470,6 +553,7 @@ bool _Connection::Attempt(backend::Request& request, const std::wstring& text, b
   const bool ownTransaction = request.procedure && dialect_ == Dialect::PostgreSql && !inTransaction_;
   if (ownTransaction && !session_->BeginTransaction(diagnostics)) return false;
   bool ok = session_->Execute(request, response, diagnostics);
+  request.utf16 = nullptr;  // it may not outlive the next statement
   if (ownTransaction) ok = session_->EndTransaction(ok, diagnostics) && ok;
   return ok;
 }
@@ -500,8 +584,10 @@ bool _Connection::IdentityColumn(std::wstring_view table, std::wstring* column) 
 void _Connection::Run(backend::Request& request, backend::Response* response) {
   if (!session_) Raise(adErrObjectClosed, L"Operation is not allowed when the object is closed.");
   // Attempt gives request.text the form the dialect needs, each time from
-  // the caller's text.
-  const std::wstring text = std::move(request.text);
+  // the caller's text, in the room the thread's previous statement left.
+  std::wstring text = std::move(request.text);
+  RecentRewrites* recent = ThreadOwn<RecentRewrites>();
+  if (recent != nullptr) request.text.swap(recent->Spare());
   backend::Diagnostics diagnostics;
   bool ok = Attempt(request, text, response, &diagnostics);
   if (!ok && untested_ && ConnectionClass(diagnostics)) {
@@ -516,6 +602,7 @@ void _Connection::Run(backend::Request& request, backend::Response* response) {
     }
   }
   Tested();
+  if (recent != nullptr) recent->Spare().swap(text);
   if (!ok) {
     // PostgreSQL ends a transaction at its first failure: nothing more can
     // run in it until it is rolled back.

@@ -38,29 +38,6 @@ constexpr std::size_t kDecimalTextSize = 80;
 // ones take several.
 constexpr std::size_t kChunkUnits = 4096;
 
-// Hands each UTF-16 unit of `text` to `emit`.
-template <typename Emit>
-void EncodeUtf16(std::wstring_view text, Emit emit) {
-  for (wchar_t wc : text) {
-    auto cp = static_cast<std::uint32_t>(wc);
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      emit(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      emit(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      emit(static_cast<char16_t>(cp));
-    }
-  }
-}
-
-// Replaces *out with the UTF-16 units of `text`, in the room *out already has.
-void Utf16Into(std::wstring_view text, std::u16string& out) {
-  out.clear();
-  out.reserve(text.size());
-  EncodeUtf16(text, [&out](char16_t unit) { out.push_back(unit); });
-}
-
 // The number of UTF-16 units of `text`.
 std::size_t Utf16Length(std::wstring_view text) {
   std::size_t units = 0;
@@ -89,11 +66,23 @@ void DecodeUtf16(const SQLWCHAR* text, std::size_t units, Emit emit) {
   }
 }
 
-std::wstring WideFromUtf16(const SQLWCHAR* text, std::size_t units) {
-  std::wstring out;
+// Replaces *out with the wide form of the UTF-16 units, in the room *out
+// already has.
+void WideFromUtf16Into(const SQLWCHAR* text, std::size_t units, std::wstring& out) {
+  out.clear();
   out.reserve(units);
   DecodeUtf16(text, units, [&](std::uint32_t cp) { out.push_back(static_cast<wchar_t>(cp)); });
+}
+
+std::wstring WideFromUtf16(const SQLWCHAR* text, std::size_t units) {
+  std::wstring out;
+  WideFromUtf16Into(text, units, out);
   return out;
+}
+
+bool SameColumn(const ColumnInfo& a, const ColumnInfo& b) {
+  return a.sqlType == b.sqlType && a.columnSize == b.columnSize && a.decimalDigits == b.decimalDigits &&
+         a.nullable == b.nullable && a.kind == b.kind && a.name == b.name;
 }
 
 // ASCII, the bulk of most texts, is copied unit by unit; the rest goes
@@ -317,6 +306,10 @@ class OdbcSession final : public Session {
   // The UTF-16 text of the statement being run, in a buffer kept from one
   // Execute to the next so that a statement costs no allocation for it.
   std::u16string units_;
+  // The columns of the last result read, shared with its row set, and the
+  // room to describe a column in (kept from one result to the next).
+  std::shared_ptr<const std::vector<ColumnInfo>> columns_;
+  ColumnInfo described_;
   std::vector<std::pair<std::wstring, std::wstring>> info_;
 };
 
@@ -678,7 +671,12 @@ static_assert(sizeof(SQLLEN) == sizeof(std::int64_t) && sizeof(SQLBIGINT) == siz
 
 bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRows, Result* result,
                            Diagnostics* diagnostics) {
-  std::vector<ColumnInfo> columns(static_cast<std::size_t>(count));
+  // A session mostly runs the same few statements: while a result has the
+  // columns of the one before, its row set shares their description.
+  const std::size_t n = static_cast<std::size_t>(count);
+  const std::vector<ColumnInfo>* same = columns_ && columns_->size() == n ? columns_.get() : nullptr;
+  std::vector<ColumnInfo> columns;  // when they differ
+  if (same == nullptr) columns.reserve(n);
   for (SQLSMALLINT c = 0; c < count; ++c) {
     SQLWCHAR name[256] = {};
     SQLSMALLINT nameLength = 0;
@@ -692,17 +690,26 @@ bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRow
       ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
       return false;
     }
-    ColumnInfo& info = columns[static_cast<std::size_t>(c)];
+    ColumnInfo& info = described_;
     std::size_t units = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)),
                                               std::size(name) - 1);
-    info.name = WideFromUtf16(name, units);
+    WideFromUtf16Into(name, units, info.name);
     info.sqlType = type;
     info.columnSize = size;
     info.decimalDigits = digits;
     info.nullable = nullable != SQL_NO_NULLS;
     info.kind = KindOfSqlType(type);
+    const std::size_t i = static_cast<std::size_t>(c);
+    if (same != nullptr && SameColumn((*same)[i], info)) continue;
+    if (same != nullptr) {
+      columns.reserve(n);
+      columns.assign(same->begin(), same->begin() + static_cast<std::ptrdiff_t>(i));
+      same = nullptr;
+    }
+    columns.push_back(info);
   }
-  auto rows = std::make_shared<RowSet>(std::move(columns));
+  if (same == nullptr) columns_ = std::make_shared<const std::vector<ColumnInfo>>(std::move(columns));
+  auto rows = std::make_shared<RowSet>(columns_);
   result->rows = rows;
   // Drivers that read the result ahead (as PostgreSQL's does) know its size.
   SQLLEN announced = 0;
@@ -906,8 +913,15 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
   const std::span<Bound> bound(onHeap ? onHeap.get() : inPlace, params.size());
   if (!Bind(stmt, params, bound, diagnostics)) return false;
 
-  Utf16Into(request.procedure ? call : request.text, units_);
-  SQLRETURN rc = SQLExecDirectW(stmt, Units(units_), static_cast<SQLINTEGER>(units_.size()));
+  const std::u16string* units = &units_;
+  if (request.utf16 != nullptr && !request.procedure) {
+    units = request.utf16;
+  } else {
+    Utf16Into(request.procedure ? call : request.text, units_);
+  }
+  // The driver only reads the text.
+  SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(units->data())),
+                                static_cast<SQLINTEGER>(units->size()));
   if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
     ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
     return false;
