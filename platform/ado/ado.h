@@ -470,6 +470,49 @@ class _Command : public IDispatch {
   ParametersPtr parameters_;
 };
 
+class Field : public IDispatch {
+ public:
+  static constexpr IID kInterfaceId = {0x00000569, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
+
+  _bstr_t GetName() const;
+  DataTypeEnum GetType() const;
+  LONG GetDefinedSize() const;
+  BYTE GetPrecision() const;
+  BYTE GetNumericScale() const;
+  // The value of the current row; adErrNoCurrentRecord at BOF or EOF.
+  _variant_t GetValue() const;
+  // Bytes of the current value (characters × 2 for wide texts); 0 for NULL
+  // and for an empty value.
+  LONG GetActualSize() const;
+
+ protected:
+  Field() = default;
+  ~Field() = default;
+
+ private:
+  _Recordset* recordset_ = nullptr;  // the owner: this Field is a part of it
+  std::size_t column_ = 0;
+  friend class Fields;
+  friend class _Recordset;
+};
+
+class Fields : public IDispatch {
+ public:
+  static constexpr IID kInterfaceId = {0x00000564, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
+
+  LONG GetCount() const;
+  // By position from 0 or by name (case ignored); adErrItemNotFound otherwise.
+  FieldPtr GetItem(const _variant_t& index) const;
+
+ protected:
+  Fields() = default;
+  ~Fields() = default;
+
+ private:
+  _Recordset* recordset_ = nullptr;  // the owner: this Fields is a part of it
+  friend class _Recordset;
+};
+
 class _Recordset : public IDispatch {
  public:
   static constexpr IID kInterfaceId = {0x00000556, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
@@ -514,8 +557,8 @@ class _Recordset : public IDispatch {
   std::shared_ptr<const backend::RowSet> GetRowSet() const { return rows_; }
 
  protected:
-  _Recordset() = default;
-  ~_Recordset() = default;
+  _Recordset();
+  ~_Recordset();
 
  private:
   friend class _Connection;
@@ -535,48 +578,13 @@ class _Recordset : public IDispatch {
   LONG maxRecords_ = 0;
   CursorLocationEnum cursorLocation_ = adUseServer;
   bool open_ = false;
-};
-
-class Field : public IDispatch {
- public:
-  static constexpr IID kInterfaceId = {0x00000569, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-
-  _bstr_t GetName() const;
-  DataTypeEnum GetType() const;
-  LONG GetDefinedSize() const;
-  BYTE GetPrecision() const;
-  BYTE GetNumericScale() const;
-  // The value of the current row; adErrNoCurrentRecord at BOF or EOF.
-  _variant_t GetValue() const;
-  // Bytes of the current value (characters × 2 for wide texts); 0 for NULL
-  // and for an empty value.
-  LONG GetActualSize() const;
-
- protected:
-  Field() = default;
-  ~Field() = default;
-
- private:
-  _RecordsetPtr recordset_;
-  std::size_t column_ = 0;
-  friend class Fields;
-};
-
-class Fields : public IDispatch {
- public:
-  static constexpr IID kInterfaceId = {0x00000564, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-
-  LONG GetCount() const;
-  // By position from 0 or by name (case ignored); adErrItemNotFound otherwise.
-  FieldPtr GetItem(const _variant_t& index) const;
-
- protected:
-  Fields() = default;
-  ~Fields() = default;
-
- private:
-  _RecordsetPtr recordset_;
-  friend class _Recordset;
+  // The Fields collection, and one Field per column made on the first Item
+  // asked for; they live inside this recordset and count their references
+  // with it. A later result with more columns gets Field objects of its
+  // own; the former ones stay valid as long as the recordset.
+  ComPart<Fields> fields_;
+  std::vector<ComPart<Field>> fieldItems_;
+  std::vector<std::vector<ComPart<Field>>> formerFieldItems_;
 };
 
 // Creates the objects without the COM factory (each with its first

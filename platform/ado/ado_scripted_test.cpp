@@ -427,6 +427,45 @@ TEST_F(AdoScripted, RecordsetsWalkResultsAndFindFieldsByName) {
   EXPECT_TRUE(rs->GetEndOfFile());
 }
 
+// Fields and Field objects are parts of their recordset: a reference to one
+// keeps the recordset alive, and one taken before the recordset opened a
+// result with more columns still reads the current result.
+TEST_F(AdoScripted, FieldsOutliveTheirRecordsetPointerAndFollowItsNextResult) {
+  auto rowsOf = [](std::initializer_list<const wchar_t*> names, int first) {
+    std::vector<backend::ColumnInfo> columns;
+    for (const wchar_t* name : names) {
+      backend::ColumnInfo& column = columns.emplace_back();
+      column.name = name;
+      column.kind = backend::ValueKind::Int32;
+      column.sqlType = 4;
+    }
+    auto rows = std::make_shared<backend::RowSet>(columns);
+    rows->BeginRow();
+    for (std::size_t c = 0; c < names.size(); ++c) rows->PutInteger(first + static_cast<int>(c));
+    return rows;
+  };
+  driver_.PushRows(rowsOf({L"A"}, 10));
+  driver_.PushRows(rowsOf({L"X", L"Y", L"Z"}, 20));
+  _ConnectionPtr connection = Open();
+  const _variant_t on(static_cast<IDispatch*>(connection.GetInterfacePtr()));
+
+  _RecordsetPtr rs = MakeRecordset();
+  rs->Open(_variant_t(L"SELECT A"), on);
+  FieldsPtr fields = rs->GetFields();
+  FieldPtr first = fields->GetItem(_variant_t(0));
+  EXPECT_EQ(first->GetValue().lVal, 10);
+  rs->Close();
+  EXPECT_EQ(Raised([&] { first->GetValue(); }), adErrObjectClosed);
+  rs->Open(_variant_t(L"SELECT X, Y, Z"), on);
+  FieldPtr last = rs->GetFields()->GetItem(_variant_t(L"z"));
+  rs = nullptr;
+  EXPECT_EQ(fields->GetCount(), 3);
+  EXPECT_EQ(last->GetValue().lVal, 22);
+  EXPECT_EQ(Text(first->GetName()), L"X");
+  EXPECT_EQ(first->GetValue().lVal, 20);
+  EXPECT_EQ(fields->GetItem(_variant_t(1))->GetValue().lVal, 21);
+}
+
 // GetRows fills its array field by field in tiles of rows; every cell must
 // still be what the field gives for its row, for each kind, with NULLs,
 // across tile edges and from a row inside the first tile.

@@ -39,8 +39,6 @@ class CommandObject final : public ComObject<_Command> {};
 class RecordsetObject final : public ComObject<_Recordset> {};
 class ParameterObject final : public ComObject<_Parameter> {};
 class ParametersObject final : public ComObject<Parameters> {};
-class FieldObject final : public ComObject<Field> {};
-class FieldsObject final : public ComObject<Fields> {};
 
 std::atomic<backend::Driver*> driverOverride{nullptr};
 
@@ -128,8 +126,6 @@ _CommandPtr MakeCommand() { return _CommandPtr(new CommandObject()); }
 _RecordsetPtr MakeRecordset() { return _RecordsetPtr(new RecordsetObject()); }
 _ParameterPtr MakeParameter() { return _ParameterPtr(new ParameterObject()); }
 ParametersPtr MakeParameters() { return ParametersPtr(new ParametersObject()); }
-FieldsPtr MakeFields() { return FieldsPtr(new FieldsObject()); }
-FieldPtr MakeField() { return FieldPtr(new FieldObject()); }
 
 void RegisterAdoClass(REFCLSID clsid) {
   if (clsid == CLSID_Connection) ComRegisterClass(clsid, &ComCreateObject<ConnectionObject>);

@@ -28,8 +28,6 @@ class PropertyList {
 
 _ParameterPtr MakeParameter();
 ParametersPtr MakeParameters();
-FieldsPtr MakeFields();
-FieldPtr MakeField();
 
 // The position an Item index names in a collection of `count` items, whose
 // names `nameAt` gives: an integer position, or a name compared without

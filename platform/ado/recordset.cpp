@@ -26,6 +26,10 @@ bool Missing(const VARIANT& v) { return v.vt == VT_EMPTY || (v.vt == VT_ERROR &&
 
 }  // namespace
 
+_Recordset::_Recordset() : fields_(this) { fields_.recordset_ = this; }
+
+_Recordset::~_Recordset() = default;
+
 void _Recordset::CheckOpen() const {
   if (!open_) Raise(adErrObjectClosed, kClosed);
 }
@@ -125,9 +129,7 @@ void _Recordset::PutMaxRecords(LONG rows) {
 
 FieldsPtr _Recordset::GetFields() {
   CheckOpen();
-  FieldsPtr fields = MakeFields();
-  fields->recordset_ = this;
-  return fields;
+  return FieldsPtr(&fields_);
 }
 
 _variant_t _Recordset::GetRows(LONG rows, const _variant_t& start, const _variant_t& fields) {
@@ -234,11 +236,22 @@ LONG Fields::GetCount() const {
 FieldPtr Fields::GetItem(const _variant_t& index) const {
   recordset_->CheckOpen();
   const backend::RowSet& rows = *recordset_->rows_;
-  FieldPtr field = MakeField();
-  field->recordset_ = recordset_;
-  field->column_ = ItemPosition(index, rows.ColumnCount(),
-                                [&rows](std::size_t i) { return std::wstring_view(rows.Columns()[i].name); });
-  return field;
+  const std::size_t column = ItemPosition(index, rows.ColumnCount(),
+                                          [&rows](std::size_t i) { return std::wstring_view(rows.Columns()[i].name); });
+  std::vector<ComPart<Field>>& items = recordset_->fieldItems_;
+  if (column >= items.size()) {
+    // Field objects handed out stay where they are: a new set for all the
+    // columns replaces the former one, which is kept.
+    if (!items.empty()) recordset_->formerFieldItems_.push_back(std::move(items));
+    items = std::vector<ComPart<Field>>();
+    items.reserve(rows.ColumnCount());
+    for (std::size_t c = 0; c < rows.ColumnCount(); ++c) {
+      ComPart<Field>& field = items.emplace_back(recordset_);
+      field.recordset_ = recordset_;
+      field.column_ = c;
+    }
+  }
+  return FieldPtr(&items[column]);
 }
 
 _bstr_t Field::GetName() const {
