@@ -446,7 +446,9 @@ class _Command : public IDispatch {
   void PutCommandType(CommandTypeEnum type) { type_ = type; }
   LONG GetCommandTimeout() const { return timeout_; }
   void PutCommandTimeout(LONG seconds) { timeout_ = seconds; }
-  ParametersPtr GetParameters() const { return parameters_; }
+  // The command's collection: a part of it, so that a reference to it keeps
+  // the command alive.
+  ParametersPtr GetParameters() const;
 
   _ParameterPtr CreateParameter(const _bstr_t& name, DataTypeEnum type, ParameterDirectionEnum direction, LONG size,
                                 const _variant_t& value = vtMissing);
@@ -467,7 +469,7 @@ class _Command : public IDispatch {
   _bstr_t text_;
   CommandTypeEnum type_ = adCmdUnknown;
   LONG timeout_ = 30;
-  ParametersPtr parameters_;
+  ComPart<Parameters> parameters_;
 };
 
 class Field : public IDispatch {

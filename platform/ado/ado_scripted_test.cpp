@@ -466,6 +466,26 @@ TEST_F(AdoScripted, FieldsOutliveTheirRecordsetPointerAndFollowItsNextResult) {
   EXPECT_EQ(fields->GetItem(_variant_t(1))->GetValue().lVal, 21);
 }
 
+// A command's Parameters is a part of it: held alone, it keeps the command
+// and its parameters alive and readable.
+TEST_F(AdoScripted, ParametersHeldAloneKeepTheirCommand) {
+  ScriptedDriver::Step step;
+  driver_.Push(step);
+  _ConnectionPtr connection = Open();
+  _CommandPtr command = MakeCommand();
+  command->PutRefActiveConnection(connection);
+  command->PutCommandText(_bstr_t(L"UPDATE T SET A = ? WHERE B = ?"));
+  ParametersPtr parameters = command->GetParameters();
+  parameters->Append(command->CreateParameter(_bstr_t(L"a"), adInteger, adParamInput, 0, _variant_t(INT{7})));
+  parameters->Append(command->CreateParameter(_bstr_t(L"b"), adVarWChar, adParamInput, 4, _variant_t(L"key")));
+  command->Execute(nullptr, nullptr, adExecuteNoRecords);
+  command = nullptr;
+  ASSERT_EQ(parameters->GetCount(), 2);
+  EXPECT_EQ(parameters->GetItem(_variant_t(L"A"))->GetValue().lVal, 7);
+  parameters->Delete(_variant_t(INT{0}));
+  EXPECT_EQ(Text(_bstr_t(parameters->GetItem(_variant_t(INT{0}))->GetValue())), L"key");
+}
+
 // GetRows fills its array field by field in tiles of rows; every cell must
 // still be what the field gives for its row, for each kind, with NULLs,
 // across tile edges and from a row inside the first tile.

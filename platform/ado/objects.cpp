@@ -38,7 +38,6 @@ class ConnectionObject final : public ComObject<_Connection> {};
 class CommandObject final : public ComObject<_Command> {};
 class RecordsetObject final : public ComObject<_Recordset> {};
 class ParameterObject final : public ComObject<_Parameter> {};
-class ParametersObject final : public ComObject<Parameters> {};
 
 std::atomic<backend::Driver*> driverOverride{nullptr};
 
@@ -125,7 +124,6 @@ _ConnectionPtr MakeConnection() { return _ConnectionPtr(new ConnectionObject());
 _CommandPtr MakeCommand() { return _CommandPtr(new CommandObject()); }
 _RecordsetPtr MakeRecordset() { return _RecordsetPtr(new RecordsetObject()); }
 _ParameterPtr MakeParameter() { return _ParameterPtr(new ParameterObject()); }
-ParametersPtr MakeParameters() { return ParametersPtr(new ParametersObject()); }
 
 void RegisterAdoClass(REFCLSID clsid) {
   if (clsid == CLSID_Connection) ComRegisterClass(clsid, &ComCreateObject<ConnectionObject>);

@@ -27,7 +27,6 @@ class PropertyList {
 };
 
 _ParameterPtr MakeParameter();
-ParametersPtr MakeParameters();
 
 // The position an Item index names in a collection of `count` items, whose
 // names `nameAt` gives: an integer position, or a name compared without
