@@ -492,6 +492,12 @@ class Field : public IDispatch {
   ~Field() = default;
 
  private:
+  // This field's column of the open result: adErrObjectClosed when the
+  // recordset is closed, adErrNoCurrentRecord without a current row when
+  // `current`, adErrItemNotFound when the result has fewer columns than the
+  // one the field was taken from.
+  const backend::ColumnInfo& Column(bool current) const;
+
   _Recordset* recordset_ = nullptr;  // the owner: this Field is a part of it
   std::size_t column_ = 0;
   friend class Fields;

@@ -62,12 +62,12 @@ std::size_t ItemPosition(const _variant_t& index, std::size_t count,
     for (std::size_t i = 0; i < count; ++i) {
       if (SameName(nameAt(i), name)) return i;
     }
-    Raise(adErrItemNotFound, L"Item cannot be found in the collection corresponding to the requested name or ordinal.");
+    Raise(adErrItemNotFound, kItemNotFound);
   }
   _variant_t position;
   if (FAILED(VariantChangeType(&position, v, 0, VT_I8)) || position.llVal < 0 ||
       static_cast<std::uint64_t>(position.llVal) >= count) {
-    Raise(adErrItemNotFound, L"Item cannot be found in the collection corresponding to the requested name or ordinal.");
+    Raise(adErrItemNotFound, kItemNotFound);
   }
   return static_cast<std::size_t>(position.llVal);
 }

@@ -254,51 +254,52 @@ FieldPtr Fields::GetItem(const _variant_t& index) const {
   return FieldPtr(&items[column]);
 }
 
-_bstr_t Field::GetName() const {
-  recordset_->CheckOpen();
-  return _bstr_t(recordset_->rows_->Columns()[column_].name.c_str());
+const backend::ColumnInfo& Field::Column(bool current) const {
+  if (current) {
+    recordset_->CheckCurrent();
+  } else {
+    recordset_->CheckOpen();
+  }
+  if (column_ >= recordset_->rows_->ColumnCount()) Raise(adErrItemNotFound, kItemNotFound);
+  return recordset_->rows_->Columns()[column_];
 }
 
-DataTypeEnum Field::GetType() const {
-  recordset_->CheckOpen();
-  return AdoTypeOfColumn(recordset_->rows_->Columns()[column_]);
-}
+_bstr_t Field::GetName() const { return _bstr_t(Column(false).name.c_str()); }
+
+DataTypeEnum Field::GetType() const { return AdoTypeOfColumn(Column(false)); }
 
 LONG Field::GetDefinedSize() const {
-  recordset_->CheckOpen();
-  const std::uint64_t size = recordset_->rows_->Columns()[column_].columnSize;
+  const std::uint64_t size = Column(false).columnSize;
   return size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<LONG>(size);
 }
 
 BYTE Field::GetPrecision() const {
-  recordset_->CheckOpen();
-  const backend::ColumnInfo& column = recordset_->rows_->Columns()[column_];
+  const backend::ColumnInfo& column = Column(false);
   return column.kind == backend::ValueKind::Decimal ? static_cast<BYTE>(column.columnSize) : 255;
 }
 
 BYTE Field::GetNumericScale() const {
-  recordset_->CheckOpen();
-  const backend::ColumnInfo& column = recordset_->rows_->Columns()[column_];
+  const backend::ColumnInfo& column = Column(false);
   return column.kind == backend::ValueKind::Decimal ? static_cast<BYTE>(column.decimalDigits) : 255;
 }
 
 _variant_t Field::GetValue() const {
-  recordset_->CheckCurrent();
+  Column(true);
   _variant_t value;
   CellToVariant(*recordset_->rows_, column_, static_cast<std::size_t>(recordset_->position_), &value);
   return value;
 }
 
 LONG Field::GetActualSize() const {
-  recordset_->CheckCurrent();
+  const backend::ColumnInfo& column = Column(true);
   const backend::RowSet& rows = *recordset_->rows_;
   const auto row = static_cast<std::size_t>(recordset_->position_);
   if (rows.IsNull(column_, row)) return 0;
-  switch (rows.Columns()[column_].kind) {
+  switch (column.kind) {
     case backend::ValueKind::Text: {
       std::size_t characters = 0;
       for (unsigned char c : rows.TextAt(column_, row)) characters += (c & 0xC0) != 0x80;
-      const DataTypeEnum type = AdoTypeOfColumn(rows.Columns()[column_]);
+      const DataTypeEnum type = AdoTypeOfColumn(column);
       const bool wide = type == adWChar || type == adVarWChar || type == adLongVarWChar;
       return static_cast<LONG>(wide ? characters * 2 : characters);
     }
