@@ -446,7 +446,9 @@ class _Command : public IDispatch {
   void PutCommandType(CommandTypeEnum type) { type_ = type; }
   LONG GetCommandTimeout() const { return timeout_; }
   void PutCommandTimeout(LONG seconds) { timeout_ = seconds; }
-  ParametersPtr GetParameters() const { return parameters_; }
+  // The command's collection: a part of it, so that a reference to it keeps
+  // the command alive.
+  ParametersPtr GetParameters() const;
 
   _ParameterPtr CreateParameter(const _bstr_t& name, DataTypeEnum type, ParameterDirectionEnum direction, LONG size,
                                 const _variant_t& value = vtMissing);
@@ -467,7 +469,56 @@ class _Command : public IDispatch {
   _bstr_t text_;
   CommandTypeEnum type_ = adCmdUnknown;
   LONG timeout_ = 30;
-  ParametersPtr parameters_;
+  ComPart<Parameters> parameters_;
+};
+
+class Field : public IDispatch {
+ public:
+  static constexpr IID kInterfaceId = {0x00000569, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
+
+  _bstr_t GetName() const;
+  DataTypeEnum GetType() const;
+  LONG GetDefinedSize() const;
+  BYTE GetPrecision() const;
+  BYTE GetNumericScale() const;
+  // The value of the current row; adErrNoCurrentRecord at BOF or EOF.
+  _variant_t GetValue() const;
+  // Bytes of the current value (characters × 2 for wide texts); 0 for NULL
+  // and for an empty value.
+  LONG GetActualSize() const;
+
+ protected:
+  Field() = default;
+  ~Field() = default;
+
+ private:
+  // This field's column of the open result: adErrObjectClosed when the
+  // recordset is closed, adErrNoCurrentRecord without a current row when
+  // `current`, adErrItemNotFound when the result has fewer columns than the
+  // one the field was taken from.
+  const backend::ColumnInfo& Column(bool current) const;
+
+  _Recordset* recordset_ = nullptr;  // the owner: this Field is a part of it
+  std::size_t column_ = 0;
+  friend class Fields;
+  friend class _Recordset;
+};
+
+class Fields : public IDispatch {
+ public:
+  static constexpr IID kInterfaceId = {0x00000564, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
+
+  LONG GetCount() const;
+  // By position from 0 or by name (case ignored); adErrItemNotFound otherwise.
+  FieldPtr GetItem(const _variant_t& index) const;
+
+ protected:
+  Fields() = default;
+  ~Fields() = default;
+
+ private:
+  _Recordset* recordset_ = nullptr;  // the owner: this Fields is a part of it
+  friend class _Recordset;
 };
 
 class _Recordset : public IDispatch {
@@ -514,8 +565,8 @@ class _Recordset : public IDispatch {
   std::shared_ptr<const backend::RowSet> GetRowSet() const { return rows_; }
 
  protected:
-  _Recordset() = default;
-  ~_Recordset() = default;
+  _Recordset();
+  ~_Recordset();
 
  private:
   friend class _Connection;
@@ -535,48 +586,13 @@ class _Recordset : public IDispatch {
   LONG maxRecords_ = 0;
   CursorLocationEnum cursorLocation_ = adUseServer;
   bool open_ = false;
-};
-
-class Field : public IDispatch {
- public:
-  static constexpr IID kInterfaceId = {0x00000569, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-
-  _bstr_t GetName() const;
-  DataTypeEnum GetType() const;
-  LONG GetDefinedSize() const;
-  BYTE GetPrecision() const;
-  BYTE GetNumericScale() const;
-  // The value of the current row; adErrNoCurrentRecord at BOF or EOF.
-  _variant_t GetValue() const;
-  // Bytes of the current value (characters × 2 for wide texts); 0 for NULL
-  // and for an empty value.
-  LONG GetActualSize() const;
-
- protected:
-  Field() = default;
-  ~Field() = default;
-
- private:
-  _RecordsetPtr recordset_;
-  std::size_t column_ = 0;
-  friend class Fields;
-};
-
-class Fields : public IDispatch {
- public:
-  static constexpr IID kInterfaceId = {0x00000564, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-
-  LONG GetCount() const;
-  // By position from 0 or by name (case ignored); adErrItemNotFound otherwise.
-  FieldPtr GetItem(const _variant_t& index) const;
-
- protected:
-  Fields() = default;
-  ~Fields() = default;
-
- private:
-  _RecordsetPtr recordset_;
-  friend class _Recordset;
+  // The Fields collection, and one Field per column made on the first Item
+  // asked for; they live inside this recordset and count their references
+  // with it. A later result with more columns gets Field objects of its
+  // own; the former ones stay valid as long as the recordset.
+  ComPart<Fields> fields_;
+  std::vector<ComPart<Field>> fieldItems_;
+  std::vector<std::vector<ComPart<Field>>> formerFieldItems_;
 };
 
 // Creates the objects without the COM factory (each with its first

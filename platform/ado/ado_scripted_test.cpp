@@ -2,6 +2,7 @@
 // on demand, and the idle cache's rules.
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -425,6 +426,79 @@ TEST_F(AdoScripted, RecordsetsWalkResultsAndFindFieldsByName) {
   SafeArrayGetElement(got.parray, index, &cell);
   EXPECT_EQ(cell.lVal, 2);
   EXPECT_TRUE(rs->GetEndOfFile());
+}
+
+// Fields and Field objects are parts of their recordset: a reference to one
+// keeps the recordset alive, and one taken before the recordset opened
+// another result reads that result, or raises when the result has no such
+// column.
+TEST_F(AdoScripted, FieldsOutliveTheirRecordsetPointerAndFollowItsNextResult) {
+  auto rowsOf = [](std::initializer_list<const wchar_t*> names, int first) {
+    std::vector<backend::ColumnInfo> columns;
+    for (const wchar_t* name : names) {
+      backend::ColumnInfo& column = columns.emplace_back();
+      column.name = name;
+      column.kind = backend::ValueKind::Int32;
+      column.sqlType = 4;
+    }
+    auto rows = std::make_shared<backend::RowSet>(columns);
+    rows->BeginRow();
+    for (std::size_t c = 0; c < names.size(); ++c) rows->PutInteger(first + static_cast<int>(c));
+    return rows;
+  };
+  driver_.PushRows(rowsOf({L"A", L"B"}, 10));
+  driver_.PushRows(rowsOf({L"X"}, 20));
+  driver_.PushRows(rowsOf({L"X", L"Y", L"Z"}, 30));
+  _ConnectionPtr connection = Open();
+  const _variant_t on(static_cast<IDispatch*>(connection.GetInterfacePtr()));
+
+  _RecordsetPtr rs = MakeRecordset();
+  rs->Open(_variant_t(L"SELECT A, B"), on);
+  FieldsPtr fields = rs->GetFields();
+  FieldPtr first = fields->GetItem(_variant_t(0));
+  FieldPtr second = fields->GetItem(_variant_t(L"b"));
+  EXPECT_EQ(second->GetValue().lVal, 11);
+  rs->Close();
+  EXPECT_EQ(Raised([&] { first->GetValue(); }), adErrObjectClosed);
+
+  rs->Open(_variant_t(L"SELECT X"), on);
+  EXPECT_EQ(first->GetValue().lVal, 20);
+  for (const auto& read : std::vector<std::function<void()>>{
+           [&] { second->GetName(); }, [&] { second->GetType(); }, [&] { second->GetDefinedSize(); },
+           [&] { second->GetPrecision(); }, [&] { second->GetNumericScale(); }, [&] { second->GetValue(); },
+           [&] { second->GetActualSize(); }}) {
+    EXPECT_EQ(Raised(read), adErrItemNotFound);
+  }
+  rs->Close();
+
+  rs->Open(_variant_t(L"SELECT X, Y, Z"), on);
+  FieldPtr last = rs->GetFields()->GetItem(_variant_t(L"z"));
+  rs = nullptr;
+  EXPECT_EQ(fields->GetCount(), 3);
+  EXPECT_EQ(last->GetValue().lVal, 32);
+  EXPECT_EQ(Text(second->GetName()), L"Y");
+  EXPECT_EQ(second->GetValue().lVal, 31);
+  EXPECT_EQ(fields->GetItem(_variant_t(0))->GetValue().lVal, 30);
+}
+
+// A command's Parameters is a part of it: held alone, it keeps the command
+// and its parameters alive and readable.
+TEST_F(AdoScripted, ParametersHeldAloneKeepTheirCommand) {
+  ScriptedDriver::Step step;
+  driver_.Push(step);
+  _ConnectionPtr connection = Open();
+  _CommandPtr command = MakeCommand();
+  command->PutRefActiveConnection(connection);
+  command->PutCommandText(_bstr_t(L"UPDATE T SET A = ? WHERE B = ?"));
+  ParametersPtr parameters = command->GetParameters();
+  parameters->Append(command->CreateParameter(_bstr_t(L"a"), adInteger, adParamInput, 0, _variant_t(INT{7})));
+  parameters->Append(command->CreateParameter(_bstr_t(L"b"), adVarWChar, adParamInput, 4, _variant_t(L"key")));
+  command->Execute(nullptr, nullptr, adExecuteNoRecords);
+  command = nullptr;
+  ASSERT_EQ(parameters->GetCount(), 2);
+  EXPECT_EQ(parameters->GetItem(_variant_t(L"A"))->GetValue().lVal, 7);
+  parameters->Delete(_variant_t(INT{0}));
+  EXPECT_EQ(Text(_bstr_t(parameters->GetItem(_variant_t(INT{0}))->GetValue())), L"key");
 }
 
 // GetRows fills its array field by field in tiles of rows; every cell must

@@ -13,7 +13,9 @@ std::wstring Text(const _bstr_t& text) {
 
 }  // namespace
 
-_Command::_Command() : parameters_(MakeParameters()) {}
+_Command::_Command() : parameters_(this) {}
+
+ParametersPtr _Command::GetParameters() const { return ParametersPtr(const_cast<ComPart<Parameters>*>(&parameters_)); }
 
 _ParameterPtr _Command::CreateParameter(const _bstr_t& name, DataTypeEnum type, ParameterDirectionEnum direction,
                                         LONG size, const _variant_t& value) {
@@ -32,8 +34,8 @@ backend::Response _Command::Run(std::int64_t maxRows) {
           L"The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
   }
   std::vector<backend::Param> params;
-  params.reserve(parameters_->items_.size());
-  for (const _ParameterPtr& p : parameters_->items_) {
+  params.reserve(parameters_.items_.size());
+  for (const _ParameterPtr& p : parameters_.items_) {
     params.push_back(ToBackendParam(p->name_, p->type_, p->direction_, p->size_, p->precision_, p->scale_, p->value_));
   }
 
@@ -49,7 +51,7 @@ backend::Response _Command::Run(std::int64_t maxRows) {
   connection_->Run(request, &response);
   for (std::size_t i = 0; i < params.size(); ++i) {
     if (params[i].direction != backend::ParamDirection::Input) {
-      parameters_->items_[i]->value_ = ValueToVariant(params[i].value);
+      parameters_.items_[i]->value_ = ValueToVariant(params[i].value);
     }
   }
   return response;

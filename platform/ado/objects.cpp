@@ -38,9 +38,6 @@ class ConnectionObject final : public ComObject<_Connection> {};
 class CommandObject final : public ComObject<_Command> {};
 class RecordsetObject final : public ComObject<_Recordset> {};
 class ParameterObject final : public ComObject<_Parameter> {};
-class ParametersObject final : public ComObject<Parameters> {};
-class FieldObject final : public ComObject<Field> {};
-class FieldsObject final : public ComObject<Fields> {};
 
 std::atomic<backend::Driver*> driverOverride{nullptr};
 
@@ -65,12 +62,12 @@ std::size_t ItemPosition(const _variant_t& index, std::size_t count,
     for (std::size_t i = 0; i < count; ++i) {
       if (SameName(nameAt(i), name)) return i;
     }
-    Raise(adErrItemNotFound, L"Item cannot be found in the collection corresponding to the requested name or ordinal.");
+    Raise(adErrItemNotFound, kItemNotFound);
   }
   _variant_t position;
   if (FAILED(VariantChangeType(&position, v, 0, VT_I8)) || position.llVal < 0 ||
       static_cast<std::uint64_t>(position.llVal) >= count) {
-    Raise(adErrItemNotFound, L"Item cannot be found in the collection corresponding to the requested name or ordinal.");
+    Raise(adErrItemNotFound, kItemNotFound);
   }
   return static_cast<std::size_t>(position.llVal);
 }
@@ -127,9 +124,6 @@ _ConnectionPtr MakeConnection() { return _ConnectionPtr(new ConnectionObject());
 _CommandPtr MakeCommand() { return _CommandPtr(new CommandObject()); }
 _RecordsetPtr MakeRecordset() { return _RecordsetPtr(new RecordsetObject()); }
 _ParameterPtr MakeParameter() { return _ParameterPtr(new ParameterObject()); }
-ParametersPtr MakeParameters() { return ParametersPtr(new ParametersObject()); }
-FieldsPtr MakeFields() { return FieldsPtr(new FieldsObject()); }
-FieldPtr MakeField() { return FieldPtr(new FieldObject()); }
 
 void RegisterAdoClass(REFCLSID clsid) {
   if (clsid == CLSID_Connection) ComRegisterClass(clsid, &ComCreateObject<ConnectionObject>);

@@ -27,9 +27,10 @@ class PropertyList {
 };
 
 _ParameterPtr MakeParameter();
-ParametersPtr MakeParameters();
-FieldsPtr MakeFields();
-FieldPtr MakeField();
+
+// The description of adErrItemNotFound.
+inline constexpr const wchar_t* kItemNotFound =
+    L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
 
 // The position an Item index names in a collection of `count` items, whose
 // names `nameAt` gives: an integer position, or a name compared without

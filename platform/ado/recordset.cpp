@@ -26,6 +26,10 @@ bool Missing(const VARIANT& v) { return v.vt == VT_EMPTY || (v.vt == VT_ERROR &&
 
 }  // namespace
 
+_Recordset::_Recordset() : fields_(this) { fields_.recordset_ = this; }
+
+_Recordset::~_Recordset() = default;
+
 void _Recordset::CheckOpen() const {
   if (!open_) Raise(adErrObjectClosed, kClosed);
 }
@@ -125,9 +129,7 @@ void _Recordset::PutMaxRecords(LONG rows) {
 
 FieldsPtr _Recordset::GetFields() {
   CheckOpen();
-  FieldsPtr fields = MakeFields();
-  fields->recordset_ = this;
-  return fields;
+  return FieldsPtr(&fields_);
 }
 
 _variant_t _Recordset::GetRows(LONG rows, const _variant_t& start, const _variant_t& fields) {
@@ -234,58 +236,70 @@ LONG Fields::GetCount() const {
 FieldPtr Fields::GetItem(const _variant_t& index) const {
   recordset_->CheckOpen();
   const backend::RowSet& rows = *recordset_->rows_;
-  FieldPtr field = MakeField();
-  field->recordset_ = recordset_;
-  field->column_ = ItemPosition(index, rows.ColumnCount(),
-                                [&rows](std::size_t i) { return std::wstring_view(rows.Columns()[i].name); });
-  return field;
+  const std::size_t column = ItemPosition(index, rows.ColumnCount(),
+                                          [&rows](std::size_t i) { return std::wstring_view(rows.Columns()[i].name); });
+  std::vector<ComPart<Field>>& items = recordset_->fieldItems_;
+  if (column >= items.size()) {
+    // Field objects handed out stay where they are: a new set for all the
+    // columns replaces the former one, which is kept.
+    if (!items.empty()) recordset_->formerFieldItems_.push_back(std::move(items));
+    items = std::vector<ComPart<Field>>();
+    items.reserve(rows.ColumnCount());
+    for (std::size_t c = 0; c < rows.ColumnCount(); ++c) {
+      ComPart<Field>& field = items.emplace_back(recordset_);
+      field.recordset_ = recordset_;
+      field.column_ = c;
+    }
+  }
+  return FieldPtr(&items[column]);
 }
 
-_bstr_t Field::GetName() const {
-  recordset_->CheckOpen();
-  return _bstr_t(recordset_->rows_->Columns()[column_].name.c_str());
+const backend::ColumnInfo& Field::Column(bool current) const {
+  if (current) {
+    recordset_->CheckCurrent();
+  } else {
+    recordset_->CheckOpen();
+  }
+  if (column_ >= recordset_->rows_->ColumnCount()) Raise(adErrItemNotFound, kItemNotFound);
+  return recordset_->rows_->Columns()[column_];
 }
 
-DataTypeEnum Field::GetType() const {
-  recordset_->CheckOpen();
-  return AdoTypeOfColumn(recordset_->rows_->Columns()[column_]);
-}
+_bstr_t Field::GetName() const { return _bstr_t(Column(false).name.c_str()); }
+
+DataTypeEnum Field::GetType() const { return AdoTypeOfColumn(Column(false)); }
 
 LONG Field::GetDefinedSize() const {
-  recordset_->CheckOpen();
-  const std::uint64_t size = recordset_->rows_->Columns()[column_].columnSize;
+  const std::uint64_t size = Column(false).columnSize;
   return size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<LONG>(size);
 }
 
 BYTE Field::GetPrecision() const {
-  recordset_->CheckOpen();
-  const backend::ColumnInfo& column = recordset_->rows_->Columns()[column_];
+  const backend::ColumnInfo& column = Column(false);
   return column.kind == backend::ValueKind::Decimal ? static_cast<BYTE>(column.columnSize) : 255;
 }
 
 BYTE Field::GetNumericScale() const {
-  recordset_->CheckOpen();
-  const backend::ColumnInfo& column = recordset_->rows_->Columns()[column_];
+  const backend::ColumnInfo& column = Column(false);
   return column.kind == backend::ValueKind::Decimal ? static_cast<BYTE>(column.decimalDigits) : 255;
 }
 
 _variant_t Field::GetValue() const {
-  recordset_->CheckCurrent();
+  Column(true);
   _variant_t value;
   CellToVariant(*recordset_->rows_, column_, static_cast<std::size_t>(recordset_->position_), &value);
   return value;
 }
 
 LONG Field::GetActualSize() const {
-  recordset_->CheckCurrent();
+  const backend::ColumnInfo& column = Column(true);
   const backend::RowSet& rows = *recordset_->rows_;
   const auto row = static_cast<std::size_t>(recordset_->position_);
   if (rows.IsNull(column_, row)) return 0;
-  switch (rows.Columns()[column_].kind) {
+  switch (column.kind) {
     case backend::ValueKind::Text: {
       std::size_t characters = 0;
       for (unsigned char c : rows.TextAt(column_, row)) characters += (c & 0xC0) != 0x80;
-      const DataTypeEnum type = AdoTypeOfColumn(rows.Columns()[column_]);
+      const DataTypeEnum type = AdoTypeOfColumn(column);
       const bool wide = type == adWChar || type == adVarWChar || type == adLongVarWChar;
       return static_cast<LONG>(wide ? characters * 2 : characters);
     }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <cwchar>
 #include <limits>
+#include <new>
+#include <utility>
 
 #include "platform/com/variant.h"
 #include "platform/win32/codepage.h"
@@ -40,35 +42,34 @@ BSTR CopyOrThrow(const OLECHAR* text, UINT length) {
   return copy;
 }
 
-BSTR WidenOrThrow(const char* text) {
-  const int needed = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (needed <= 0) _com_issue_error(LastErrorAsHResult());
-  BSTR wide = CopyOrThrow(nullptr, static_cast<UINT>(needed - 1));
-  if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, needed) != needed) {
-    SysFreeString(wide);
-    _com_issue_error(LastErrorAsHResult());
-  }
-  return wide;
-}
+// The bytes a BSTR of `length` characters takes, prefix and terminator
+// included.
+std::size_t BlockBytes(UINT length) { return kPrefix + std::size_t{length} * sizeof(OLECHAR) + sizeof(OLECHAR); }
 
-}  // namespace
-
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
-  if (length > kMaxLength) return nullptr;
+// Lays a BSTR of `length` characters (copied from `text`, or zeroed when
+// `text` is null) out in `block`, which holds BlockBytes(length) bytes.
+BSTR PlaceBstr(void* block, const OLECHAR* text, UINT length) {
   const std::size_t bytes = std::size_t{length} * sizeof(OLECHAR);
-  // Zero-filled only where no text is copied in.
-  void* block = text != nullptr ? std::malloc(kPrefix + bytes + sizeof(OLECHAR))
-                                : std::calloc(1, kPrefix + bytes + sizeof(OLECHAR));
-  if (block == nullptr) return nullptr;
   std::memset(block, 0, kPrefix);
   const ULONG byteLength = static_cast<ULONG>(bytes);
   std::memcpy(block, &byteLength, sizeof byteLength);
   BSTR result = reinterpret_cast<BSTR>(static_cast<unsigned char*>(block) + kPrefix);
   if (text != nullptr) {
     if (length > 0) std::memcpy(result, text, bytes);
-    result[length] = 0;
+  } else {
+    std::memset(result, 0, bytes);
   }
+  result[length] = 0;
   return result;
+}
+
+}  // namespace
+
+BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
+  if (length > kMaxLength) return nullptr;
+  void* block = std::malloc(BlockBytes(length));
+  if (block == nullptr) return nullptr;
+  return PlaceBstr(block, text, length);
 }
 
 BSTR SysAllocString(const OLECHAR* text) {
@@ -102,11 +103,52 @@ struct _bstr_t::Data {
     char text[1];
   };
 
-  explicit Data(BSTR text) : wide(text) {}
-  ~Data() {
-    SysFreeString(wide);
-    DropNarrow();
+  // A Data owning `text`, a BSTR of its own block; frees `text` and throws
+  // when memory is short.
+  static Data* Adopt(BSTR text) {
+    void* block = std::malloc(sizeof(Data));
+    if (block == nullptr) {
+      SysFreeString(text);
+      _com_issue_error(E_OUTOFMEMORY);
+    }
+    return new (block) Data(text);
   }
+  // A Data whose BSTR of `length` characters (copied from `text`, or zeroed
+  // when `text` is null) shares its block: one allocation for both. The
+  // BSTR opens the block and the Data follows it, so that SysFreeString of
+  // the BSTR frees the whole block (see Detach).
+  static Data* Copy(const OLECHAR* text, UINT length) {
+    if (length > kMaxLength) _com_issue_error(E_OUTOFMEMORY);
+    const std::size_t offset = (BlockBytes(length) + alignof(Data) - 1) / alignof(Data) * alignof(Data);
+    void* block = std::malloc(offset + sizeof(Data));
+    if (block == nullptr) _com_issue_error(E_OUTOFMEMORY);
+    Data* data = new (static_cast<unsigned char*>(block) + offset) Data(PlaceBstr(block, text, length));
+    data->inlined = true;
+    return data;
+  }
+  static void Destroy(Data* data) noexcept {
+    const BSTR block = data->inlined ? data->wide : nullptr;
+    data->~Data();
+    if (block != nullptr) {
+      SysFreeString(block);  // the Data with it
+    } else {
+      std::free(data);
+    }
+  }
+
+  // Ends `data`, whose sole owner is the caller, and gives its BSTR to the
+  // caller, who frees it (for a Data made by Copy, its block with it).
+  static BSTR HandOver(Data* data) noexcept {
+    const BSTR text = data->wide;
+    if (data->inlined) {
+      data->~Data();
+    } else {
+      data->wide = nullptr;
+      Destroy(data);
+    }
+    return text;
+  }
+
   static void Free(Narrow* n) { ZeroAndFree(n, offsetof(Narrow, text) + n->bytes); }
   void DropNarrow() {
     if (Narrow* n = narrow.exchange(nullptr)) Free(n);
@@ -115,19 +157,30 @@ struct _bstr_t::Data {
   std::atomic<int> refs{1};
   BSTR wide;
   std::atomic<Narrow*> narrow{nullptr};
+  // `wide` opens this Data's own block (made by Copy): it is never replaced,
+  // and freeing it frees this Data too, so the writable GetBSTR hands out a
+  // copy of its own.
+  bool inlined = false;
+
+ private:
+  explicit Data(BSTR text) : wide(text) {}
+  ~Data() {
+    if (!inlined) SysFreeString(wide);
+    DropNarrow();
+  }
 };
 
 namespace {
 
-// A new Data owning `text`; frees `text` and throws when memory is short.
+// The one empty text that every _bstr_t made from "" shares, so that
+// empty texts cost no allocation. Never freed: its first reference is its
+// own, so no holder is ever the sole owner and Detach, GetBSTR()& and the
+// like copy it as they copy any shared text.
 template <class Data>
-Data* NewData(BSTR text) {
-  Data* data = new (std::nothrow) Data(text);
-  if (data == nullptr) {
-    SysFreeString(text);
-    _com_issue_error(E_OUTOFMEMORY);
-  }
-  return data;
+Data* SharedEmpty() {
+  static Data* const empty = Data::Copy(L"", 0);
+  empty->refs.fetch_add(1, std::memory_order_relaxed);
+  return empty;
 }
 
 }  // namespace
@@ -139,22 +192,37 @@ _bstr_t::_bstr_t(const _bstr_t& other) noexcept : data_(other.data_) {
 _bstr_t::_bstr_t(_bstr_t&& other) noexcept : data_(other.data_) { other.data_ = nullptr; }
 
 _bstr_t::_bstr_t(const char* text) {
-  if (text != nullptr) data_ = NewData<Data>(WidenOrThrow(text));
+  if (text == nullptr) return;
+  if (*text == '\0') {
+    data_ = SharedEmpty<Data>();
+    return;
+  }
+  const int needed = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (needed <= 0) _com_issue_error(LastErrorAsHResult());
+  Data* data = Data::Copy(nullptr, static_cast<UINT>(needed - 1));
+  if (MultiByteToWideChar(CP_ACP, 0, text, -1, data->wide, needed) != needed) {
+    Data::Destroy(data);
+    _com_issue_error(LastErrorAsHResult());
+  }
+  data_ = data;
 }
 
 _bstr_t::_bstr_t(const wchar_t* text) {
-  if (text != nullptr) {
+  if (text == nullptr) return;
+  if (*text == L'\0') {
+    data_ = SharedEmpty<Data>();
+  } else {
     const std::size_t length = std::wcslen(text);
     if (length > kMaxLength) _com_issue_error(E_OUTOFMEMORY);
-    data_ = NewData<Data>(CopyOrThrow(text, static_cast<UINT>(length)));
+    data_ = Data::Copy(text, static_cast<UINT>(length));
   }
 }
 
 _bstr_t::_bstr_t(BSTR text, bool copy) {
   if (copy) {
-    if (text != nullptr) data_ = NewData<Data>(CopyOrThrow(text, SysStringLen(text)));
+    if (text != nullptr) data_ = SysStringLen(text) == 0 ? SharedEmpty<Data>() : Data::Copy(text, SysStringLen(text));
   } else {
-    data_ = NewData<Data>(text);
+    data_ = Data::Adopt(text);
   }
 }
 
@@ -166,23 +234,23 @@ _bstr_t::_bstr_t(const _variant_t& value) {
   _variant_t text;
   const HRESULT hr = VariantChangeType(&text, &value, 0, VT_BSTR);
   if (FAILED(hr)) _com_issue_error(hr);
-  data_ = NewData<Data>(text.Detach().bstrVal);
+  data_ = Data::Adopt(text.Detach().bstrVal);
 }
 
 _bstr_t::~_bstr_t() { Release(); }
 
 void _bstr_t::Release() noexcept {
   if (data_ != nullptr && data_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-    delete data_;
+    Data::Destroy(data_);
   }
   data_ = nullptr;
 }
 
 _bstr_t::Data* _bstr_t::Unshared() {
   if (data_ == nullptr) {
-    data_ = NewData<Data>(nullptr);
-  } else if (data_->refs.load(std::memory_order_acquire) > 1) {
-    Data* own = NewData<Data>(CopyOrThrow(data_->wide, SysStringLen(data_->wide)));
+    data_ = Data::Adopt(nullptr);
+  } else if (data_->refs.load(std::memory_order_acquire) > 1 || data_->inlined) {
+    Data* own = Data::Adopt(CopyOrThrow(data_->wide, SysStringLen(data_->wide)));
     Release();
     data_ = own;
   }
@@ -216,10 +284,9 @@ _bstr_t& _bstr_t::operator+=(const _bstr_t& other) {
   const UINT left = length();
   const UINT right = other.length();
   if (right > kMaxLength - left) _com_issue_error(E_OUTOFMEMORY);
-  BSTR joined = CopyOrThrow(nullptr, left + right);
-  if (left > 0) std::memcpy(joined, data_->wide, left * sizeof(OLECHAR));
-  if (right > 0) std::memcpy(joined + left, other.data_->wide, right * sizeof(OLECHAR));
-  Data* data = NewData<Data>(joined);
+  Data* data = Data::Copy(nullptr, left + right);
+  if (left > 0) std::memcpy(data->wide, data_->wide, left * sizeof(OLECHAR));
+  if (right > 0) std::memcpy(data->wide + left, other.data_->wide, right * sizeof(OLECHAR));
   Release();
   data_ = data;
   return *this;
@@ -297,20 +364,15 @@ BSTR _bstr_t::copy(bool copy) const {
 unsigned int _bstr_t::length() const noexcept { return SysStringLen(GetBSTR()); }
 
 void _bstr_t::Attach(BSTR text) {
-  Data* data = NewData<Data>(text);
+  Data* data = Data::Adopt(text);
   Release();
   data_ = data;
 }
 
 BSTR _bstr_t::Detach() {
   if (data_ == nullptr) return nullptr;
-  BSTR text;
-  if (data_->refs.load(std::memory_order_acquire) == 1) {
-    text = data_->wide;
-    data_->wide = nullptr;
-  } else {
-    text = data_->wide == nullptr ? nullptr : CopyOrThrow(data_->wide, SysStringLen(data_->wide));
-  }
+  if (data_->refs.load(std::memory_order_acquire) == 1) return Data::HandOver(std::exchange(data_, nullptr));
+  const BSTR text = data_->wide == nullptr ? nullptr : CopyOrThrow(data_->wide, SysStringLen(data_->wide));
   Release();
   return text;
 }

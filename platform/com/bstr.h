@@ -10,7 +10,8 @@
 // because BSTRs carry passwords and keys.
 //
 // `_bstr_t` holds a BSTR shared between copies: copying adds a reference
-// (the copies see the same text), assignment from text makes a fresh one.
+// (the copies see the same text), assignment from text makes a fresh one
+// (every empty text made from "" shares one, which costs no allocation).
 // Conversions to narrow text use the ANSI code page (CP_ACP) of
 // platform/win32/codepage.h and are made once, then kept beside the BSTR
 // until it changes. An allocation failure throws `_com_error(E_OUTOFMEMORY)`.
@@ -114,7 +115,9 @@ class _bstr_t {
   struct Data;
   explicit _bstr_t(Data* data) noexcept : data_(data) {}
   void Release() noexcept;
-  Data* Unshared();  // this object's own Data, copied first if shared
+  // This object's own Data with a BSTR of its own block, copied first if
+  // shared or made by Data::Copy.
+  Data* Unshared();
 
   Data* data_ = nullptr;
 };

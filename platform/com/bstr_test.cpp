@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/com/com_error.h"
+#include "platform/com/variant.h"
 #include "platform/win32/codepage.h"
 
 namespace {
@@ -107,6 +109,57 @@ TEST_F(BstrClass, DetachFromASharedCopyLeavesTheOthersTheirText) {
   BSTR taken = alone.Detach();
   EXPECT_EQ(taken, held);  // the sole owner hands its own BSTR over
   SysFreeString(taken);
+}
+
+// However a text was made (its BSTR may share one block with the text's
+// count, or be the one empty text all "" share), the sole owner hands over
+// a BSTR the caller frees, and a writable BSTR may be freed and replaced,
+// without touching any other text.
+TEST_F(BstrClass, EveryMadeTextCanBeHandedOverOrReplacedThroughItsBSTR) {
+  SetAnsiCodePageForTesting(CP_UTF8);
+  BSTR source = SysAllocString(L"from a BSTR");
+  BSTR emptySource = SysAllocString(L"");
+  const struct {
+    const char* name;
+    std::function<_bstr_t()> make;
+    const wchar_t* text;
+  } cases[] = {
+      {"wide", [] { return _bstr_t(L"wide text"); }, L"wide text"},
+      {"narrow", [] { return _bstr_t("narrow \xC3\xA9"); }, L"narrow \u00E9"},
+      {"wide empty", [] { return _bstr_t(L""); }, L""},
+      {"narrow empty", [] { return _bstr_t(""); }, L""},
+      {"copied BSTR", [&] { return _bstr_t(source, true); }, L"from a BSTR"},
+      {"copied empty BSTR", [&] { return _bstr_t(emptySource, true); }, L""},
+      {"joined", [] { return _bstr_t(L"jo") + _bstr_t("ined"); }, L"joined"},
+      {"variant", [] { return _bstr_t(_variant_t(L"from a variant")); }, L"from a variant"},
+  };
+  const _bstr_t bystanderEmpty(L"");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    _bstr_t sole = c.make();
+    BSTR taken = sole.Detach();
+    ASSERT_NE(taken, nullptr);
+    EXPECT_EQ(static_cast<const wchar_t*>(sole), nullptr);
+    EXPECT_EQ(std::wstring(taken, SysStringLen(taken)), c.text);
+    SysFreeString(taken);
+
+    _bstr_t changed = c.make();
+    const _bstr_t sharer(changed);
+    BSTR& writable = changed.GetBSTR();
+    SysFreeString(std::exchange(writable, SysAllocString(L"replaced")));
+    EXPECT_STREQ(static_cast<const wchar_t*>(changed), L"replaced");
+    EXPECT_STREQ(static_cast<const char*>(changed), "replaced");
+    EXPECT_STREQ(static_cast<const wchar_t*>(sharer), c.text);
+
+    _bstr_t alone = c.make();
+    BSTR& own = alone.GetBSTR();
+    SysFreeString(std::exchange(own, SysAllocString(L"mine")));
+    EXPECT_STREQ(static_cast<const wchar_t*>(alone), L"mine");
+  }
+  EXPECT_EQ(bystanderEmpty.length(), 0u);
+  EXPECT_STREQ(static_cast<const wchar_t*>(_bstr_t(L"")), L"");
+  SysFreeString(source);
+  SysFreeString(emptySource);
 }
 
 TEST_F(BstrClass, AttachCopyAndOutParameters) {

@@ -13,7 +13,10 @@
 // the count is atomic, so references may be added and dropped on any thread;
 // the object deletes itself when the last one goes. Whether the object's own
 // operations may run on several threads at once is the concrete class's
-// contract.
+// contract. `ComPart<Interface>` implements them for an object that lives
+// inside another, its owner (a member of it), and counts its references with
+// the owner's: a reference to the part keeps the owner, and so the part,
+// alive.
 #pragma once
 
 #include <atomic>
@@ -69,6 +72,21 @@ struct IDispatch : IUnknown {
 inline constexpr IID IID_IUnknown = IUnknown::kInterfaceId;
 inline constexpr IID IID_IDispatch = IDispatch::kInterfaceId;
 
+// QueryInterface of an object implementing `Interface`: the object itself
+// (a reference added) for Interface, IUnknown and, when it is one, IDispatch.
+template <class Interface>
+HRESULT QueryInterfaceOf(Interface* self, REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (iid == Interface::kInterfaceId || iid == IID_IUnknown ||
+      (std::is_base_of_v<IDispatch, Interface> && iid == IID_IDispatch)) {
+    *object = self;
+    self->AddRef();
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
 // Reference counting and QueryInterface for a class implementing `Interface`
 // (IUnknown, IDispatch or an interface derived from one of them). A new
 // object starts with no reference: the creator takes the first one (through
@@ -78,17 +96,7 @@ class ComObject : public Interface {
   static_assert(std::is_base_of_v<IUnknown, Interface>);
 
  public:
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == Interface::kInterfaceId || iid == IID_IUnknown ||
-        (std::is_base_of_v<IDispatch, Interface> && iid == IID_IDispatch)) {
-      *object = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
+  HRESULT QueryInterface(REFIID iid, void** object) override { return QueryInterfaceOf<Interface>(this, iid, object); }
 
   ULONG AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
@@ -106,4 +114,21 @@ class ComObject : public Interface {
 
  private:
   std::atomic<ULONG> refs_{0};
+};
+
+// Reference counting and QueryInterface for an object implementing
+// `Interface` that is a member of `owner` and shares its count.
+template <class Interface>
+class ComPart final : public Interface {
+  static_assert(std::is_base_of_v<IUnknown, Interface>);
+
+ public:
+  explicit ComPart(IUnknown* owner) : owner_(owner) {}
+
+  HRESULT QueryInterface(REFIID iid, void** object) override { return QueryInterfaceOf<Interface>(this, iid, object); }
+  ULONG AddRef() override { return owner_->AddRef(); }
+  ULONG Release() override { return owner_->Release(); }
+
+ private:
+  IUnknown* owner_;
 };
