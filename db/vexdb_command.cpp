@@ -163,7 +163,10 @@ int VEXDB_CountQueryParams(const wchar_t* sql) {
   return count;
 }
 
-bool ExtractQueryParamsFromArgList(int count, ado::_CommandPtr& command, va_list args) {
+bool ExtractQueryParamsFromArgList(int count, std::vector<ado::_ParameterPtr>* params, ado::_CommandPtr& command,
+                                   va_list args) {
+  params->clear();
+  params->reserve(count > 0 ? static_cast<std::size_t>(count) : 0);
   const ado::ParametersPtr parameters = command->GetParameters();
   for (int i = 0; i < count; ++i) {
     const int type = va_arg(args, int);
@@ -177,8 +180,9 @@ bool ExtractQueryParamsFromArgList(int count, ado::_CommandPtr& command, va_list
                  "::ExtractQueryParamsFromArgList");
       return false;
     }
-    parameters->Append(command->CreateParameter(_bstr_t(L""), static_cast<ado::DataTypeEnum>(type),
-                                                ado::adParamInput, size, bound));
+    params->push_back(command->CreateParameter(_bstr_t(L""), static_cast<ado::DataTypeEnum>(type),
+                                               ado::adParamInput, size, bound));
+    parameters->Append(params->back());
   }
   return true;
 }
@@ -230,6 +234,7 @@ bool RunParameterizedSQLQuery(const char* name, ado::_CommandPtr& command, ado::
     return false;
   }
   const int count = VEXDB_CountQueryParams(sql);
+  std::vector<ado::_ParameterPtr> params;
   bool ok = false;
   try {
     ado::RegisterAdoClasses();
@@ -247,7 +252,7 @@ bool RunParameterizedSQLQuery(const char* name, ado::_CommandPtr& command, ado::
     command->PutCommandText(_bstr_t(sql));
     command->PutCommandType(ado::adCmdText);
     command->PutCommandTimeout(g_VEXDB_CommandTimeout);
-    if (count >= 1 && !ExtractQueryParamsFromArgList(count, command, args)) return false;
+    if (count >= 1 && !ExtractQueryParamsFromArgList(count, &params, command, args)) return false;
     if (recordset != nullptr) {
       VEXDB_executeQuery(name, command, *recordset);
       if (*recordset) {

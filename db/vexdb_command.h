@@ -45,6 +45,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/ado/ado.h"
 #include "platform/com/com_error.h"
@@ -87,9 +88,10 @@ void VEXDB_LogCaught(const char* name, const wchar_t* sql, ado::_Command* comman
 int VEXDB_CountQueryParams(const wchar_t* sql);
 
 // Reads `count` pairs from `args`, creates one input parameter each (empty
-// name) and appends them to the command. False at the first 0 code, null
-// pointer or unknown code (logged at level 1).
-bool ExtractQueryParamsFromArgList(int count, ado::_CommandPtr& command, va_list args);
+// name) and appends them to the command; `params` receives them. False at the
+// first 0 code, null pointer or unknown code (logged at level 1).
+bool ExtractQueryParamsFromArgList(int count, std::vector<ado::_ParameterPtr>* params, ado::_CommandPtr& command,
+                                   va_list args);
 
 // Opens `recordset` (created when null) over the command with the retry
 // rule. Throws the last `_com_error`, or std::invalid_argument for a null
