@@ -2,6 +2,7 @@
 // statement builders. Execution is in odbc_record_exec.cpp.
 #include "db/odbc_record.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <stdexcept>
 
@@ -21,6 +22,17 @@ constexpr std::size_t kDataTextChars = 32;
 // Room for a usual statement, so that building it allocates once.
 constexpr std::size_t kStatementChars = 240;
 
+// Room for the names of a usual operation, and for its outputs, values and
+// terms, so that each is made once.
+constexpr std::size_t kNameChars = 64;
+constexpr std::size_t kUsualCount = 4;
+
+// Makes room for `more` items in `items`, the usual room at least.
+template <typename Items>
+void MakeRoom(Items& items, std::size_t more, std::size_t usual) {
+  if (items.size() + more > items.capacity()) items.reserve(items.size() + std::max(more, usual));
+}
+
 std::wstring Widen(const char* text) {
   return text == nullptr ? std::wstring() : ConvertToWideString(text, CP_ACP);
 }
@@ -39,19 +51,32 @@ ODBCRecord::~ODBCRecord() {
   }
 }
 
-void ODBCRecord::SetTableName(const wchar_t* table) { table_ = table != nullptr ? table : L""; }
+void ODBCRecord::SetTableName(const wchar_t* table) {
+  const std::wstring_view name = table != nullptr ? table : L"";
+  if (name.size() > tableLength_) MakeRoom(names_, name.size() - tableLength_, kNameChars);
+  names_.replace(0, tableLength_, name);
+  tableLength_ = name.size();
+}
+
+ODBCRecord::Name ODBCRecord::AddName(const wchar_t* column) {
+  const std::wstring_view text = column;
+  MakeRoom(names_, text.size(), kNameChars);
+  const Name name{names_.size() - tableLength_, text.size()};
+  names_ += text;
+  return name;
+}
 
 void ODBCRecord::AddOutput(const wchar_t* column, const wchar_t* function, std::int16_t type, void* destination) {
-  if (!selectList_.empty()) selectList_ += L", ";
+  MakeRoom(outputs_, 1, kUsualCount);
+  Output output;
+  output.type = type;
+  output.destination = destination;
+  output.column = AddName(column);
   if (function != nullptr) {
-    selectList_ += function;
-    selectList_ += L"(";
-    selectList_ += column;
-    selectList_ += L")";
-  } else {
-    selectList_ += column;
+    output.function = AddName(function);
+    output.wrapped = true;
   }
-  outputs_.push_back(Output{type, destination});
+  outputs_.push_back(output);
 }
 
 void ODBCRecord::AddOutputString(const wchar_t* column, std::wstring* destination, const wchar_t* function) {
@@ -69,61 +94,66 @@ void ODBCRecord::AddOutputInt64(const char* column, std::int64_t* destination, c
 }
 
 void ODBCRecord::AddValueString(const wchar_t* column, const wchar_t* value) {
-  valueColumns_.emplace_back(column);
-  values_.push_back(Value{kTypeWideString, 0, value, value == nullptr});
+  MakeRoom(values_, 1, kUsualCount);
+  values_.push_back(ColumnValue{AddName(column), Value{kTypeWideString, 0, value, value == nullptr}});
 }
 
 void ODBCRecord::AddValueInt(const wchar_t* column, std::int32_t value) {
-  valueColumns_.emplace_back(column);
-  values_.push_back(Value{kTypeInt, value, nullptr, false});
+  MakeRoom(values_, 1, kUsualCount);
+  values_.push_back(ColumnValue{AddName(column), Value{kTypeInt, value, nullptr, false}});
 }
 
-void ODBCRecord::AddTerm(Term term) { terms_.push_back(std::move(term)); }
+void ODBCRecord::AddTerm(Term term) {
+  MakeRoom(terms_, 1, kUsualCount);
+  terms_.push_back(term);
+}
 
 void ODBCRecord::AddWhereIsNull(const wchar_t* column, bool conjunction) {
   Term term;
-  term.column = column;
+  term.column = AddName(column);
   term.conjunction = conjunction;
   term.value.type = kTypeIsNull;
-  AddTerm(std::move(term));
+  AddTerm(term);
 }
 
 void ODBCRecord::AddWhereString(const wchar_t* column, const wchar_t* value, bool conjunction,
                                 std::int32_t comparison, std::int32_t caseCode) {
   Term term;
-  term.column = column;
+  term.column = AddName(column);
   term.comparison = comparison;
   term.conjunction = conjunction;
   term.caseCode = caseCode;
   term.value = Value{kTypeWideString, 0, value, value == nullptr};
-  AddTerm(std::move(term));
+  AddTerm(term);
 }
 
 void ODBCRecord::AddWhereInt(const wchar_t* column, std::int32_t value, bool conjunction, std::int32_t comparison) {
   Term term;
-  term.column = column;
+  term.column = AddName(column);
   term.comparison = comparison;
   term.conjunction = conjunction;
   term.value = Value{kTypeInt, value, nullptr, false};
-  AddTerm(std::move(term));
+  AddTerm(term);
 }
 
 void ODBCRecord::AddWhereOpenGroup() {
   Term term;
   term.group = kOpen;
-  AddTerm(std::move(term));
+  AddTerm(term);
 }
 
 void ODBCRecord::AddWhereCloseGroup() {
   Term term;
   term.group = kClose;
-  AddTerm(std::move(term));
+  AddTerm(term);
 }
 
-void ODBCRecord::AddOrderBy(const wchar_t* column, bool ascending) { order_.push_back(Order{column, ascending}); }
+void ODBCRecord::AddOrderBy(const wchar_t* column, bool ascending) {
+  order_.push_back(Order{AddName(column), ascending});
+}
 
 void ODBCRecord::AddPageKeyInt(const wchar_t* column, bool ascending, std::int32_t value) {
-  pageKeys_.push_back(PageKey{column, ascending, Value{kTypeInt, value, nullptr, false}});
+  pageKeys_.push_back(PageKey{AddName(column), ascending, Value{kTypeInt, value, nullptr, false}});
 }
 
 bool ODBCRecord::GetIdentifier(zev::ZEVString& value, zev::ZEVString* name) const {
@@ -135,8 +165,7 @@ bool ODBCRecord::GetIdentifier(zev::ZEVString& value, zev::ZEVString* name) cons
 void ODBCRecord::Reset() {
   status_ = kStatusOk;
   outputs_.clear();
-  selectList_.clear();
-  valueColumns_.clear();
+  names_.resize(tableLength_);
   order_.clear();
   pageKeys_.clear();
   values_.clear();
@@ -154,16 +183,17 @@ void ODBCRecord::AppendWhereClause(std::wstring* sql) const {
   const std::size_t start = out.size();
   std::size_t pendingOpens = 0;  // "(" of group terms, written before the next term
   bool inListOpen = false;
-  const std::wstring* inListColumn = nullptr;
+  std::wstring_view inListColumn;
 
   for (const Term& term : terms_) {
+    const std::wstring_view column = NameOf(term.column);
     const bool continues = inListOpen && term.comparison == kIn && term.value.type != kTypeIsNull &&
-                           term.column == *inListColumn;
+                           column == inListColumn;
     if (inListOpen && !continues) {
       out += L") ";
       inListOpen = false;
     }
-    if (term.column.empty()) {
+    if (column.empty()) {
       if (term.group == kOpen) ++pendingOpens;
       if (term.group == kClose) out += L")";
       continue;
@@ -174,14 +204,14 @@ void ODBCRecord::AppendWhereClause(std::wstring* sql) const {
     if (!continues) {
       if (term.caseCode == kCaseUpper) {
         out += L"UPPER(";
-        out += term.column;
+        out += column;
         out += L")";
       } else if (term.caseCode == kCaseLower) {
         out += L"LOWER(";
-        out += term.column;
+        out += column;
         out += L")";
       } else {
-        out += term.column;
+        out += column;
       }
     }
     if (term.value.type == kTypeIsNull) {
@@ -194,7 +224,7 @@ void ODBCRecord::AppendWhereClause(std::wstring* sql) const {
       } else {
         out += L" IN (";
         inListOpen = true;
-        inListColumn = &term.column;
+        inListColumn = column;
       }
     } else if (term.comparison >= kEqual && term.comparison < kIn) {
       out += kOperators[term.comparison];
@@ -216,11 +246,11 @@ void ODBCRecord::AppendWhereClause(std::wstring* sql) const {
     for (std::size_t j = 0; j < i; ++j) {
       if (j == 0) out += L" (";
       out += L" ( ";
-      out += pageKeys_[j].column;
+      out += NameOf(pageKeys_[j].column);
       out += L" = ? ) AND";
     }
     out += L" ( ";
-    out += pageKeys_[i].column;
+    out += NameOf(pageKeys_[i].column);
     out += pageKeys_[i].ascending ? L" > ? ) " : L" < ? ) ";
     if (i > 0) out += L" )";
   }
@@ -231,13 +261,24 @@ std::wstring ODBCRecord::BuildSelect() const {
   std::wstring sql;
   sql.reserve(kStatementChars);
   sql += L"SELECT ";
-  sql += selectList_;
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    const Output& output = outputs_[i];
+    if (i > 0) sql += L", ";
+    if (output.wrapped) {
+      sql += NameOf(output.function);
+      sql += L"(";
+      sql += NameOf(output.column);
+      sql += L")";
+    } else {
+      sql += NameOf(output.column);
+    }
+  }
   sql += L" FROM ";
-  sql += table_;
+  sql += Table();
   if (HasWhere()) AppendWhereClause(&sql);
   for (std::size_t i = 0; i < order_.size(); ++i) {
     sql += i == 0 ? L" ORDER BY " : L", ";
-    sql += order_[i].column;
+    sql += NameOf(order_[i].column);
     if (!order_[i].ascending) sql += L" DESC";
   }
   return sql;
@@ -248,16 +289,16 @@ std::wstring ODBCRecord::BuildInsert() const {
   sql.reserve(kStatementChars);
   if (!database_->IsDB2()) sql += L"SET NOCOUNT ON; ";
   sql += L"INSERT INTO ";
-  sql += table_;
+  sql += Table();
   sql += L" (";
   std::size_t count = 0;
-  auto add = [&](const std::wstring& column) {
+  auto add = [&](const Name& column) {
     if (count++ > 0) sql += L", ";
-    sql += column;
+    sql += NameOf(column);
   };
-  for (const std::wstring& column : valueColumns_) add(column);
+  for (const ColumnValue& value : values_) add(value.column);
   for (const Term& term : terms_) {
-    if (!term.column.empty() && term.value.type != kTypeIsNull) add(term.column);
+    if (term.column.length != 0 && term.value.type != kTypeIsNull) add(term.column);
   }
   sql += L") VALUES (";
   for (std::size_t i = 0; i < count; ++i) sql += i == 0 ? L"?" : L", ?";
@@ -270,11 +311,11 @@ std::wstring ODBCRecord::BuildUpdate() const {
   std::wstring sql;
   sql.reserve(kStatementChars);
   sql += L"UPDATE ";
-  sql += table_;
+  sql += Table();
   sql += L" SET ";
-  for (std::size_t i = 0; i < valueColumns_.size(); ++i) {
+  for (std::size_t i = 0; i < values_.size(); ++i) {
     if (i > 0) sql += L", ";
-    sql += valueColumns_[i];
+    sql += NameOf(values_[i].column);
     sql += L" = ?";
   }
   if (HasWhere()) AppendWhereClause(&sql);
@@ -285,35 +326,40 @@ std::wstring ODBCRecord::BuildDelete() const {
   std::wstring sql;
   sql.reserve(kStatementChars);
   sql += L"DELETE FROM ";
-  sql += table_;
+  sql += Table();
   if (!terms_.empty()) AppendWhereClause(&sql);
   return sql;
 }
 
 std::wstring ODBCRecord::BuildDataText() const {
   std::wstring data;
-  auto entry = [&data](const std::wstring& column, const Value& value) {
+  auto entry = [this, &data](const Name& name, const Value& value) {
+    const std::wstring_view column = NameOf(name);
     wchar_t buffer[64];
     if (value.isNull) {
-      data += column + L"[NULL] ";
+      data += column;
+      data += L"[NULL] ";
     } else if (value.type == kTypeInt) {
       crt::snwprintf(buffer, 63, L"[%d] ", value.number);
       buffer[63] = L'\0';
-      data += column + buffer;
+      data += column;
+      data += buffer;
     } else if (value.type == kTypeWideString) {
       const std::wstring text = value.text;
+      data += column;
       if (text.size() > kDataTextChars) {
         crt::snwprintf(buffer, 63, L"(first %d bytes)", static_cast<int>(kDataTextChars));
         buffer[63] = L'\0';
-        data += column + buffer + L"[" + DoublePercent(text.substr(0, kDataTextChars)) + L"] ";
+        data += buffer;
+        data += L"[" + DoublePercent(text.substr(0, kDataTextChars)) + L"] ";
       } else {
-        data += column + L"[" + DoublePercent(text) + L"] ";
+        data += L"[" + DoublePercent(text) + L"] ";
       }
     }
   };
-  for (std::size_t i = 0; i < values_.size(); ++i) entry(valueColumns_[i], values_[i]);
+  for (const ColumnValue& value : values_) entry(value.column, value.value);
   for (const Term& term : terms_) {
-    if (!term.column.empty() && term.value.type != kTypeIsNull) entry(term.column, term.value);
+    if (term.column.length != 0 && term.value.type != kTypeIsNull) entry(term.column, term.value);
   }
   return data;
 }

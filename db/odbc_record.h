@@ -45,6 +45,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/odbc_database.h"
@@ -192,13 +193,26 @@ class ODBCRecord {
     const wchar_t* text = nullptr;    // kTypeWideString
     bool isNull = false;              // bound as NULL (a null string)
   };
+  // A column name in `names_`, placed after the table name; empty for a
+  // group term.
+  struct Name {
+    std::size_t at = 0;
+    std::size_t length = 0;
+  };
   struct Output {
     std::int16_t type = 0;
     void* destination = nullptr;
+    Name column;
+    Name function;
+    bool wrapped = false;  // written as "<function>(<column>)"
+  };
+  struct ColumnValue {
+    Name column;
+    Value value;
   };
   enum GroupCode : std::int32_t { kPlain = 0, kOpen = 1, kClose = 2 };
   struct Term {
-    std::wstring column;
+    Name column;
     std::int32_t comparison = kEqual;
     bool conjunction = kAnd;
     std::int32_t group = kPlain;
@@ -206,15 +220,21 @@ class ODBCRecord {
     Value value;
   };
   struct Order {
-    std::wstring column;
+    Name column;
     bool ascending = true;
   };
   struct PageKey {
-    std::wstring column;
+    Name column;
     bool ascending = true;
     Value value;
   };
 
+  // Keeps a column name with the others.
+  Name AddName(const wchar_t* column);
+  std::wstring_view NameOf(const Name& name) const {
+    return std::wstring_view(names_).substr(tableLength_ + name.at, name.length);
+  }
+  std::wstring_view Table() const { return std::wstring_view(names_).substr(0, tableLength_); }
   void AddOutput(const wchar_t* column, const wchar_t* function, std::int16_t type, void* destination);
   void AddTerm(Term term);
   // Appends " WHERE " and the terms and page keys to `sql`.
@@ -224,7 +244,8 @@ class ODBCRecord {
   // odbc_record_exec.cpp
   static std::wstring DoublePercent(const std::wstring& text);
   bool DoGetFirstValue(const wchar_t* location, bool* found, const wchar_t* statement, const wchar_t* procedure);
-  bool FetchData(const wchar_t* location, const std::wstring& query);
+  // `query` (null: the row of an earlier query) names the statement in log lines.
+  bool FetchData(const wchar_t* location, const std::wstring* query);
   bool EndTransaction(bool commit);
   // Borrows a connection unless the record holds one; a failure is reported
   // with `sql`.
@@ -272,11 +293,12 @@ class ODBCRecord {
   // (unless a transaction holds it) and checks the database's connections.
   void SqlErrorReport(const wchar_t* location, const _com_error& error, const std::wstring& sql);
 
-  std::wstring table_;
-  std::wstring selectList_;
+  // The table name, then the names of outputs (and their functions),
+  // values, terms, order and page keys: one buffer, so that an operation's names take one allocation.
+  std::wstring names_;
+  std::size_t tableLength_ = 0;
   std::vector<Output> outputs_;
-  std::vector<Value> values_;
-  std::vector<std::wstring> valueColumns_;
+  std::vector<ColumnValue> values_;
   std::vector<Order> order_;
   std::vector<PageKey> pageKeys_;
   std::vector<Term> terms_;

@@ -160,14 +160,14 @@ bool ODBCRecord::Binds(Bind bind) {
 bool ODBCRecord::BindParameters(const wchar_t* location, ado::_Command* command, bool values, bool pageKeys,
                                 const std::wstring& shown) {
   if (values && !Binds([&] {
-        for (const Value& value : values_) BindValue(command, value);
+        for (const ColumnValue& value : values_) BindValue(command, value.value);
       })) {
     FailureReport(location, L"Bind parms call failed", shown);
     return false;
   }
   if (!Binds([&] {
         for (const Term& term : terms_) {
-          if (!term.column.empty() && term.value.type != kTypeIsNull) BindValue(command, term.value);
+          if (term.column.length != 0 && term.value.type != kTypeIsNull) BindValue(command, term.value);
         }
       })) {
     FailureReport(location, L"Bind where call failed", shown);
@@ -306,7 +306,8 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
   bool ignored = false;
   if (found == nullptr) found = &ignored;
   std::wstring sql;
-  std::wstring shown;
+  std::wstring procedureShown;  // "calling proc <name>"
+  const std::wstring* shown = &sql;
   OnExit giveBack([this] { GiveBackIfAuto(); });
   ado::_CommandPtr command;
   try {
@@ -318,19 +319,18 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
     *found = false;
     if (statement != nullptr) {
       sql = statement;
-      shown = sql;
     } else if (procedure != nullptr) {
       sql = procedure;
-      shown = L"calling proc " + sql;
+      procedureShown = L"calling proc " + sql;
+      shown = &procedureShown;
     } else {
       sql = BuildSelect();
-      shown = sql;
     }
     const ado::CommandTypeEnum type =
         procedure != nullptr && statement == nullptr ? ado::adCmdStoredProc : ado::adCmdText;
-    if (!PrepareStatement(location, command, sql, type, shown, false, true)) return false;
+    if (!PrepareStatement(location, command, sql, type, *shown, false, true)) return false;
 
-    recordset = OpenRecordset(location, command, recordset, shown);
+    recordset = OpenRecordset(location, command, recordset, *shown);
     if (recordset && recordset->GetState() == ado::adStateOpen) {
       if (!recordset->GetEndOfFile()) {
         rows_ = recordset->GetRows(ado::adGetRowsRest);
@@ -354,10 +354,10 @@ bool ODBCRecord::DoGetFirstValue(const wchar_t* location, bool* found, const wch
     return *found ? FetchData(L"ODBCRecord::FetchData", shown) : true;
   } catch (const _com_error& error) {
     wLogRecordsetComError(2, kEventDbComError, error, location, nullptr, command);
-    LogSql(location, shown);
+    LogSql(location, *shown);
   } catch (...) {
     wLogDBError(2, kEventRecordException, 0, location, nullptr);
-    LogSql(location, shown);
+    LogSql(location, *shown);
   }
   return false;
 }
@@ -368,10 +368,18 @@ bool ODBCRecord::GetNextRow(bool* found) {
   ++currentRow_;
   *found = upperRow_ >= currentRow_ && rows_.vt == (VT_ARRAY | VT_VARIANT);
   if (!*found) return true;
-  return FetchData(L"ODBCRecord::FetchData", L"query not available but table is " + table_);
+  return FetchData(L"ODBCRecord::FetchData", nullptr);
 }
 
-bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring& query) {
+bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring* query) {
+  // Made only for a log line.
+  std::wstring earlier;
+  auto queryText = [&]() -> const std::wstring& {
+    if (query != nullptr) return *query;
+    earlier = L"query not available but table is ";
+    earlier += Table();
+    return earlier;
+  };
   try {
     for (std::size_t column = 0; column < outputs_.size(); ++column) {
       const Output& output = outputs_[column];
@@ -380,7 +388,7 @@ bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring& query) {
       if (FAILED(SafeArrayGetElement(rows_.parray, indices, &cell))) {
         database_->Log(nullptr, &lastMessage_, 2, L"%s: Cannot get value from array position [%d][%d]",
                        L"ODBCRecord::GetArrayValue", currentRow_, ToLong(column));
-        LogSqlAndData(2, location, query, true);
+        LogSqlAndData(2, location, queryText(), true);
         return false;
       }
       const bool absent = cell.vt == VT_NULL || cell.vt == VT_EMPTY;
@@ -427,7 +435,7 @@ bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring& query) {
       }
       if (!accepted) {
         database_->Log(nullptr, &lastMessage_, 2, L"[%s] Unexpected variant type %d.  Column # %d.  Query:  %s", location,
-                       static_cast<int>(cell.vt), ToLong(column + 1), query.c_str());
+                       static_cast<int>(cell.vt), ToLong(column + 1), queryText().c_str());
         return false;
       }
       switch (output.type) {
@@ -448,7 +456,7 @@ bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring& query) {
     }
     return true;
   } catch (const _com_error& error) {
-    wLogRecordsetComError(2, kEventDbComError, error, location, query.c_str(), nullptr);
+    wLogRecordsetComError(2, kEventDbComError, error, location, queryText().c_str(), nullptr);
   } catch (...) {
     database_->Log(nullptr, &lastMessage_, 2, L"[%s] Unhandled Exception caught", location);
   }

@@ -191,6 +191,26 @@ TEST_F(ODBCRecordStatementTest, ResetKeepsTableAndEmptiesTheRest) {
   EXPECT_FALSE(record.GetIdentifier(identifier));
 }
 
+// The table may be named, and named again, after the columns are added.
+TEST_F(ODBCRecordStatementTest, TableRenamedAfterColumnsKeepsTheColumns) {
+  ODBCRecord record(&sqlServer_);
+  std::int32_t id = 0;
+  record.AddOutputInt(L"Id", &id, L"MAX");
+  record.AddValueInt(L"a", 1);
+  record.AddWhereInt(L"b", 2, ODBCRecord::kAnd, ODBCRecord::kEqual);
+  record.AddOrderBy(L"a", false);
+  for (const wchar_t* table : {L"AMuchLongerTableName", L"T", static_cast<const wchar_t*>(nullptr), L"Users"}) {
+    record.SetTableName(table);
+    const std::string name = table != nullptr ? Narrow(table) : "";
+    EXPECT_EQ(Narrow(record.BuildSelect()), "SELECT MAX(Id) FROM " + name + " WHERE b = ? ORDER BY a DESC");
+    EXPECT_EQ(Narrow(record.BuildUpdate()), "UPDATE " + name + " SET a = ? WHERE b = ?");
+    EXPECT_EQ(Narrow(record.BuildDataText()), "a[1] b[2] ");
+  }
+  record.Reset();
+  record.AddOutputString(L"Name", nullptr);
+  EXPECT_EQ(Narrow(record.BuildSelect()), "SELECT Name FROM Users");
+}
+
 TEST_F(ODBCRecordStatementTest, NullDatabaseIsRefused) {
   try {
     ODBCRecord record(nullptr);

@@ -1,10 +1,26 @@
 #include "platform/ado/backend.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace ado::backend {
 namespace {
+
+// A result of this many rows at most gets room for its texts in its block,
+// this many bytes a row for each text or binary column.
+constexpr std::size_t kTextRoomRowsAtMost = 8;
+constexpr std::size_t kTextRoomPerRow = 32;
+// Seal and RemoveColumns give back spare room only where it is more than
+// this and more than an eighth of what is held: a copy costs more than a
+// few bytes kept.
+constexpr std::size_t kSpareKept = 512;
+
+bool WorthGivingBack(std::size_t spare, std::size_t held) { return spare > kSpareKept && spare > held / 8; }
+
+constexpr std::size_t RoundUp8(std::size_t bytes) { return (bytes + 7) & ~std::size_t{7}; }
 
 std::size_t WidthOf(ValueKind kind) {
   switch (kind) {
@@ -160,12 +176,113 @@ std::string Utf8FromWide(std::wstring_view text) {
 RowSet::RowSet(std::vector<ColumnInfo> columns)
     : RowSet(std::make_shared<const std::vector<ColumnInfo>>(std::move(columns))) {}
 
-RowSet::RowSet(std::shared_ptr<const std::vector<ColumnInfo>> columns)
-    : columns_(std::move(columns)), stores_(columns_->size()) {
-  for (std::size_t i = 0; i < stores_.size(); ++i) {
-    stores_[i].kind = (*columns_)[i].kind;
-    stores_[i].width = WidthOf(stores_[i].kind);
+RowSet::RowSet(std::shared_ptr<const std::vector<ColumnInfo>> columns) : RowSet(std::move(columns), 0) {}
+
+RowSet::RowSet(std::shared_ptr<const std::vector<ColumnInfo>> columns, std::size_t rows)
+    : columns_(std::move(columns)) {
+  Layout(rows, false);
+}
+
+RowSet::~RowSet() {
+  for (std::size_t c = 0; c < columns_->size(); ++c) {
+    for (Run* run : {&stores_[c].nulls, &stores_[c].fixed, &stores_[c].ends, &stores_[c].heap}) {
+      if (run->own) std::free(run->data);
+    }
   }
+  std::free(block_);
+}
+
+// Makes a new block for the stores and for every run not on a block of its
+// own: with room for `rows` rows (and texts of a small result), or with
+// `exact` just the room the runs take, and moves their bytes there.
+void RowSet::Layout(std::size_t rows, bool exact) {
+  const std::size_t n = columns_->size();
+  const bool fresh = stores_ == nullptr;
+  const std::size_t textRoom = !exact && rows <= kTextRoomRowsAtMost ? rows * kTextRoomPerRow : 0;
+  // A run on a block of its own stays there; the others get their size, or
+  // with `wanted` the room for the rows expected.
+  auto roomOf = [&](const Run& run, std::size_t wanted) -> std::size_t {
+    if (run.own) return 0;
+    return RoundUp8(exact ? run.size : std::max(run.size, wanted));
+  };
+  auto wantedOf = [&](const Store& s, std::size_t which) -> std::size_t {
+    switch (which) {
+      case 0: return (rows + 7) / 8;
+      case 1: return rows * s.width;
+      case 2: return s.width == 0 ? rows * sizeof(std::uint32_t) : 0;
+      default: return s.width == 0 ? textRoom : 0;
+    }
+  };
+  Store made;  // the store of a column not yet laid out
+  auto storeOf = [&](std::size_t c) -> const Store& {
+    if (!fresh) return stores_[c];
+    made = Store{};
+    made.kind = (*columns_)[c].kind;
+    made.width = WidthOf(made.kind);
+    return made;
+  };
+  std::size_t total = RoundUp8(n * sizeof(Store));
+  for (std::size_t c = 0; c < n; ++c) {
+    const Store& s = storeOf(c);
+    const Run* runs[] = {&s.nulls, &s.fixed, &s.ends, &s.heap};
+    for (std::size_t k = 0; k < 4; ++k) total += roomOf(*runs[k], wantedOf(s, k));
+  }
+  auto* block = total == 0 ? nullptr : static_cast<std::uint8_t*>(std::malloc(total));
+  if (total != 0 && block == nullptr) throw std::bad_alloc();
+  auto* stores = reinterpret_cast<Store*>(block);
+  std::uint8_t* at = block + RoundUp8(n * sizeof(Store));
+  for (std::size_t c = 0; c < n; ++c) {
+    Store* s = new (stores + c) Store(storeOf(c));
+    Run* runs[] = {&s->nulls, &s->fixed, &s->ends, &s->heap};
+    for (std::size_t k = 0; k < 4; ++k) {
+      Run& run = *runs[k];
+      const std::size_t room = roomOf(run, wantedOf(*s, k));
+      if (run.own) continue;
+      if (run.size != 0) std::memcpy(at, run.data, run.size);
+      run.data = room == 0 ? nullptr : at;
+      run.capacity = room;
+      at += room;
+    }
+  }
+  std::free(block_);
+  block_ = block;
+  blockBytes_ = total;
+  stores_ = stores;
+}
+
+// Gives back the room of the block where much of it is spare.
+void RowSet::PackBlock() {
+  const std::size_t n = columns_->size();
+  std::size_t held = RoundUp8(n * sizeof(Store));
+  for (std::size_t c = 0; c < n; ++c) {
+    for (const Run* run : {&stores_[c].nulls, &stores_[c].fixed, &stores_[c].ends, &stores_[c].heap}) {
+      if (!run->own) held += RoundUp8(run->size);
+    }
+  }
+  if (WorthGivingBack(blockBytes_ - held, held)) Layout(rows_, true);
+}
+
+void RowSet::Grow(Run& run, std::size_t capacity) {
+  std::uint8_t* data;
+  if (run.own) {
+    data = static_cast<std::uint8_t*>(std::realloc(run.data, capacity));
+  } else {
+    data = static_cast<std::uint8_t*>(std::malloc(capacity));
+    if (data != nullptr && run.size != 0) std::memcpy(data, run.data, run.size);
+  }
+  if (data == nullptr) throw std::bad_alloc();
+  run.data = data;
+  run.capacity = capacity;
+  run.own = true;
+}
+
+// Lengthens the run by `bytes` bytes (left as they are) and returns them.
+std::uint8_t* RowSet::Extend(Run& run, std::size_t bytes) {
+  const std::size_t size = run.size + bytes;
+  if (size > run.capacity) Grow(run, std::max({size, run.capacity * 2, std::size_t{16}}));
+  std::uint8_t* at = run.data + run.size;
+  run.size = size;
+  return at;
 }
 
 std::size_t RowSet::SizeAt(std::size_t column, std::size_t row) const {
@@ -208,27 +325,26 @@ void RowSet::AddRows(std::size_t count) { rows_ += count; }
 
 void RowSet::MarkNull(Store& store, bool null) {
   const std::size_t row = store.cells++;
-  if (row % 8 == 0) store.nulls.push_back(0);
-  if (null) store.nulls[row / 8] |= static_cast<std::uint8_t>(1u << (row % 8));
+  if (row % 8 == 0) *Extend(store.nulls, 1) = 0;
+  if (null) store.nulls.data[row / 8] |= static_cast<std::uint8_t>(1u << (row % 8));
 }
 
 void RowSet::PutNullAt(std::size_t column) {
   Store& s = stores_[column];
-  MarkNull(s, true);
   if (s.width != 0) {
-    s.fixed.resize(s.fixed.size() + s.width);
+    std::memset(Extend(s.fixed, s.width), 0, s.width);
   } else {
-    s.ends.push_back(s.ends.empty() ? 0 : s.ends.back());
+    const std::uint32_t end = s.cells == 0 ? 0 : EndAt(s, s.cells - 1);
+    std::memcpy(Extend(s.ends, sizeof(end)), &end, sizeof(end));
   }
+  MarkNull(s, true);
 }
 
 template <typename T>
 void RowSet::PutFixed(std::size_t column, const T& value) {
   Store& s = stores_[column];
   MarkNull(s, false);
-  const std::size_t at = s.fixed.size();
-  s.fixed.resize(at + sizeof(T));
-  std::memcpy(s.fixed.data() + at, &value, sizeof(T));
+  std::memcpy(Extend(s.fixed, sizeof(T)), &value, sizeof(T));
 }
 
 void RowSet::PutIntegerAt(std::size_t column, std::int64_t value) {
@@ -254,11 +370,12 @@ void RowSet::PutTimeAt(std::size_t column, const Timestamp& value) { PutFixed(co
 
 bool RowSet::PutVariable(std::size_t column, const std::uint8_t* data, std::size_t size) {
   Store& s = stores_[column];
-  std::size_t end = s.heap.size() + size;
+  std::size_t end = s.heap.size + size;
   if (end > std::numeric_limits<std::uint32_t>::max()) return false;
   MarkNull(s, false);
-  s.heap.insert(s.heap.end(), data, data + size);
-  s.ends.push_back(static_cast<std::uint32_t>(end));
+  if (size != 0) std::memcpy(Extend(s.heap, size), data, size);
+  const auto end32 = static_cast<std::uint32_t>(end);
+  std::memcpy(Extend(s.ends, sizeof(end32)), &end32, sizeof(end32));
   return true;
 }
 
@@ -273,16 +390,12 @@ bool RowSet::PutBytesAt(std::size_t column, std::span<const std::uint8_t> bytes)
 template <typename T, typename From>
 void RowSet::PutRun(std::size_t column, const From* values, const std::int64_t* lengths, std::size_t count) {
   Store& s = stores_[column];
-  const std::size_t at = s.fixed.size();
-  s.fixed.resize(at + count * sizeof(T));
-  std::uint8_t* out = s.fixed.data() + at;
+  std::uint8_t* out = Extend(s.fixed, count * sizeof(T));
   for (std::size_t i = 0; i < count; ++i, out += sizeof(T)) {
     const bool null = lengths[i] < 0;
     MarkNull(s, null);
-    if (!null) {
-      const T value = static_cast<T>(values[i]);
-      std::memcpy(out, &value, sizeof(T));
-    }
+    const T value = null ? T{} : static_cast<T>(values[i]);
+    std::memcpy(out, &value, sizeof(T));
   }
 }
 
@@ -292,11 +405,10 @@ void RowSet::PutIntegers(std::size_t column, const std::int64_t* values, const s
     case ValueKind::Bool: {
       // Any non-zero value is true.
       Store& s = stores_[column];
-      const std::size_t at = s.fixed.size();
-      s.fixed.resize(at + count);
+      std::uint8_t* out = Extend(s.fixed, count);
       for (std::size_t i = 0; i < count; ++i) {
         MarkNull(s, lengths[i] < 0);
-        s.fixed[at + i] = lengths[i] >= 0 && values[i] != 0;
+        out[i] = lengths[i] >= 0 && values[i] != 0;
       }
       break;
     }
@@ -354,49 +466,52 @@ void RowSet::Put(const Value& value) {
   }
 }
 
-void RowSet::Reserve(std::size_t rows) {
-  for (Store& s : stores_) {
-    s.nulls.reserve((rows + 7) / 8);
-    if (s.width != 0) {
-      s.fixed.reserve(rows * s.width);
-    } else {
-      s.ends.reserve(rows);
-    }
-  }
+void RowSet::ReserveBytes(std::size_t column, std::size_t bytes) {
+  Run& heap = stores_[column].heap;
+  if (bytes > heap.capacity) Grow(heap, bytes);
 }
 
-void RowSet::ReserveBytes(std::size_t column, std::size_t bytes) { stores_[column].heap.reserve(bytes); }
-
-std::size_t RowSet::HeldBytes(std::size_t column) const { return stores_[column].heap.size(); }
+std::size_t RowSet::HeldBytes(std::size_t column) const { return stores_[column].heap.size; }
 
 void RowSet::Seal() {
   // Shrinking copies: only where much would be given back.
-  auto seal = [](auto& store) {
-    if (store.capacity() - store.size() > store.size() / 8) store.shrink_to_fit();
-  };
-  for (Store& s : stores_) {
-    seal(s.nulls);
-    seal(s.fixed);
-    seal(s.ends);
-    seal(s.heap);
+  for (std::size_t c = 0; c < columns_->size(); ++c) {
+    for (Run* run : {&stores_[c].nulls, &stores_[c].fixed, &stores_[c].ends, &stores_[c].heap}) {
+      if (!run->own || !WorthGivingBack(run->capacity - run->size, run->size)) continue;
+      if (run->size == 0) {
+        std::free(run->data);
+        *run = Run{};
+      } else {
+        Grow(*run, run->size);
+      }
+    }
   }
+  PackBlock();
 }
 
 void RowSet::RemoveColumns(const std::vector<std::size_t>& columns) {
   if (columns.empty()) return;
   // The columns may be shared: this row set gets its own.
   auto kept = std::make_shared<std::vector<ColumnInfo>>(*columns_);
+  std::size_t n = columns_->size();
   for (auto it = columns.rbegin(); it != columns.rend(); ++it) {
-    kept->erase(kept->begin() + static_cast<std::ptrdiff_t>(*it));
-    stores_.erase(stores_.begin() + static_cast<std::ptrdiff_t>(*it));
+    const std::size_t c = *it;
+    for (Run* run : {&stores_[c].nulls, &stores_[c].fixed, &stores_[c].ends, &stores_[c].heap}) {
+      if (run->own) std::free(run->data);
+    }
+    kept->erase(kept->begin() + static_cast<std::ptrdiff_t>(c));
+    std::memmove(static_cast<void*>(stores_ + c), stores_ + c + 1, (--n - c) * sizeof(Store));
   }
   columns_ = std::move(kept);
+  PackBlock();
 }
 
 std::size_t RowSet::MemoryBytes() const {
-  std::size_t total = sizeof(*this) + columns_->capacity() * sizeof(ColumnInfo) + stores_.capacity() * sizeof(Store);
-  for (const Store& s : stores_) {
-    total += s.nulls.capacity() + s.fixed.capacity() + s.ends.capacity() * sizeof(std::uint32_t) + s.heap.capacity();
+  std::size_t total = sizeof(*this) + columns_->capacity() * sizeof(ColumnInfo) + blockBytes_;
+  for (std::size_t c = 0; c < columns_->size(); ++c) {
+    for (const Run* run : {&stores_[c].nulls, &stores_[c].fixed, &stores_[c].ends, &stores_[c].heap}) {
+      if (run->own) total += run->capacity;
+    }
   }
   return total;
 }

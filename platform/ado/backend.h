@@ -106,6 +106,11 @@ class RowSet {
   // Columns shared with other row sets (a session's results of the same
   // statement describe the same columns).
   explicit RowSet(std::shared_ptr<const std::vector<ColumnInfo>> columns);
+  // With room for `rows` rows made at once (a hint: more may follow).
+  RowSet(std::shared_ptr<const std::vector<ColumnInfo>> columns, std::size_t rows);
+  RowSet(const RowSet&) = delete;
+  RowSet& operator=(const RowSet&) = delete;
+  ~RowSet();
 
   const std::vector<ColumnInfo>& Columns() const { return *columns_; }
   std::size_t ColumnCount() const { return columns_->size(); }
@@ -153,14 +158,13 @@ class RowSet {
   void PutReals(std::size_t column, const double* values, const std::int64_t* lengths, std::size_t count);
   void PutTimes(std::size_t column, const Timestamp* values, const std::int64_t* lengths, std::size_t count);
 
-  // Makes room for `rows` rows (a hint: more may follow).
-  void Reserve(std::size_t rows);
   // Makes room for `bytes` bytes of a text or binary column (a hint).
   void ReserveBytes(std::size_t column, std::size_t bytes);
   // The bytes a text or binary column holds so far.
   std::size_t HeldBytes(std::size_t column) const;
   // Gives back the spare capacity of the stores once the last row is in,
-  // where it is more than an eighth of what is held.
+  // where it is more than an eighth of what is held and more than a few
+  // hundred bytes.
   void Seal();
   // Drops the columns whose index is listed (ascending), keeping the rows.
   void RemoveColumns(const std::vector<std::size_t>& columns);
@@ -169,16 +173,29 @@ class RowSet {
   std::size_t MemoryBytes() const;
 
  private:
+  // The bytes of one store: in the row set's block, or on a heap block of
+  // their own once they outgrow the room they had there.
+  struct Run {
+    std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::size_t capacity = 0;
+    bool own = false;
+  };
   struct Store {
-    std::vector<std::uint8_t> nulls;  // one bit per row
-    std::vector<std::uint8_t> fixed;  // fixed-width cells, `width` each
-    std::vector<std::uint32_t> ends;  // end offsets into `heap` (variable cells)
-    std::vector<std::uint8_t> heap;
+    Run nulls;  // one bit per row
+    Run fixed;  // fixed-width cells, `width` each
+    Run ends;   // std::uint32_t end offsets into `heap` (variable cells)
+    Run heap;
     std::size_t width = 0;
     std::size_t cells = 0;  // cells put so far
     ValueKind kind = ValueKind::Null;  // the column's
   };
   static void MarkNull(Store& store, bool null);
+  static std::uint8_t* Extend(Run& run, std::size_t bytes);
+  static void Grow(Run& run, std::size_t capacity);
+  static std::uint32_t EndAt(const Store& store, std::size_t row);
+  void Layout(std::size_t rows, bool exact);
+  void PackBlock();
   template <typename T>
   T Fixed(std::size_t column, std::size_t row) const;
   template <typename T>
@@ -188,21 +205,26 @@ class RowSet {
   bool PutVariable(std::size_t column, const std::uint8_t* data, std::size_t size);
 
   std::shared_ptr<const std::vector<ColumnInfo>> columns_;
-  std::vector<Store> stores_;
+  // One block holds the stores and, for the rows expected, their bitmaps and
+  // cells (and for a small result a little room for its texts): a result
+  // read in full mostly takes this one allocation.
+  std::uint8_t* block_ = nullptr;
+  std::size_t blockBytes_ = 0;
+  Store* stores_ = nullptr;  // in block_, one per column
   std::size_t rows_ = 0;
   std::size_t next_ = 0;  // the column the next Put fills
 };
 
 // The readers, inline: they run once per cell of every result read.
 inline bool RowSet::IsNull(std::size_t column, std::size_t row) const {
-  return (stores_[column].nulls[row / 8] >> (row % 8)) & 1;
+  return (stores_[column].nulls.data[row / 8] >> (row % 8)) & 1;
 }
 
 template <typename T>
 T RowSet::Fixed(std::size_t column, std::size_t row) const {
   T value{};
   const Store& s = stores_[column];
-  std::memcpy(&value, s.fixed.data() + row * s.width, sizeof(T));
+  std::memcpy(&value, s.fixed.data + row * s.width, sizeof(T));
   return value;
 }
 
@@ -225,16 +247,22 @@ inline Decimal RowSet::DecimalAt(std::size_t column, std::size_t row) const { re
 
 inline Timestamp RowSet::TimeAt(std::size_t column, std::size_t row) const { return Fixed<Timestamp>(column, row); }
 
+inline std::uint32_t RowSet::EndAt(const Store& store, std::size_t row) {
+  std::uint32_t end;
+  std::memcpy(&end, store.ends.data + row * sizeof(end), sizeof(end));
+  return end;
+}
+
 inline std::string_view RowSet::TextAt(std::size_t column, std::size_t row) const {
   const Store& s = stores_[column];
-  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
-  return {reinterpret_cast<const char*>(s.heap.data()) + begin, s.ends[row] - begin};
+  std::uint32_t begin = row == 0 ? 0 : EndAt(s, row - 1);
+  return {reinterpret_cast<const char*>(s.heap.data) + begin, EndAt(s, row) - begin};
 }
 
 inline std::span<const std::uint8_t> RowSet::BytesAt(std::size_t column, std::size_t row) const {
   const Store& s = stores_[column];
-  std::uint32_t begin = row == 0 ? 0 : s.ends[row - 1];
-  return {s.heap.data() + begin, s.ends[row] - begin};
+  std::uint32_t begin = row == 0 ? 0 : EndAt(s, row - 1);
+  return {s.heap.data + begin, EndAt(s, row) - begin};
 }
 
 // One result of a statement or batch: a row set, or the count of rows a

@@ -709,16 +709,15 @@ bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRow
     columns.push_back(info);
   }
   if (same == nullptr) columns_ = std::make_shared<const std::vector<ColumnInfo>>(std::move(columns));
-  auto rows = std::make_shared<RowSet>(columns_);
-  result->rows = rows;
   // Drivers that read the result ahead (as PostgreSQL's does) know its size.
   SQLLEN announced = 0;
   std::int64_t expected = 0;  // 0: unknown
   if (SQL_SUCCEEDED(SQLRowCount(stmt, &announced)) && announced > 0) {
     expected = std::min<std::int64_t>(static_cast<std::int64_t>(announced), kReserveRowsAtMost);
     if (maxRows > 0) expected = std::min(expected, maxRows);
-    rows->Reserve(static_cast<std::size_t>(expected));
   }
+  auto rows = std::make_shared<RowSet>(columns_, static_cast<std::size_t>(expected));
+  result->rows = rows;
   // On the stack: a heap block of this size (and zeroed) per result costs
   // as much as reading a short result.
   SQLWCHAR chunk[kChunkUnits];
