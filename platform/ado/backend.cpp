@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace ado::backend {
 namespace {
@@ -184,11 +185,7 @@ RowSet::RowSet(std::shared_ptr<const std::vector<ColumnInfo>> columns, std::size
 }
 
 RowSet::~RowSet() {
-  for (std::size_t c = 0; c < columns_->size(); ++c) {
-    for (Run* run : {&stores_[c].nulls, &stores_[c].fixed, &stores_[c].ends, &stores_[c].heap}) {
-      if (run->own) std::free(run->data);
-    }
-  }
+  for (std::size_t c = 0; c < columns_->size(); ++c) stores_[c].FreeOwnRuns();
   std::free(block_);
 }
 
@@ -224,8 +221,8 @@ void RowSet::Layout(std::size_t rows, bool exact) {
   std::size_t total = RoundUp8(n * sizeof(Store));
   for (std::size_t c = 0; c < n; ++c) {
     const Store& s = storeOf(c);
-    const Run* runs[] = {&s.nulls, &s.fixed, &s.ends, &s.heap};
-    for (std::size_t k = 0; k < 4; ++k) total += roomOf(*runs[k], wantedOf(s, k));
+    const auto runs = s.Runs();
+    for (std::size_t k = 0; k < runs.size(); ++k) total += roomOf(*runs[k], wantedOf(s, k));
   }
   auto* block = total == 0 ? nullptr : static_cast<std::uint8_t*>(std::malloc(total));
   if (total != 0 && block == nullptr) throw std::bad_alloc();
@@ -233,8 +230,8 @@ void RowSet::Layout(std::size_t rows, bool exact) {
   std::uint8_t* at = block + RoundUp8(n * sizeof(Store));
   for (std::size_t c = 0; c < n; ++c) {
     Store* s = new (stores + c) Store(storeOf(c));
-    Run* runs[] = {&s->nulls, &s->fixed, &s->ends, &s->heap};
-    for (std::size_t k = 0; k < 4; ++k) {
+    const auto runs = s->Runs();
+    for (std::size_t k = 0; k < runs.size(); ++k) {
       Run& run = *runs[k];
       const std::size_t room = roomOf(run, wantedOf(*s, k));
       if (run.own) continue;
@@ -255,7 +252,7 @@ void RowSet::PackBlock() {
   const std::size_t n = columns_->size();
   std::size_t held = RoundUp8(n * sizeof(Store));
   for (std::size_t c = 0; c < n; ++c) {
-    for (const Run* run : {&stores_[c].nulls, &stores_[c].fixed, &stores_[c].ends, &stores_[c].heap}) {
+    for (const Run* run : std::as_const(stores_[c]).Runs()) {
       if (!run->own) held += RoundUp8(run->size);
     }
   }
@@ -476,7 +473,7 @@ std::size_t RowSet::HeldBytes(std::size_t column) const { return stores_[column]
 void RowSet::Seal() {
   // Shrinking copies: only where much would be given back.
   for (std::size_t c = 0; c < columns_->size(); ++c) {
-    for (Run* run : {&stores_[c].nulls, &stores_[c].fixed, &stores_[c].ends, &stores_[c].heap}) {
+    for (Run* run : stores_[c].Runs()) {
       if (!run->own || !WorthGivingBack(run->capacity - run->size, run->size)) continue;
       if (run->size == 0) {
         std::free(run->data);
@@ -496,9 +493,7 @@ void RowSet::RemoveColumns(const std::vector<std::size_t>& columns) {
   std::size_t n = columns_->size();
   for (auto it = columns.rbegin(); it != columns.rend(); ++it) {
     const std::size_t c = *it;
-    for (Run* run : {&stores_[c].nulls, &stores_[c].fixed, &stores_[c].ends, &stores_[c].heap}) {
-      if (run->own) std::free(run->data);
-    }
+    stores_[c].FreeOwnRuns();
     kept->erase(kept->begin() + static_cast<std::ptrdiff_t>(c));
     std::memmove(static_cast<void*>(stores_ + c), stores_ + c + 1, (--n - c) * sizeof(Store));
   }
@@ -509,7 +504,7 @@ void RowSet::RemoveColumns(const std::vector<std::size_t>& columns) {
 std::size_t RowSet::MemoryBytes() const {
   std::size_t total = sizeof(*this) + columns_->capacity() * sizeof(ColumnInfo) + blockBytes_;
   for (std::size_t c = 0; c < columns_->size(); ++c) {
-    for (const Run* run : {&stores_[c].nulls, &stores_[c].fixed, &stores_[c].ends, &stores_[c].heap}) {
+    for (const Run* run : std::as_const(stores_[c]).Runs()) {
       if (run->own) total += run->capacity;
     }
   }

@@ -15,8 +15,10 @@
 // a `Driver` may be called from any thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -189,6 +191,15 @@ class RowSet {
     std::size_t width = 0;
     std::size_t cells = 0;  // cells put so far
     ValueKind kind = ValueKind::Null;  // the column's
+    // Its runs, in the order a block lays them out.
+    std::array<Run*, 4> Runs() { return {&nulls, &fixed, &ends, &heap}; }
+    std::array<const Run*, 4> Runs() const { return {&nulls, &fixed, &ends, &heap}; }
+    // Frees the runs on heap blocks of their own.
+    void FreeOwnRuns() {
+      for (Run* run : Runs()) {
+        if (run->own) std::free(run->data);
+      }
+    }
   };
   static void MarkNull(Store& store, bool null);
   static std::uint8_t* Extend(Run& run, std::size_t bytes);

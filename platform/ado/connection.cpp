@@ -43,15 +43,6 @@ std::wstring_view View(const _bstr_t& text) {
 
 std::wstring Text(const _bstr_t& text) { return std::wstring(View(text)); }
 
-// Gives `bstr` the text (up to its first NUL) unless it holds that already:
-// a pooled connection opens with the same string time after time, and each
-// new BSTR costs two allocations.
-void Assign(_bstr_t& bstr, const std::wstring& text) {
-  const wchar_t* held = bstr;
-  if (held != nullptr && View(bstr) == std::wstring_view(text.c_str())) return;
-  bstr = text.c_str();
-}
-
 // Wipes a string that held a password when the scope ends, also on a throw.
 class WipeOnExit {
  public:
@@ -454,8 +445,8 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   }
   // What ConnectionString shows from now on: the string without its
   // password, as a provider that does not persist security information does.
-  Assign(connectionString_, target->redactedAdo);
-  Assign(provider_, target->provider);
+  connectionString_ = target->redactedAdo.c_str();
+  provider_ = target->provider.c_str();
   broken_ = false;
   inTransaction_ = false;
   transactionAborted_ = false;
@@ -471,7 +462,7 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
     session = Connect(login, &odbc, &diagnostics);
     if (!session) Fail(diagnostics, E_FAIL);
   }
-  if (target->provider.empty()) Assign(provider_, InfoValue(*session, L"Driver Name"));
+  if (target->provider.empty()) provider_ = InfoValue(*session, L"Driver Name").c_str();
   dialect_ = DialectOfDbms(InfoValue(*session, L"DBMS Name"));
   session_ = std::move(session);
 }
