@@ -30,7 +30,8 @@ void LogCreateFailed(const char* location, const wchar_t* fmt, HRESULT hr) {
 ConnectionTarget::ConnectionTarget(std::wstring connectionString, std::wstring userId)
     : connectionString(std::move(connectionString)),
       userId(std::move(userId)),
-      openText(this->connectionString.c_str()) {}
+      openText(this->connectionString.c_str()),
+      openTextId(ado::_Connection::NewTextId()) {}
 
 ConnectionTarget::~ConnectionTarget() { ado::WipeText(connectionString); }
 
@@ -82,7 +83,7 @@ bool ConnectionItem::ConnectToDB(LONG timeoutSecs, std::int64_t* lastLogged) {
     try {
       connection_->PutConnectionTimeout(timeoutSecs);
       // No login of its own: the one in the connection string is used.
-      connection_->Open(target_->openText, _bstr_t(), _bstr_t(), -1);
+      connection_->OpenKnown(target_->openText, target_->openTextId);
       // A command made before follows the item to its new connection.
       if (command_ != nullptr) command_->PutRefActiveConnection(connection_);
       if (kind_ == DatabaseKind::DB2) SetDb2SchemaOwner();

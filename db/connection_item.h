@@ -30,7 +30,9 @@
 // What an item connects with: the ADO connection string and the login it
 // names. Immutable once made; wipes the connection string when it goes.
 // `openText` is the same string as the connection's Open takes it, made
-// once so that a connect copies nothing (a BSTR is zeroed when freed).
+// once so that a connect copies nothing (a BSTR is zeroed when freed), and
+// named `openTextId` for the connection's OpenKnown, so that a connect
+// does not work the string out again.
 struct ConnectionTarget {
   ConnectionTarget(std::wstring connectionString, std::wstring userId);
   ~ConnectionTarget();
@@ -40,6 +42,7 @@ struct ConnectionTarget {
   std::wstring connectionString;
   std::wstring userId;
   _bstr_t openText;
+  std::uint64_t openTextId;
 };
 
 class ConnectionItem {

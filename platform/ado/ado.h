@@ -51,6 +51,7 @@
 // two threads at once. The idle cache behind Open/Close is shared and locked.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -287,6 +288,15 @@ class _Connection : public IDispatch {
   // string's login (its "uid"/"User ID" or "pwd"/"Password" pairs). Throws
   // on failure (Errors filled).
   void Open(const _bstr_t& connectionString, const _bstr_t& userId, const _bstr_t& password, LONG options = -1);
+  // Not part of ADO: Open with the login of `connectionString` (an empty
+  // one: as Open), for a caller that opens one text again and again and has named it
+  // `textId` (NewTextId) for as long as the text stays unchanged: an Open on
+  // the same thread then finds what it worked out from the text without
+  // reading the text again, while the provider override and the driver are
+  // the ones it was worked out under.
+  void OpenKnown(const _bstr_t& connectionString, std::uint64_t textId);
+  // A name for OpenKnown, unique in the process (never 0).
+  static std::uint64_t NewTextId();
   // Gives the physical connection back to the idle cache (rolling back an
   // open transaction). adErrObjectClosed when not open.
   void Close();
@@ -337,8 +347,11 @@ class _Connection : public IDispatch {
   // What Open needs of `login`, shared with every Open of the same string
   // (null, with *error, when it cannot be used); *odbc gets the ODBC
   // string when it had to be translated here.
-  std::shared_ptr<const Target> Plan(std::wstring_view login, backend::Driver& driver, std::wstring* odbc,
-                                     std::wstring* error);
+  // `textId` (0: none) names `login` as OpenKnown tells.
+  std::shared_ptr<const Target> Plan(std::wstring_view login, std::uint64_t textId, backend::Driver& driver,
+                                     std::wstring* odbc, std::wstring* error);
+  // Open with `login` as the string and its login.
+  void OpenLogin(std::wstring_view login, std::uint64_t textId);
   // A new physical connection for `login` (*odbc, when not empty, is its
   // translation; wiped).
   std::unique_ptr<backend::Session> Connect(std::wstring_view login, std::wstring* odbc,

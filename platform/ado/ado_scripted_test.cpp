@@ -187,21 +187,37 @@ TEST_F(AdoScripted, AReusedConnectionThatDiedIdleIsReplacedAtItsFirstRequest) {
 
 // Open remembers what it made of a string (keyed by the string and the
 // provider override in effect), and a change of the override, back and
-// forth, is still followed for a string opened before.
+// forth, is still followed for a string opened before: also by OpenKnown,
+// which finds it again by the text's name.
 TEST_F(AdoScripted, OpenFollowsTheProviderOverrideForAStringOpenedBefore) {
   const wchar_t* ado = L"Provider=SQLNCLI;Server=remembered;pwd=hunter2";
+  const _bstr_t adoText(ado);
+  const std::uint64_t textId = _Connection::NewTextId();
+  const std::function<_ConnectionPtr()> opens[] = {
+      [&] { return Open(ado); },
+      [&] {
+        _ConnectionPtr connection = MakeConnection();
+        connection->OpenKnown(adoText, textId);
+        return connection;
+      }};
   struct Step {
     const char* override;  // null: unset
     const wchar_t* odbc;
+    const wchar_t* shown;  // the provider's string as the properties show it
   };
   const Step steps[] = {
-      {"SQLNCLI:PostgreSQL Unicode", L"Driver={PostgreSQL Unicode};Server=remembered;PWD=hunter2"},
-      {"SQLNCLI:Other Driver:A=1", L"Driver={Other Driver};Server=remembered;PWD=hunter2;A=1"},
-      {"SQLNCLI:PostgreSQL Unicode", L"Driver={PostgreSQL Unicode};Server=remembered;PWD=hunter2"},
-      {"", L"Driver={FreeTDS};Server=remembered;PWD=hunter2;ClientCharset=UTF-8"},
-      {nullptr, L"Driver={FreeTDS};Server=remembered;PWD=hunter2;ClientCharset=UTF-8"},
+      {"SQLNCLI:PostgreSQL Unicode", L"Driver={PostgreSQL Unicode};Server=remembered;PWD=hunter2",
+       L"Driver={PostgreSQL Unicode};Server=remembered;PWD=***"},
+      {"SQLNCLI:Other Driver:A=1", L"Driver={Other Driver};Server=remembered;PWD=hunter2;A=1",
+       L"Driver={Other Driver};Server=remembered;PWD=***;A=1"},
+      {"SQLNCLI:PostgreSQL Unicode", L"Driver={PostgreSQL Unicode};Server=remembered;PWD=hunter2",
+       L"Driver={PostgreSQL Unicode};Server=remembered;PWD=***"},
+      {"", L"Driver={FreeTDS};Server=remembered;PWD=hunter2;ClientCharset=UTF-8",
+       L"Driver={FreeTDS};Server=remembered;PWD=***;ClientCharset=UTF-8"},
+      {nullptr, L"Driver={FreeTDS};Server=remembered;PWD=hunter2;ClientCharset=UTF-8",
+       L"Driver={FreeTDS};Server=remembered;PWD=***;ClientCharset=UTF-8"},
   };
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < 4; ++round) {
     for (const Step& step : steps) {
       SCOPED_TRACE(std::string(step.override ? step.override : "(unset)") + " round " + std::to_string(round));
       if (step.override) {
@@ -209,17 +225,58 @@ TEST_F(AdoScripted, OpenFollowsTheProviderOverrideForAStringOpenedBefore) {
       } else {
         unsetenv("MORVALE_ADO_PROVIDERS");
       }
-      _ConnectionPtr connection = Open(ado);
+      _ConnectionPtr connection = opens[round % 2]();
       EXPECT_EQ(driver_.ConnectStrings().back(), step.odbc);
-      EXPECT_EQ(Text(connection->GetConnectionString()).find(L"hunter2"), std::wstring::npos);
+      EXPECT_EQ(Text(connection->GetConnectionString()), L"Provider=SQLNCLI;Server=remembered;pwd=***");
+      EXPECT_EQ(Text(connection->GetProvider()), L"SQLNCLI");
+      EXPECT_EQ(Text(_bstr_t(connection->GetProperties()->GetItem(_variant_t(L"Extended Properties"))->GetValue())),
+                step.shown);
       connection->Close();
       IdleCache::Shared().Clear();
     }
   }
   // A malformed override fails even for a string opened before.
   setenv("MORVALE_ADO_PROVIDERS", "SQLNCLI", 1);
-  EXPECT_EQ(Raised([&] { Open(ado); }), E_FAIL);
+  for (const auto& open : opens) EXPECT_EQ(Raised(open), E_FAIL);
   unsetenv("MORVALE_ADO_PROVIDERS");
+}
+
+// Texts opened by name on one thread each connect with their own string,
+// however their names and the override alternate, and an empty text opens
+// the one set on the connection, as Open does.
+TEST_F(AdoScripted, KnownTextsKeepTheirOwnTranslations) {
+  const _bstr_t texts[] = {_bstr_t(L"Provider=SQLOLEDB;Server=first;uid=sa;pwd=one"),
+                           _bstr_t(L"Provider=SQLOLEDB;Server=second;uid=sa;pwd=two")};
+  const std::uint64_t ids[] = {_Connection::NewTextId(), _Connection::NewTextId()};
+  EXPECT_NE(ids[0], ids[1]);
+  const wchar_t* odbc[] = {L"Driver={FreeTDS};Server=first;UID=sa;PWD=one;ClientCharset=UTF-8",
+                           L"Driver={FreeTDS};Server=second;UID=sa;PWD=two;ClientCharset=UTF-8"};
+  const auto shows = [](const _ConnectionPtr& connection, const wchar_t* server) {
+    const std::wstring extended =
+        Text(_bstr_t(connection->GetProperties()->GetItem(_variant_t(L"Extended Properties"))->GetValue()));
+    return Text(connection->GetConnectionString()).find(server) != std::wstring::npos &&
+           extended.find(server) != std::wstring::npos;
+  };
+  const wchar_t* servers[] = {L"Server=first;", L"Server=second;"};
+  // Between them, texts under names of their own, more than a thread
+  // remembers, so that the two are also worked out again.
+  for (int i = 0; i < 16; ++i) {
+    const int which = (i / 3 + i) % 2;
+    SCOPED_TRACE("open " + std::to_string(i));
+    _ConnectionPtr connection = MakeConnection();
+    connection->OpenKnown(texts[which], i % 4 == 3 ? _Connection::NewTextId() : ids[which]);
+    EXPECT_EQ(driver_.ConnectStrings().back(), odbc[which]);
+    EXPECT_TRUE(shows(connection, servers[which]));
+    connection->Close();
+    IdleCache::Shared().Clear();
+  }
+  _ConnectionPtr connection = MakeConnection();
+  connection->PutConnectionString(texts[1]);
+  connection->OpenKnown(_bstr_t(L""), ids[0]);
+  EXPECT_EQ(driver_.ConnectStrings().back(), odbc[1]);
+  EXPECT_TRUE(shows(connection, servers[1]));
+  connection->Close();
+  IdleCache::Shared().Clear();
 }
 
 // Strings told apart only by a character beyond ASCII, or only far past

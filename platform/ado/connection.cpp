@@ -26,12 +26,26 @@ namespace ado {
 
 // What Open needs to know of a connection string once it has been
 // translated, without its password: the idle cache's key and the forms to
-// show.
+// show, those Open shows also as the texts it hands out (shared by every
+// connection opened with it).
 struct _Connection::Target {
+  Target(std::wstring cacheKey, std::wstring redactedOdbc, std::wstring redactedAdo, std::wstring provider)
+      : cacheKey(std::move(cacheKey)),
+        redactedOdbc(std::move(redactedOdbc)),
+        redactedAdo(std::move(redactedAdo)),
+        provider(std::move(provider)),
+        shownAdo(this->redactedAdo.c_str()),
+        shownProvider(this->provider.c_str()) {}
+  // A copy whose texts share no count with the original's.
+  Target(const Target& other) : Target(other.cacheKey, other.redactedOdbc, other.redactedAdo, other.provider) {}
+  Target& operator=(const Target&) = delete;
+
   std::wstring cacheKey;
   std::wstring redactedOdbc;
   std::wstring redactedAdo;
   std::wstring provider;
+  _bstr_t shownAdo;       // redactedAdo
+  _bstr_t shownProvider;  // provider
 };
 
 namespace {
@@ -298,6 +312,51 @@ class RecentRewrites {
   std::wstring spare_;
 };
 
+// The plans a thread's Opens of known texts (OpenKnown) used last, found
+// again without a digest or a lock: by the text's name, the provider
+// override (its value is no secret) and the driver they were worked out
+// under. Each is a copy of the thread's own, so that an Open writes no
+// count that other threads' Opens write too.
+template <typename Plan>
+class RecentPlans {
+ public:
+  const std::shared_ptr<const Plan>* Find(std::uint64_t textId, const char* override,
+                                          const backend::Driver* driver) const {
+    for (const Entry& entry : entries_) {
+      if (entry.textId == textId && entry.driver == driver && SameOverride(entry, override)) return &entry.plan;
+    }
+    return nullptr;
+  }
+  // Keeps a copy of `plan` in place of the oldest; returns the copy.
+  const std::shared_ptr<const Plan>& Remember(std::uint64_t textId, const char* override,
+                                              const backend::Driver* driver, const Plan& plan) {
+    Entry& entry = entries_[next_];
+    next_ = (next_ + 1) % entries_.size();
+    entry.textId = textId;
+    entry.overrideSet = override != nullptr;
+    entry.override.assign(override != nullptr ? override : "");
+    entry.driver = driver;
+    entry.plan = std::make_shared<const Plan>(plan);
+    return entry.plan;
+  }
+
+ private:
+  struct Entry {
+    std::uint64_t textId = 0;  // 0: unused
+    bool overrideSet = false;
+    std::string override;
+    const backend::Driver* driver = nullptr;
+    std::shared_ptr<const Plan> plan;
+  };
+  static bool SameOverride(const Entry& entry, const char* override) {
+    return override != nullptr ? entry.overrideSet && entry.override == override : !entry.overrideSet;
+  }
+  std::array<Entry, 4> entries_;
+  std::size_t next_ = 0;
+};
+
+std::atomic<std::uint64_t> lastTextId{0};
+
 // PostgreSQL's identity column of a table: a column GENERATED AS IDENTITY or
 // one whose default draws from a sequence (serial), the first of them.
 constexpr wchar_t kIdentityQuery[] =
@@ -369,36 +428,45 @@ void _Connection::Fail(const backend::Diagnostics& diagnostics, HRESULT fallback
   throw _com_error(raised, _bstr_t(source.c_str()), _bstr_t(description.c_str()));
 }
 
-std::shared_ptr<const _Connection::Target> _Connection::Plan(std::wstring_view login, backend::Driver& driver,
-                                                            std::wstring* odbc, std::wstring* error) {
+std::shared_ptr<const _Connection::Target> _Connection::Plan(std::wstring_view login, std::uint64_t textId,
+                                                            backend::Driver& driver, std::wstring* odbc,
+                                                            std::wstring* error) {
   // Translations are remembered by a digest of the string, the driver and
   // the provider override in effect (unset and empty told apart), so that a
   // pooled Open neither parses the same text again nor keeps a password.
   // Failures are not kept: their errors are built afresh. Opens look up at
-  // once; only a translation made anew takes the memo's lock alone.
+  // once; only a translation made anew takes the memo's lock alone. A
+  // known text is first looked for among its thread's recent plans.
   constexpr std::size_t kMemoCapacity = 64;
   static std::shared_mutex* memoMutex = new std::shared_mutex();  // never destroyed: Open may run at exit
   static auto* memo = new std::map<DigestBytes, std::shared_ptr<const Target>>();
   const char* spec = std::getenv(kProviderOverrideVariable);
-  const std::string_view override = spec != nullptr ? std::string_view(spec) : std::string_view();
   const backend::Driver* const driverAddress = &driver;
+  RecentPlans<Target>* recent = textId != 0 ? ThreadOwn<RecentPlans<Target>>() : nullptr;
+  if (recent != nullptr) {
+    if (const std::shared_ptr<const Target>* known = recent->Find(textId, spec, driverAddress)) return *known;
+  }
+  const std::string_view override = spec != nullptr ? std::string_view(spec) : std::string_view();
   const DigestBytes key =
       Digest({std::string_view(spec != nullptr ? "=" : ""), override, DriverId(driverAddress), login});
+  std::shared_ptr<const Target> target;
   {
     std::shared_lock<std::shared_mutex> lock(*memoMutex);
     auto found = memo->find(key);
-    if (found != memo->end()) return found->second;
+    if (found != memo->end()) target = found->second;
   }
-  OdbcTarget translated;
-  if (!TranslateConnectionString(login, &translated, error)) return nullptr;
-  auto target = std::make_shared<const Target>(Target{Hex(Digest({DriverId(driverAddress), translated.odbc})),
-                                                      std::move(translated.redacted), MaskPasswords(login, L"***"),
-                                                      std::move(translated.provider)});
-  *odbc = std::move(translated.odbc);
-  std::unique_lock<std::shared_mutex> lock(*memoMutex);
-  if (memo->size() >= kMemoCapacity) memo->clear();
-  memo->emplace(key, target);
-  return target;
+  if (target == nullptr) {
+    OdbcTarget translated;
+    if (!TranslateConnectionString(login, &translated, error)) return nullptr;
+    target = std::make_shared<const Target>(Hex(Digest({DriverId(driverAddress), translated.odbc})),
+                                            std::move(translated.redacted), MaskPasswords(login, L"***"),
+                                            std::move(translated.provider));
+    *odbc = std::move(translated.odbc);
+    std::unique_lock<std::shared_mutex> lock(*memoMutex);
+    if (memo->size() >= kMemoCapacity) memo->clear();
+    memo->emplace(key, target);
+  }
+  return recent != nullptr ? recent->Remember(textId, spec, driverAddress, *target) : target;
 }
 
 std::unique_ptr<backend::Session> _Connection::Connect(std::wstring_view login, std::wstring* odbc,
@@ -432,12 +500,23 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   std::wstring replaced = user.empty() && secret.empty() ? std::wstring() : ReplaceLogin(adoString, user, secret);
   WipeOnExit wipeReplaced(replaced);
   const std::wstring_view login = user.empty() && secret.empty() ? adoString : std::wstring_view(replaced);
+  OpenLogin(login, 0);
+}
 
+void _Connection::OpenKnown(const _bstr_t& connectionString, std::uint64_t textId) {
+  if (connectionString.length() == 0) return Open(connectionString, _bstr_t(), _bstr_t());
+  if (session_) Raise(adErrObjectOpen, L"Operation is not allowed when the object is open.");
+  OpenLogin(View(connectionString), textId);
+}
+
+std::uint64_t _Connection::NewTextId() { return lastTextId.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+void _Connection::OpenLogin(std::wstring_view login, std::uint64_t textId) {
   backend::Driver& driver = CurrentDriver();
   std::wstring odbc;
   WipeOnExit wipeOdbc(odbc);
   std::wstring error;
-  target_ = Plan(login, driver, &odbc, &error);
+  target_ = Plan(login, textId, driver, &odbc, &error);
   const Target* const target = target_.get();
   if (target == nullptr) {
     provider_ = _bstr_t();
@@ -445,8 +524,8 @@ void _Connection::Open(const _bstr_t& connectionString, const _bstr_t& userId, c
   }
   // What ConnectionString shows from now on: the string without its
   // password, as a provider that does not persist security information does.
-  connectionString_ = target->redactedAdo.c_str();
-  provider_ = target->provider.c_str();
+  connectionString_ = target->shownAdo;
+  provider_ = target->shownProvider;
   broken_ = false;
   inTransaction_ = false;
   transactionAborted_ = false;

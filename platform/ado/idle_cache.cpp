@@ -4,6 +4,20 @@
 
 namespace ado {
 
+IdleCache::Lock::Lock() {
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ADAPTIVE_NP);
+  pthread_mutex_init(&mutex_, &attributes);
+  pthread_mutexattr_destroy(&attributes);
+}
+
+IdleCache::Lock::~Lock() { pthread_mutex_destroy(&mutex_); }
+
+void IdleCache::Lock::lock() { pthread_mutex_lock(&mutex_); }
+
+void IdleCache::Lock::unlock() { pthread_mutex_unlock(&mutex_); }
+
 IdleCache::IdleCache(std::size_t capacity, Clock::duration idleLimit) : capacity_(capacity), idleLimit_(idleLimit) {}
 
 IdleCache::~IdleCache() { Clear(); }
@@ -29,7 +43,7 @@ std::unique_ptr<backend::Session> IdleCache::Take(const std::wstring& key) {
     std::list<Entry> found;
     const Clock::time_point now = Now();
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<Lock> lock(mutex_);
       Expire(now, expired);
       // The one this thread put last, else the one put last by any.
       const std::thread::id self = std::this_thread::get_id();
@@ -70,7 +84,7 @@ void IdleCache::Put(const std::wstring& key, std::unique_ptr<backend::Session> s
     added.push_back(Entry{key, std::move(session), Clock::time_point(), std::this_thread::get_id()});
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<Lock> lock(mutex_);
     // Stamped under the lock, so that the list stays in the order of time.
     added.front().since = Now();
     Expire(added.front().since, dropped);
@@ -81,7 +95,7 @@ void IdleCache::Put(const std::wstring& key, std::unique_ptr<backend::Session> s
 
 void IdleCache::Drop(const std::wstring& key) {
   std::list<Entry> dropped;  // closed when this scope ends, outside the lock
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Lock> lock(mutex_);
   for (auto it = entries_.begin(); it != entries_.end();) {
     auto next = std::next(it);
     if (it->key == key) dropped.splice(dropped.end(), entries_, it);
@@ -91,12 +105,12 @@ void IdleCache::Drop(const std::wstring& key) {
 
 void IdleCache::Clear() {
   std::list<Entry> dropped;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Lock> lock(mutex_);
   dropped.swap(entries_);
 }
 
 std::size_t IdleCache::Size() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Lock> lock(mutex_);
   return entries_.size();
 }
 

@@ -62,7 +62,13 @@ namespace win32_internal {
 
 class KernelObject {
  public:
+  // What a handle names, so that a call on a handle of another kind fails
+  // without a cast that searches the types.
+  enum class Kind { kEvent, kMutex, kSemaphore, kThread };
+
+  explicit KernelObject(Kind kind) : kind_(kind) {}
   virtual ~KernelObject() = default;
+  Kind kind() const { return kind_; }
 
   // Waits until the object is signalled for the calling thread `threadId`
   // and takes it: WAIT_OBJECT_0, or WAIT_ABANDONED for a mutex whose owner
@@ -116,6 +122,7 @@ class KernelObject {
   // The queue of sleeping waiters, oldest first, the count of woken ones
   // that have not yet looked at the object, and whether the object was last
   // told it is contended; guarded by the lock.
+  const Kind kind_;
   Waiter* first_ = nullptr;
   Waiter* last_ = nullptr;
   LONG woken_ = 0;
@@ -125,8 +132,8 @@ class KernelObject {
 // A new handle for `object`; never null.
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
 
-// The object named by `handle` when it is of type T; otherwise null with
-// ERROR_INVALID_HANDLE as the thread's last error.
+// The object named by `handle` when it is of type T (of kind T::kKind);
+// otherwise null with ERROR_INVALID_HANDLE as the thread's last error.
 std::shared_ptr<KernelObject> LookUpHandle(HANDLE handle);
 template <typename T>
 std::shared_ptr<T> LookUpHandleAs(HANDLE handle);
@@ -158,7 +165,7 @@ class ObjectRef {
 // Fills the empty `ref` with the object of `handle` and returns it; null
 // (with ERROR_INVALID_HANDLE as the last error) when the handle is not open.
 KernelObject* LookUpHandleForCall(HANDLE handle, ObjectRef* ref);
-// The same, for an object of type T (null otherwise).
+// The same, for an object of type T (T::kKind; null otherwise).
 template <typename T>
 T* LookUpHandleForCallAs(HANDLE handle, ObjectRef* ref);
 
@@ -180,14 +187,16 @@ void AbandonMutexesOfCurrentThread();
 
 template <typename T>
 std::shared_ptr<T> win32_internal::LookUpHandleAs(HANDLE handle) {
-  auto object = std::dynamic_pointer_cast<T>(LookUpHandle(handle));
-  if (object == nullptr) SetLastError(ERROR_INVALID_HANDLE);
-  return object;
+  std::shared_ptr<KernelObject> object = LookUpHandle(handle);
+  if (object != nullptr && object->kind() == T::kKind) return std::static_pointer_cast<T>(std::move(object));
+  SetLastError(ERROR_INVALID_HANDLE);
+  return nullptr;
 }
 
 template <typename T>
 T* win32_internal::LookUpHandleForCallAs(HANDLE handle, ObjectRef* ref) {
-  T* object = dynamic_cast<T*>(LookUpHandleForCall(handle, ref));
-  if (object == nullptr) SetLastError(ERROR_INVALID_HANDLE);
-  return object;
+  KernelObject* object = LookUpHandleForCall(handle, ref);
+  if (object != nullptr && object->kind() == T::kKind) return static_cast<T*>(object);
+  SetLastError(ERROR_INVALID_HANDLE);
+  return nullptr;
 }

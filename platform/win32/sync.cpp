@@ -15,7 +15,8 @@ namespace {
 
 class Event : public KernelObject {
  public:
-  Event(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
+  static constexpr Kind kKind = Kind::kEvent;
+  Event(bool manualReset, bool signaled) : KernelObject(kKind), manualReset_(manualReset), signaled_(signaled) {}
 
   void Set(bool signaled) {
     std::unique_lock lock(lock_);
@@ -50,6 +51,8 @@ thread_local OwnedMutexes ownedMutexes;
 
 class Mutex : public KernelObject, public std::enable_shared_from_this<Mutex> {
  public:
+  static constexpr Kind kKind = Kind::kMutex;
+  Mutex() : KernelObject(kKind) {}
   // For CreateMutex with initial ownership.
   void TakeForCallingThread() {
     std::lock_guard lock(lock_);
@@ -114,7 +117,9 @@ class Mutex : public KernelObject, public std::enable_shared_from_this<Mutex> {
 // sleepers).
 class Semaphore : public KernelObject {
  public:
-  Semaphore(LONG count, LONG maximum) : word_(static_cast<std::uint64_t>(count)), maximum_(maximum) {}
+  static constexpr Kind kKind = Kind::kSemaphore;
+  Semaphore(LONG count, LONG maximum)
+      : KernelObject(kKind), word_(static_cast<std::uint64_t>(count)), maximum_(maximum) {}
 
   bool Release(LONG releaseCount, LONG* previousCount) {
     std::uint64_t word = word_.load(std::memory_order_relaxed);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/win32/error.h"
+#include "platform/win32/thread.h"
 #include "platform/win32/time.h"
 
 namespace {
@@ -161,13 +162,49 @@ TEST(WaitTest, HandlesThatAreNotOpenFail) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     EXPECT_FALSE(SetEvent(bad));
   }
-  // A handle of another kind.
-  SetLastError(ERROR_SUCCESS);
-  EXPECT_FALSE(SetEvent(semaphore));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(ReleaseMutex(semaphore));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   EXPECT_TRUE(CloseHandle(semaphore));
+}
+
+// Each call of one kind of object fails on a handle of every other kind,
+// and leaves that object as it was.
+TEST(WaitTest, HandlesOfAnotherKindFail) {
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+  HANDLE semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+  HANDLE thread = reinterpret_cast<HANDLE>(BeginThreadEx(nullptr, 0, [](void*) -> unsigned { return 0; }, nullptr,
+                                                         CREATE_SUSPENDED, nullptr));
+  ASSERT_NE(thread, nullptr);
+  struct Call {
+    const char* name;
+    HANDLE own;
+    bool (*fails)(HANDLE);
+  };
+  const Call calls[] = {
+      {"SetEvent", event, [](HANDLE h) { return !SetEvent(h); }},
+      {"ResetEvent", event, [](HANDLE h) { return !ResetEvent(h); }},
+      {"ReleaseMutex", mutex, [](HANDLE h) { return !ReleaseMutex(h); }},
+      {"ReleaseSemaphore", semaphore, [](HANDLE h) { return !ReleaseSemaphore(h, 1, nullptr); }},
+      {"ResumeThread", thread, [](HANDLE h) { return ResumeThread(h) == static_cast<DWORD>(-1); }},
+      {"GetThreadPriority", thread, [](HANDLE h) { return GetThreadPriority(h) == THREAD_PRIORITY_ERROR_RETURN; }},
+  };
+  for (const Call& call : calls) {
+    for (HANDLE other : {event, mutex, semaphore, thread}) {
+      if (other == call.own) continue;
+      SCOPED_TRACE(call.name);
+      SetLastError(ERROR_SUCCESS);
+      EXPECT_TRUE(call.fails(other));
+      EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    }
+  }
+  // Nothing was signalled or taken by the calls that failed.
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(semaphore, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_EQ(ResumeThread(thread), 1u);
+  EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  for (HANDLE h : {event, mutex, semaphore, thread}) EXPECT_TRUE(CloseHandle(h));
 }
 
 std::atomic<bool> waitBegun{false};

@@ -55,8 +55,9 @@ void ApplyPriority(pid_t tid, int priority) {
 
 class Thread : public KernelObject {
  public:
+  static constexpr Kind kKind = Kind::kThread;
   Thread(DWORD id, unsigned (*start)(void*), void* argument, bool suspended)
-      : id(id), start(start), argument(argument), suspendCount_(suspended ? 1 : 0) {}
+      : KernelObject(kKind), id(id), start(start), argument(argument), suspendCount_(suspended ? 1 : 0) {}
 
   const DWORD id;
   unsigned (*const start)(void*);
