@@ -15,8 +15,9 @@
 //
 // Thread-safe: any thread may Take and Put at once. Connections are closed
 // outside the lock, which spins briefly before it sleeps, since every
-// pooled borrow and give-back takes it for a moment. Each thread keeps the list node of the connection it
-// took last (without the connection) for its next Put.
+// pooled borrow and give-back takes it for a moment. Each thread keeps the
+// list node of the connection it took last (without the connection) for
+// its next Put.
 #pragma once
 
 #include <cstddef>
