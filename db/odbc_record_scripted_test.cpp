@@ -1,5 +1,6 @@
 // The record layer over a scripted server: what no real server produces on
 // demand (deadlocks, time-outs, a NULL identity, an unknown row count).
+#include <cstdint>
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
@@ -164,6 +165,131 @@ TEST_F(RecordScripted, InsertWithoutIdentitySucceedsWithoutIdentifier) {
   zev::ZEVString id;
   EXPECT_FALSE(record.GetIdentifier(id));
   EXPECT_EQ(record.GetStatus(), ODBCRecord::kStatusOk);
+}
+
+// The identity comes back as decimal text under the name "Id" whatever
+// the cell's type; a record that has run no INSERT gives no text at all,
+// one whose INSERT read none gives empty texts.
+TEST_F(RecordScripted, TheIdentityIsGivenAsDecimalText) {
+  using ado::backend::ValueKind;
+  ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
+  struct Case {
+    ValueKind kind;
+    std::int64_t integer;
+    ado::backend::Decimal decimal;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {ValueKind::Int32, 7, {}, L"7"},
+      {ValueKind::Int32, -1, {}, L"-1"},
+      {ValueKind::Int64, 0, {}, L"0"},
+      {ValueKind::Int64, INT64_MAX, {}, L"9223372036854775807"},
+      {ValueKind::Int64, INT64_MIN, {}, L"-9223372036854775808"},
+      {ValueKind::Decimal, 0, {12345, 0, 0, false}, L"12345"},
+      {ValueKind::Decimal, 0, {4294967296, 0, 0, true}, L"-4294967296"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
+    auto rows = std::make_shared<ado::backend::RowSet>(
+        std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, c.kind}});
+    rows->BeginRow();
+    if (c.kind == ValueKind::Decimal) {
+      rows->PutDecimal(c.decimal);
+    } else {
+      rows->PutInteger(c.integer);
+    }
+    rows->Seal();
+    driver_.PushRows(rows);
+    ODBCRecord record(&database);
+    record.SetTableName(L"T");
+    record.AddValueInt(L"a", 1);
+    zev::ZEVString id = L"stale";
+    zev::ZEVString name = L"stale";
+    EXPECT_FALSE(record.GetIdentifier(id, &name));
+    EXPECT_EQ(id.GetWide(), nullptr);
+    EXPECT_EQ(name.GetWide(), nullptr);
+    ASSERT_TRUE(record.DoCreateRecord());
+    ASSERT_TRUE(record.GetIdentifier(id, &name));
+    EXPECT_STREQ(id.GetWide(), c.text);
+    EXPECT_STREQ(name.GetWide(), L"Id");
+    record.Reset();
+    EXPECT_FALSE(record.GetIdentifier(id, &name));
+    EXPECT_STREQ(id.GetWide(), L"");
+    EXPECT_STREQ(name.GetWide(), L"");
+  }
+
+  // An INSERT that reads no identity forgets the one before.
+  auto identity = std::make_shared<ado::backend::RowSet>(
+      std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, ValueKind::Int64}});
+  identity->BeginRow();
+  identity->PutInteger(5);
+  identity->Seal();
+  driver_.PushRows(identity);
+  driver_.Push(Affected(1));
+  ODBCRecord record(&database);
+  record.SetTableName(L"T");
+  record.AddValueInt(L"a", 1);
+  ASSERT_TRUE(record.DoCreateRecord());
+  zev::ZEVString id;
+  ASSERT_TRUE(record.GetIdentifier(id));
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(record.DoCreateRecord());
+  testing::internal::GetCapturedStdout();
+  zev::ZEVString name;
+  EXPECT_FALSE(record.GetIdentifier(id, &name));
+  EXPECT_STREQ(id.GetWide(), L"");
+  EXPECT_STREQ(name.GetWide(), L"");
+}
+
+// Outputs are read from the fetched rows by position: a row of fewer
+// columns than outputs fails the fetch with the position it lacked, after
+// filling the outputs before it.
+TEST_F(RecordScripted, FetchReadsEachRowsCellsAndReportsAMissingOne) {
+  ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
+  auto rows = std::make_shared<ado::backend::RowSet>(std::vector<ado::backend::ColumnInfo>{
+      {L"a", 4, 10, 0, true, ado::backend::ValueKind::Int32}, {L"b", -9, 20, 0, true, ado::backend::ValueKind::Text}});
+  for (int i = 1; i <= 3; ++i) {
+    rows->BeginRow();
+    rows->PutInteger(i);
+    rows->PutText("row " + std::to_string(i));
+  }
+  rows->Seal();
+  driver_.PushRows(rows);
+  std::int32_t a = 0;
+  std::wstring b;
+  ODBCRecord record(&database);
+  record.SetTableName(L"T");
+  record.AddOutputInt(L"a", &a);
+  record.AddOutputString(L"b", &b);
+  bool found = false;
+  ASSERT_TRUE(record.GetFirstValue(&found));
+  ASSERT_TRUE(found);
+  EXPECT_EQ(a, 1);
+  EXPECT_EQ(b, L"row 1");
+  for (int i = 2; i <= 3; ++i) {
+    ASSERT_TRUE(record.GetNextRow(&found));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(a, i);
+    EXPECT_EQ(b, L"row " + std::to_wstring(i));
+  }
+  ASSERT_TRUE(record.GetNextRow(&found));
+  EXPECT_FALSE(found);
+
+  auto narrow = std::make_shared<ado::backend::RowSet>(
+      std::vector<ado::backend::ColumnInfo>{{L"a", 4, 10, 0, true, ado::backend::ValueKind::Int32}});
+  narrow->BeginRow();
+  narrow->PutInteger(9);
+  narrow->Seal();
+  driver_.PushRows(narrow);
+  b = L"kept";
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(record.GetFirstValue(&found));
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("ODBCRecord::GetArrayValue: Cannot get value from array position [0][1]'"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("[ODBCRecord::FetchData] SQL = \"SELECT a, b FROM T\".'"), std::string::npos) << out;
+  EXPECT_EQ(a, 9);
+  EXPECT_EQ(b, L"kept");
 }
 
 TEST_F(RecordScripted, SetValueInsertsOnlyWhenNoRowCertainlyMatched) {
