@@ -147,7 +147,9 @@ class ODBCRecord {
 
   // Runs `statement` (null: the built SELECT) and copies the first row into
   // the outputs. True when the query ran; *found false when it returned no
-  // row (the outputs are then unchanged).
+  // row (the outputs are then unchanged). An integer output takes a number
+  // within its range (a decimal rounded half to even); a larger one fails
+  // the copy ("Unexpected variant type") rather than being cut.
   bool GetFirstValue(bool* found, const wchar_t* statement = nullptr);
   bool QueryFirstValue(bool* found, const wchar_t* statement = nullptr);
   // Copies the next row of the last query. True unless copying failed;

@@ -431,16 +431,15 @@ bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring* query) {
                      (output.type == kTypeInt && number >= std::numeric_limits<std::int32_t>::min() &&
                       number <= std::numeric_limits<std::int32_t>::max());
           break;
-        case VT_DECIMAL:
-          if (output.type == kTypeInt) {
-            const auto low = static_cast<std::int32_t>(cell.decVal.Lo32);
-            number = cell.decVal.sign != 0 ? -static_cast<std::int64_t>(low) : low;
-          } else {
-            const auto low = static_cast<std::int64_t>(cell.decVal.Lo64);
-            number = cell.decVal.sign != 0 ? static_cast<std::int64_t>(0 - cell.decVal.Lo64) : low;
-          }
-          accepted = output.type == kTypeInt || output.type == kTypeInt64;
+        case VT_DECIMAL: {
+          // Rounded to a whole number (half to even); one beyond the
+          // output's range fails the copy instead of being cut.
+          _variant_t whole;
+          accepted = (output.type == kTypeInt && SUCCEEDED(VariantChangeType(&whole, &cell, 0, VT_I4))) ||
+                     (output.type == kTypeInt64 && SUCCEEDED(VariantChangeType(&whole, &cell, 0, VT_I8)));
+          if (accepted) number = whole.vt == VT_I4 ? whole.lVal : whole.llVal;
           break;
+        }
         case VT_BSTR:
           accepted = output.type == kTypeWideString;
           break;

@@ -292,6 +292,73 @@ TEST_F(RecordScripted, FetchReadsEachRowsCellsAndReportsAMissingOne) {
   EXPECT_EQ(b, L"kept");
 }
 
+// A decimal cell (NUMERIC) fills an integer output with its value rounded
+// half to even; one beyond the output's range fails the fetch, as a 64-bit
+// value too large for a 32-bit output does, rather than being cut to a
+// wrong number.
+TEST_F(RecordScripted, ADecimalFillsAnIntegerOutputWhenItFits) {
+  ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
+  constexpr std::uint64_t k2To63 = std::uint64_t{1} << 63;
+  struct Case {
+    const char* name;
+    ado::backend::Decimal cell;  // lo, hi, scale, negative
+    bool wide;                   // a 64-bit output
+    bool fetched;
+    std::int64_t value;
+  };
+  const Case cases[] = {
+      {"-5", {5, 0, 0, true}, false, true, -5},
+      {"15.00", {1500, 0, 2, false}, false, true, 15},
+      {"-0.0", {0, 0, 1, true}, false, true, 0},
+      {"12.5", {125, 0, 1, false}, false, true, 12},
+      {"13.5", {135, 0, 1, false}, false, true, 14},
+      {"-2.7 into 64 bits", {27, 0, 1, true}, true, true, -3},
+      {"0.4", {4, 0, 1, false}, false, true, 0},
+      {"2^31 - 1", {2147483647, 0, 0, false}, false, true, 2147483647},
+      {"-2^31", {2147483648, 0, 0, true}, false, true, -2147483648LL},
+      {"2^31", {2147483648, 0, 0, false}, false, false, 0},
+      {"-2^31 - 1", {2147483649, 0, 0, true}, false, false, 0},
+      {"5000000000", {5000000000, 0, 0, false}, false, false, 0},
+      {"5000000000 into 64 bits", {5000000000, 0, 0, false}, true, true, 5000000000},
+      {"-2^63 into 64 bits", {k2To63, 0, 0, true}, true, true, INT64_MIN},
+      {"2^63 into 64 bits", {k2To63, 0, 0, false}, true, false, 0},
+      {"2^64 into 64 bits", {0, 1, 0, false}, true, false, 0},
+      {"2^64 * 10 / 10^1 into 64 bits", {0, 10, 1, false}, true, false, 0},
+      {"2^64 * 10 / 10^3 into 64 bits", {0, 10, 3, false}, true, true, 184467440737095516},
+      {"10^19 / 10^1 into 64 bits", {10000000000000000000ULL, 0, 1, false}, true, true, 1000000000000000000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto rows = std::make_shared<ado::backend::RowSet>(
+        std::vector<ado::backend::ColumnInfo>{{L"v", 2, 38, 0, true, ado::backend::ValueKind::Decimal}});
+    rows->BeginRow();
+    rows->PutDecimal(c.cell);
+    rows->Seal();
+    driver_.PushRows(rows);
+    std::int32_t narrow = 99;
+    std::int64_t wide = 99;
+    ODBCRecord record(&database);
+    record.SetTableName(L"T");
+    if (c.wide) {
+      record.AddOutputInt64("v", &wide);
+    } else {
+      record.AddOutputInt(L"v", &narrow);
+    }
+    bool found = false;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(record.GetFirstValue(&found), c.fetched);
+    const std::string out = testing::internal::GetCapturedStdout();
+    if (c.fetched) {
+      EXPECT_EQ(c.wide ? wide : narrow, c.value);
+    } else {
+      EXPECT_EQ(c.wide ? wide : narrow, 99);
+      EXPECT_NE(out.find("[ODBCRecord::FetchData] Unexpected variant type 14.  Column # 1.  Query:  SELECT v FROM T'"),
+                std::string::npos)
+          << out;
+    }
+  }
+}
+
 TEST_F(RecordScripted, SetValueInsertsOnlyWhenNoRowCertainlyMatched) {
   struct Case {
     std::int64_t updated;
