@@ -30,6 +30,17 @@ ado::ScriptedDriver::Step Affected(std::int64_t rows) {
   return step;
 }
 
+// A result of one row of one column of `kind`, its cell written by `put`.
+template <typename Put>
+std::shared_ptr<ado::backend::RowSet> OneCell(ado::backend::ValueKind kind, Put put) {
+  auto rows = std::make_shared<ado::backend::RowSet>(
+      std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, kind}});
+  rows->BeginRow();
+  put(*rows);
+  rows->Seal();
+  return rows;
+}
+
 class RecordScripted : public morvale::testing::RegistryTest {
  protected:
   void SetUp() override {
@@ -152,12 +163,7 @@ TEST_F(RecordScripted, ObjectsThatCannotBeMadeFailTheOperationWithTheirLine) {
 
 TEST_F(RecordScripted, InsertWithoutIdentitySucceedsWithoutIdentifier) {
   ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
-  auto rows = std::make_shared<ado::backend::RowSet>(
-      std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, ado::backend::ValueKind::Decimal}});
-  rows->BeginRow();
-  rows->PutNull();
-  rows->Seal();
-  driver_.PushRows(rows);
+  driver_.PushRows(OneCell(ado::backend::ValueKind::Decimal, [](ado::backend::RowSet& rows) { rows.PutNull(); }));
   ODBCRecord record(&database);
   record.SetTableName(L"NoIdentity");
   record.AddValueInt(L"a", 1);
@@ -169,7 +175,7 @@ TEST_F(RecordScripted, InsertWithoutIdentitySucceedsWithoutIdentifier) {
 
 // The identity comes back as decimal text under the name "Id" whatever
 // the cell's type; a record that has run no INSERT gives no text at all,
-// one whose INSERT read none gives empty texts.
+// one whose INSERT read none, or that was Reset, gives empty texts.
 TEST_F(RecordScripted, TheIdentityIsGivenAsDecimalText) {
   using ado::backend::ValueKind;
   ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
@@ -190,55 +196,38 @@ TEST_F(RecordScripted, TheIdentityIsGivenAsDecimalText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
-    auto rows = std::make_shared<ado::backend::RowSet>(
-        std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, c.kind}});
-    rows->BeginRow();
-    if (c.kind == ValueKind::Decimal) {
-      rows->PutDecimal(c.decimal);
-    } else {
-      rows->PutInteger(c.integer);
-    }
-    rows->Seal();
-    driver_.PushRows(rows);
+    const auto identity = OneCell(c.kind, [&c](ado::backend::RowSet& rows) {
+      if (c.kind == ValueKind::Decimal) {
+        rows.PutDecimal(c.decimal);
+      } else {
+        rows.PutInteger(c.integer);
+      }
+    });
+    driver_.PushRows(identity);
+    driver_.Push(Affected(1));  // no result to read an identity from
+    driver_.PushRows(identity);
     ODBCRecord record(&database);
     record.SetTableName(L"T");
     record.AddValueInt(L"a", 1);
     zev::ZEVString id = L"stale";
     zev::ZEVString name = L"stale";
-    EXPECT_FALSE(record.GetIdentifier(id, &name));
-    EXPECT_EQ(id.GetWide(), nullptr);
-    EXPECT_EQ(name.GetWide(), nullptr);
+    auto expect = [&](bool read, const wchar_t* value, const wchar_t* column) {
+      EXPECT_EQ(record.GetIdentifier(id, &name), read);
+      EXPECT_EQ(id.GetWide() == nullptr ? L"(no text)" : std::wstring(id.GetWide()), value);
+      EXPECT_EQ(name.GetWide() == nullptr ? L"(no text)" : std::wstring(name.GetWide()), column);
+    };
+    expect(false, L"(no text)", L"(no text)");
     ASSERT_TRUE(record.DoCreateRecord());
-    ASSERT_TRUE(record.GetIdentifier(id, &name));
-    EXPECT_STREQ(id.GetWide(), c.text);
-    EXPECT_STREQ(name.GetWide(), L"Id");
+    expect(true, c.text, L"Id");
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(record.DoCreateRecord());
+    testing::internal::GetCapturedStdout();
+    expect(false, L"", L"");
+    ASSERT_TRUE(record.DoCreateRecord());
+    expect(true, c.text, L"Id");
     record.Reset();
-    EXPECT_FALSE(record.GetIdentifier(id, &name));
-    EXPECT_STREQ(id.GetWide(), L"");
-    EXPECT_STREQ(name.GetWide(), L"");
+    expect(false, L"", L"");
   }
-
-  // An INSERT that reads no identity forgets the one before.
-  auto identity = std::make_shared<ado::backend::RowSet>(
-      std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, ValueKind::Int64}});
-  identity->BeginRow();
-  identity->PutInteger(5);
-  identity->Seal();
-  driver_.PushRows(identity);
-  driver_.Push(Affected(1));
-  ODBCRecord record(&database);
-  record.SetTableName(L"T");
-  record.AddValueInt(L"a", 1);
-  ASSERT_TRUE(record.DoCreateRecord());
-  zev::ZEVString id;
-  ASSERT_TRUE(record.GetIdentifier(id));
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(record.DoCreateRecord());
-  testing::internal::GetCapturedStdout();
-  zev::ZEVString name;
-  EXPECT_FALSE(record.GetIdentifier(id, &name));
-  EXPECT_STREQ(id.GetWide(), L"");
-  EXPECT_STREQ(name.GetWide(), L"");
 }
 
 // Outputs are read from the fetched rows by position: a row of fewer
@@ -275,12 +264,7 @@ TEST_F(RecordScripted, FetchReadsEachRowsCellsAndReportsAMissingOne) {
   ASSERT_TRUE(record.GetNextRow(&found));
   EXPECT_FALSE(found);
 
-  auto narrow = std::make_shared<ado::backend::RowSet>(
-      std::vector<ado::backend::ColumnInfo>{{L"a", 4, 10, 0, true, ado::backend::ValueKind::Int32}});
-  narrow->BeginRow();
-  narrow->PutInteger(9);
-  narrow->Seal();
-  driver_.PushRows(narrow);
+  driver_.PushRows(OneCell(ado::backend::ValueKind::Int32, [](ado::backend::RowSet& rows) { rows.PutInteger(9); }));
   b = L"kept";
   testing::internal::CaptureStdout();
   EXPECT_FALSE(record.GetFirstValue(&found));
@@ -329,12 +313,8 @@ TEST_F(RecordScripted, ADecimalFillsAnIntegerOutputWhenItFits) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto rows = std::make_shared<ado::backend::RowSet>(
-        std::vector<ado::backend::ColumnInfo>{{L"v", 2, 38, 0, true, ado::backend::ValueKind::Decimal}});
-    rows->BeginRow();
-    rows->PutDecimal(c.cell);
-    rows->Seal();
-    driver_.PushRows(rows);
+    driver_.PushRows(
+        OneCell(ado::backend::ValueKind::Decimal, [&c](ado::backend::RowSet& rows) { rows.PutDecimal(c.cell); }));
     std::int32_t narrow = 99;
     std::int64_t wide = 99;
     ODBCRecord record(&database);
@@ -389,12 +369,8 @@ TEST_F(RecordScripted, InformationalLinesReachTheConsoleWhenNoLoggerRuns) {
   // passed to the log sink, which prints them while the logger is off.
   ODBCDatabase database(DatabaseKind::SqlServer, &connections_);
   ado::ScriptedDriver::Step insert = Affected(1);
-  auto identity = std::make_shared<ado::backend::RowSet>(
-      std::vector<ado::backend::ColumnInfo>{{L"", 2, 38, 0, true, ado::backend::ValueKind::Decimal}});
-  identity->BeginRow();
-  identity->PutNull();
-  identity->Seal();
-  insert.response.results.push_back(ado::backend::Result{identity, -1});
+  insert.response.results.push_back(ado::backend::Result{
+      OneCell(ado::backend::ValueKind::Decimal, [](ado::backend::RowSet& rows) { rows.PutNull(); }), -1});
   driver_.Push(std::move(insert));
   driver_.Push(Affected(-1));
   ODBCRecord record(&database);
