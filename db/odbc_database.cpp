@@ -31,8 +31,7 @@ class PooledConnections : public RecordConnections {
     ConnectionItem* item = GetConnectionPool().GetConnection();
     if (item == nullptr) return false;
     out->item = item;
-    const ado::_ConnectionPtr connection = item->GetConnection();
-    out->connection = connection;
+    out->connection = item->GetConnection();
     return true;
   }
   void GiveBack(Lent& lent) override {

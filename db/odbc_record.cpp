@@ -41,7 +41,9 @@ std::wstring Widen(const char* text) {
 
 ODBCRecord::ODBCRecord(ODBCDatabase* database) : database_(database) {
   if (database_ == nullptr) throw std::runtime_error("ODBCRecord::ODBCRecord:  Invalid ODBCDatabase object");
-  ado::RegisterAdoClasses();
+  // Registered by the first record; later ones only test the guard.
+  static const bool registered = (ado::RegisterAdoClasses(), true);
+  (void)registered;
 }
 
 ODBCRecord::~ODBCRecord() {
@@ -157,9 +159,11 @@ void ODBCRecord::AddPageKeyInt(const wchar_t* column, bool ascending, std::int32
 }
 
 bool ODBCRecord::GetIdentifier(zev::ZEVString& value, zev::ZEVString* name) const {
-  value = identifierValue_;
-  if (name != nullptr) *name = identifierName_;
-  return identifierName_.GetLength() > 0 || identifierValue_.GetLength() > 0;
+  const bool read = identity_ == Identity::kRead;
+  const wchar_t* const empty = identity_ == Identity::kNoText ? nullptr : L"";
+  value = read ? identityText_ : empty;
+  if (name != nullptr) *name = read ? L"Id" : empty;
+  return read;
 }
 
 void ODBCRecord::Reset() {
@@ -170,8 +174,7 @@ void ODBCRecord::Reset() {
   pageKeys_.clear();
   values_.clear();
   terms_.clear();
-  identifierName_ = L"";
-  identifierValue_ = L"";
+  identity_ = Identity::kEmpty;
   rows_.Clear();
   currentRow_ = 0;
   upperRow_ = 0;

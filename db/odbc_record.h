@@ -147,7 +147,9 @@ class ODBCRecord {
 
   // Runs `statement` (null: the built SELECT) and copies the first row into
   // the outputs. True when the query ran; *found false when it returned no
-  // row (the outputs are then unchanged).
+  // row (the outputs are then unchanged). An integer output takes a number
+  // within its range (a decimal rounded half to even); a larger one fails
+  // the copy ("Unexpected variant type") rather than being cut.
   bool GetFirstValue(bool* found, const wchar_t* statement = nullptr);
   bool QueryFirstValue(bool* found, const wchar_t* statement = nullptr);
   // Copies the next row of the last query. True unless copying failed;
@@ -247,6 +249,8 @@ class ODBCRecord {
   // `query` (null: the row of an earlier query) names the statement in log lines.
   bool FetchData(const wchar_t* location, const std::wstring* query);
   bool EndTransaction(bool commit);
+  // Keeps `value` as the identity of the INSERT (GetIdentifier).
+  void KeepIdentity(std::int64_t value);
   // Borrows a connection unless the record holds one; a failure is reported
   // with `sql`.
   bool Borrow(const wchar_t* location, const std::wstring& sql);
@@ -258,7 +262,8 @@ class ODBCRecord {
   // the command's. False when no connection could be had (reported).
   bool PrepareStatement(const wchar_t* location, ado::_Command* command, const std::wstring& text,
                         ado::CommandTypeEnum type, const std::wstring& shown, bool values, bool pageKeys);
-  void BindValue(ado::_Command* command, const Value& value);
+  // Appends `value` to `parameters`, the command's collection.
+  void BindValue(ado::_Command* command, ado::Parameters* parameters, const Value& value);
   // True when `bind` ran without an exception.
   template <typename Bind>
   static bool Binds(Bind bind);
@@ -308,8 +313,12 @@ class ODBCRecord {
   bool commitFailed_ = false;
   RecordConnections::Lent lent_;
   bool holdsConnection_ = false;
-  zev::ZEVString identifierName_;
-  zev::ZEVString identifierValue_;
+  // The identity of the last INSERT as GetIdentifier gives it: no text
+  // before any INSERT or Reset, empty texts after one that read none, or
+  // "Id" and the decimal text of the value.
+  enum class Identity : std::uint8_t { kNoText, kEmpty, kRead };
+  Identity identity_ = Identity::kNoText;
+  wchar_t identityText_[24] = {};  // kRead: the value, NUL-terminated
   zev::ZEVString lastMessage_;
   _variant_t rows_;
   std::int32_t currentRow_ = 0;

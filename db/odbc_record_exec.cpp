@@ -1,5 +1,7 @@
 // ODBCRecord: running the statements, the retry rule, fetching rows into
 // the outputs, transactions and the failure reports.
+#include <algorithm>
+#include <charconv>
 #include <cwchar>
 #include <limits>
 #include <stdexcept>
@@ -30,8 +32,8 @@ bool TraceEnabled() {
 
 LONG ToLong(std::size_t value) { return static_cast<LONG>(value); }
 
-// Gives the record's auto-mode connection back on every way out of an
-// operation.
+// Runs `f` on every way out of a scope: gives the record's auto-mode
+// connection back at the end of an operation, lets go of the fetched rows.
 template <typename F>
 class OnExit {
  public:
@@ -131,19 +133,17 @@ void ODBCRecord::GiveBackIfAuto() {
   }
 }
 
-void ODBCRecord::BindValue(ado::_Command* command, const Value& value) {
+void ODBCRecord::BindValue(ado::_Command* command, ado::Parameters* parameters, const Value& value) {
   if (value.type == kTypeInt) {
-    command->GetParameters()->Append(
+    parameters->Append(
         command->CreateParameter(_bstr_t(), ado::adInteger, ado::adParamInput, 0, _variant_t(value.number)));
   } else if (value.isNull) {
     _variant_t null;
     null.vt = VT_NULL;
-    command->GetParameters()->Append(
-        command->CreateParameter(_bstr_t(), ado::adVarWChar, ado::adParamInput, 0, null));
+    parameters->Append(command->CreateParameter(_bstr_t(), ado::adVarWChar, ado::adParamInput, 0, null));
   } else {
-    command->GetParameters()->Append(command->CreateParameter(_bstr_t(), ado::adVarWChar, ado::adParamInput,
-                                                              static_cast<LONG>(std::wcslen(value.text)),
-                                                              _variant_t(value.text)));
+    parameters->Append(command->CreateParameter(_bstr_t(), ado::adVarWChar, ado::adParamInput,
+                                                static_cast<LONG>(std::wcslen(value.text)), _variant_t(value.text)));
   }
 }
 
@@ -159,15 +159,16 @@ bool ODBCRecord::Binds(Bind bind) {
 
 bool ODBCRecord::BindParameters(const wchar_t* location, ado::_Command* command, bool values, bool pageKeys,
                                 const std::wstring& shown) {
+  const ado::ParametersPtr parameters = command->GetParameters();
   if (values && !Binds([&] {
-        for (const ColumnValue& value : values_) BindValue(command, value.value);
+        for (const ColumnValue& value : values_) BindValue(command, parameters, value.value);
       })) {
     FailureReport(location, L"Bind parms call failed", shown);
     return false;
   }
   if (!Binds([&] {
         for (const Term& term : terms_) {
-          if (term.column.length != 0 && term.value.type != kTypeIsNull) BindValue(command, term.value);
+          if (term.column.length != 0 && term.value.type != kTypeIsNull) BindValue(command, parameters, term.value);
         }
       })) {
     FailureReport(location, L"Bind where call failed", shown);
@@ -175,7 +176,7 @@ bool ODBCRecord::BindParameters(const wchar_t* location, ado::_Command* command,
   }
   if (pageKeys && !Binds([&] {
         for (std::size_t i = 0; i < pageKeys_.size(); ++i) {
-          for (std::size_t j = 0; j <= i; ++j) BindValue(command, pageKeys_[j].value);
+          for (std::size_t j = 0; j <= i; ++j) BindValue(command, parameters, pageKeys_[j].value);
         }
       })) {
     FailureReport(location, L"Bind page call failed", shown);
@@ -267,7 +268,8 @@ ado::_RecordsetPtr ODBCRecord::OpenRecordset(const wchar_t* location, ado::_Comm
 
 std::int32_t ODBCRecord::Execute(const wchar_t* location, ado::_Command* command, const std::wstring& sql) {
   _variant_t affected;
-  RunWithRetry(location, sql, [&] { command->Execute(&affected, nullptr, -1); });
+  // The count is all an operation wants: no recordset is made for it.
+  RunWithRetry(location, sql, [&] { command->Execute(&affected, nullptr, ado::adExecuteNoRecords); });
   if (affected.vt == VT_I4) return affected.lVal;
   if (affected.vt == VT_EMPTY || affected.vt == VT_NULL) return -1;
   return static_cast<INT>(affected);
@@ -381,16 +383,29 @@ bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring* query) {
     return earlier;
   };
   try {
+    // The cells are read where they lie: [field][row], dimension 1 the fields.
+    LONG firstColumn = 0, lastColumn = -1, firstRow = 0, lastRow = -1;
+    void* data = nullptr;
+    const bool readable = SUCCEEDED(SafeArrayGetLBound(rows_.parray, 1, &firstColumn)) &&
+                          SUCCEEDED(SafeArrayGetUBound(rows_.parray, 1, &lastColumn)) &&
+                          SUCCEEDED(SafeArrayGetLBound(rows_.parray, 2, &firstRow)) &&
+                          SUCCEEDED(SafeArrayGetUBound(rows_.parray, 2, &lastRow)) &&
+                          SUCCEEDED(SafeArrayAccessData(rows_.parray, &data));
+    OnExit unaccess([&] {
+      if (data != nullptr) SafeArrayUnaccessData(rows_.parray);
+    });
     for (std::size_t column = 0; column < outputs_.size(); ++column) {
       const Output& output = outputs_[column];
-      const LONG indices[2] = {ToLong(column), currentRow_};
-      _variant_t cell;
-      if (FAILED(SafeArrayGetElement(rows_.parray, indices, &cell))) {
+      const LONG index = ToLong(column);
+      if (!readable || index < firstColumn || index > lastColumn || currentRow_ < firstRow || currentRow_ > lastRow) {
         database_->Log(nullptr, &lastMessage_, 2, L"%s: Cannot get value from array position [%d][%d]",
-                       L"ODBCRecord::GetArrayValue", currentRow_, ToLong(column));
+                       L"ODBCRecord::GetArrayValue", currentRow_, index);
         LogSqlAndData(2, location, queryText(), true);
         return false;
       }
+      const std::size_t width = static_cast<std::size_t>(lastColumn - firstColumn) + 1;
+      const VARIANT& cell = static_cast<const VARIANT*>(data)[static_cast<std::size_t>(index - firstColumn) +
+                                                              static_cast<std::size_t>(currentRow_ - firstRow) * width];
       const bool absent = cell.vt == VT_NULL || cell.vt == VT_EMPTY;
       bool accepted = true;
       std::int64_t number = 0;
@@ -416,16 +431,15 @@ bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring* query) {
                      (output.type == kTypeInt && number >= std::numeric_limits<std::int32_t>::min() &&
                       number <= std::numeric_limits<std::int32_t>::max());
           break;
-        case VT_DECIMAL:
-          if (output.type == kTypeInt) {
-            const auto low = static_cast<std::int32_t>(cell.decVal.Lo32);
-            number = cell.decVal.sign != 0 ? -static_cast<std::int64_t>(low) : low;
-          } else {
-            const auto low = static_cast<std::int64_t>(cell.decVal.Lo64);
-            number = cell.decVal.sign != 0 ? static_cast<std::int64_t>(0 - cell.decVal.Lo64) : low;
-          }
-          accepted = output.type == kTypeInt || output.type == kTypeInt64;
+        case VT_DECIMAL: {
+          // Rounded to a whole number (half to even); one beyond the
+          // output's range fails the copy instead of being cut.
+          _variant_t whole;
+          accepted = (output.type == kTypeInt && SUCCEEDED(VariantChangeType(&whole, &cell, 0, VT_I4))) ||
+                     (output.type == kTypeInt64 && SUCCEEDED(VariantChangeType(&whole, &cell, 0, VT_I8)));
+          if (accepted) number = whole.vt == VT_I4 ? whole.lVal : whole.llVal;
           break;
+        }
         case VT_BSTR:
           accepted = output.type == kTypeWideString;
           break;
@@ -463,11 +477,18 @@ bool ODBCRecord::FetchData(const wchar_t* location, const std::wstring* query) {
   return false;
 }
 
+void ODBCRecord::KeepIdentity(std::int64_t value) {
+  char digits[sizeof identityText_ / sizeof identityText_[0]];
+  const char* const end = std::to_chars(digits, digits + sizeof digits - 1, value).ptr;
+  std::copy(static_cast<const char*>(digits), end, identityText_);
+  identityText_[end - digits] = L'\0';
+  identity_ = Identity::kRead;
+}
+
 bool ODBCRecord::DoCreateRecord(std::int32_t* rowCount) {
   const wchar_t* const location = L"ODBCRecord::DoCreateRecord";
   status_ = kStatusRunning;
-  identifierName_ = L"";
-  identifierValue_ = L"";
+  identity_ = Identity::kEmpty;
   const std::wstring sql = BuildInsert();
   OnExit giveBack([this] { GiveBackIfAuto(); });
   ado::_CommandPtr command;
@@ -483,8 +504,9 @@ bool ODBCRecord::DoCreateRecord(std::int32_t* rowCount) {
         database_->Log(nullptr, &lastMessage_, 4, L"[%s] Unable to retrieve identity value as RecordSet wasn't open",
                        location);
       } else {
-        if (!recordset->GetEndOfFile() && recordset->GetFields()->GetCount() > 0) {
-          _variant_t identity = recordset->GetFields()->GetItem(_variant_t(0))->GetValue();
+        ado::FieldsPtr fields = recordset->GetEndOfFile() ? nullptr : recordset->GetFields();
+        if (fields && fields->GetCount() > 0) {
+          _variant_t identity = fields->GetItem(_variant_t(0))->GetValue();
           // A table without an identity gives NULL: the row is in, it just
           // has no number to report.
           if (identity.vt != VT_NULL && identity.vt != VT_EMPTY) {
@@ -495,8 +517,7 @@ bool ODBCRecord::DoCreateRecord(std::int32_t* rowCount) {
             } else {
               value = static_cast<LONGLONG>(identity);
             }
-            identifierName_ = L"Id";
-            identifierValue_.Format(L"%I64d", value);
+            KeepIdentity(value);
           }
         }
         recordset->Close();
