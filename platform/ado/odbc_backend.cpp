@@ -998,7 +998,11 @@ bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t e
 }
 
 bool OdbcSession::Execute(const Request& request, Response* response, Diagnostics* diagnostics) {
-  lastUsed_ = Now();
+  // The session counts as used when the statement ends, however it ends.
+  struct Used {
+    Clock::time_point& at;
+    ~Used() { at = Now(); }
+  } used{lastUsed_};
   if (stmt_ == SQL_NULL_HSTMT && !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_))) {
     stmt_ = SQL_NULL_HSTMT;
     ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
@@ -1087,7 +1091,6 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
     }
   }
   ReadOutputs(params, bound);
-  lastUsed_ = Now();
   return true;
 }
 
