@@ -611,6 +611,7 @@ TEST_F(AdoPostgres, ResultsInTurnOnOneSessionReadTheirOwnValues) {
       {L"SELECT g AS a FROM generate_series(1, 6) g", L"1;2;3;4;5;6"},
       {L"SELECT 3 AS a, 'w' AS b, 0.5::float8 AS c", L"3|w|0.5"},
       {L"SELECT 5 AS n; SELECT 'p' AS t, 6 AS n UNION ALL SELECT 'q', 8", L"5 / p|6;q|8"},
+      {L"SELECT 5 AS n; SELECT 6 AS n; SELECT 7 AS n", L"5 / 6 / 7"},
       {L"SELECT 'short'::varchar AS t", L"short"},
       {L"SELECT repeat('\u00e9', 600)::varchar AS t", longText},
       {L"SELECT 'short'::varchar AS t", L"short"},
