@@ -842,9 +842,11 @@ bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRow
   return ok;
 }
 
-bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::span<SQLWCHAR> chunk,
-                            std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
-  const std::vector<ColumnInfo>& columns = rows.Columns();
+// Fetches the rows one at a time, at most maxRows of them when above 0,
+// and has `take` read each; false when a fetch fails (with diagnostics) or
+// `take` does.
+template <typename Take>
+bool FetchEach(SQLHSTMT stmt, std::int64_t maxRows, Diagnostics* diagnostics, Take take) {
   for (std::int64_t n = 0; maxRows <= 0 || n < maxRows; ++n) {
     SQLRETURN rc = SQLFetch(stmt);
     if (rc == SQL_NO_DATA) break;
@@ -852,14 +854,23 @@ bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, s
       ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
       return false;
     }
+    if (!take()) return false;
+  }
+  return true;
+}
+
+bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::span<SQLWCHAR> chunk,
+                            std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
+  const std::vector<ColumnInfo>& columns = rows.Columns();
+  return FetchEach(stmt, maxRows, diagnostics, [&] {
     rows.AddRows(1);
     for (std::size_t c = 0; c < columns.size(); ++c) {
       if (!ReadCell(stmt, static_cast<SQLUSMALLINT>(c + 1), columns[c].kind, rows, chunk, text, bytes, diagnostics)) {
         return false;
       }
     }
-  }
-  return true;
+    return true;
+  });
 }
 
 bool OdbcSession::PutBoundRows(SQLHSTMT stmt, std::span<const BoundColumn> bound, std::size_t count, RowSet& rows,
@@ -927,16 +938,8 @@ bool OdbcSession::ReadBoundRows(SQLHSTMT stmt, std::int64_t maxRows, RowSet& row
     }
     rowColumns_ = columns_;
   }
-  for (std::int64_t n = 0; maxRows <= 0 || n < maxRows; ++n) {
-    SQLRETURN rc = SQLFetch(stmt);
-    if (rc == SQL_NO_DATA) break;
-    if (!SQL_SUCCEEDED(rc)) {
-      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
-      return false;
-    }
-    if (!PutBoundRows(stmt, rowBound_, 1, rows, chunk, text, bytes, diagnostics)) return false;
-  }
-  return true;
+  return FetchEach(stmt, maxRows, diagnostics,
+                   [&] { return PutBoundRows(stmt, rowBound_, 1, rows, chunk, text, bytes, diagnostics); });
 }
 
 bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows, std::span<SQLWCHAR> chunk,
