@@ -410,9 +410,10 @@ TEST_F(AdoScripted, RecordsetsWalkResultsAndFindFieldsByName) {
         {_variant_t(1.0), 1},            {_variant_t(L"1"), -1},           {_variant_t(INT{-1}), -1},
         {_variant_t(LONGLONG{1} << 32), -1}, {_variant_t(std::int16_t{2}), -1}, {byReference, 1},
     };
-    for (const auto& [index, expected] : indexes) {
+    for (const auto& entry : indexes) {
+      const _variant_t& index = entry.first;
       SCOPED_TRACE(index.vt);
-      if (expected < 0) {
+      if (entry.second < 0) {
         EXPECT_EQ(Raised([&] { fields->GetItem(index); }), adErrItemNotFound);
       } else {
         EXPECT_EQ(Text(fields->GetItem(index)->GetName()), L"DisplayName");
