@@ -327,11 +327,11 @@ class _Connection : public IDispatch {
   // more can run in it before RollbackTrans; trying a statement again is
   // useless. False outside a transaction.
   bool GetTransactionAborted() const { return transactionAborted_; }
-  // Runs one request on the open connection: rewrites the SQL for the
-  // server, fills Errors and throws on failure, and marks the physical
-  // connection unusable after a connection-class error. Used by Command and
-  // Recordset.
-  void Run(backend::Request& request, backend::Response* response);
+  // Runs one request on the open connection: request.text receives `text`
+  // rewritten for the server; fills Errors and throws on failure, and marks
+  // the physical connection unusable after a connection-class error. Used
+  // by Command and Recordset.
+  void Run(backend::Request& request, std::wstring_view text, backend::Response* response);
 
  protected:
   _Connection();
@@ -360,7 +360,7 @@ class _Connection : public IDispatch {
   bool Reconnect(backend::Diagnostics* diagnostics);
   // The session has answered once: the string kept to reconnect goes.
   void Tested();
-  bool Attempt(backend::Request& request, const std::wstring& text, backend::Response* response,
+  bool Attempt(backend::Request& request, std::wstring_view text, backend::Response* response,
                backend::Diagnostics* diagnostics);
   // The identity column of a PostgreSQL table, from the catalogue once.
   // False when the look-up failed (*column is then empty and not kept).

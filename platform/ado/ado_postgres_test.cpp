@@ -562,6 +562,114 @@ TEST_F(AdoPostgres, EachResultKeepsTheDescriptionOfItsOwnColumns) {
   EXPECT_EQ(read[6]->Columns()[1].columnSize, 20u);
 }
 
+// Every result of a batch, row by row, each value as text ("NULL" for
+// NULL, "n bytes" for a binary): "a|b;c|d" for two rows of two fields,
+// results apart by " / ".
+std::wstring Rendered(_RecordsetPtr rs) {
+  std::wstring out;
+  while (rs) {
+    if (!out.empty()) out += L" / ";
+    if (rs->GetState() == adStateOpen) {
+      const FieldsPtr fields = rs->GetFields();
+      for (bool first = true; !rs->GetEndOfFile(); rs->MoveNext(), first = false) {
+        if (!first) out += L';';
+        for (LONG f = 0; f < fields->GetCount(); ++f) {
+          if (f > 0) out += L'|';
+          const _variant_t value = fields->GetItem(_variant_t(static_cast<INT>(f)))->GetValue();
+          if (value.vt == VT_NULL) {
+            out += L"NULL";
+          } else if (value.vt == (VT_ARRAY | VT_UI1)) {
+            LONG upper = -1;
+            SafeArrayGetUBound(value.parray, 1, &upper);
+            out += std::to_wstring(upper + 1) + L" bytes";
+          } else {
+            out += Text(_bstr_t(value));
+          }
+        }
+      }
+    }
+    _variant_t affected;
+    rs = rs->NextRecordset(&affected);
+  }
+  return out;
+}
+
+std::wstring Rendered(_Connection* connection, const wchar_t* sql) {
+  return Rendered(connection->Execute(_bstr_t(sql), nullptr));
+}
+
+// One session runs results of a few rows and of many, of other columns in
+// turn, a batch of two shapes, and a long text where a short one was:
+// each reads its own values, whatever the session read before.
+TEST_F(AdoPostgres, ResultsInTurnOnOneSessionReadTheirOwnValues) {
+  const std::wstring longText(600, L'\u00e9');
+  const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+      {L"SELECT 1 AS a, 'x' AS b, 2.5::float8 AS c", L"1|x|2.5"},
+      {L"SELECT 'y' AS a, 7 AS b", L"y|7"},
+      {L"SELECT 3 AS a, 'z' AS b, 4.5::float8 AS c", L"3|z|4.5"},
+      {L"SELECT 3 AS a, NULL::text AS b, NULL::float8 AS c", L"3|NULL|NULL"},
+      {L"SELECT g AS a FROM generate_series(1, 6) g", L"1;2;3;4;5;6"},
+      {L"SELECT 3 AS a, 'w' AS b, 0.5::float8 AS c", L"3|w|0.5"},
+      {L"SELECT 5 AS n; SELECT 'p' AS t, 6 AS n UNION ALL SELECT 'q', 8", L"5 / p|6;q|8"},
+      {L"SELECT 5 AS n; SELECT 6 AS n; SELECT 7 AS n", L"5 / 6 / 7"},
+      {L"SELECT 'short'::varchar AS t", L"short"},
+      {L"SELECT repeat('\u00e9', 600)::varchar AS t", longText},
+      {L"SELECT 'short'::varchar AS t", L"short"},
+      {L"SELECT decode('0102', 'hex') AS y, 9 AS n", L"2 bytes|9"},
+  };
+  _ConnectionPtr connection = Open();
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& [sql, expected] : cases) {
+      SCOPED_TRACE(sql);
+      EXPECT_EQ(Rendered(connection, sql.c_str()), expected);
+    }
+  }
+}
+
+// One session runs statements whose parameters differ from the last ones
+// in number, type, length or nullness, or not at all: each statement sees
+// its own values.
+TEST_F(AdoPostgres, StatementsInTurnOnOneSessionBindTheirOwnParameters) {
+  struct Case {
+    const wchar_t* sql;
+    std::vector<std::pair<DataTypeEnum, _variant_t>> params;
+    std::wstring expected;
+  };
+  _variant_t null;
+  null.vt = VT_NULL;
+  const std::wstring longText(300, L'\u00e9');
+  const std::vector<Case> cases = {
+      {L"SELECT ?::int + 1 AS a", {{adInteger, _variant_t(4)}}, L"5"},
+      {L"SELECT ?::int + 1 AS a", {{adInteger, _variant_t(9)}}, L"10"},
+      {L"SELECT ?::int + 1 AS a", {{adInteger, null}}, L"NULL"},
+      {L"SELECT ?::int AS a, ?::varchar AS b, ?::int AS c",
+       {{adInteger, _variant_t(1)}, {adVarWChar, _variant_t(L"two")}, {adInteger, _variant_t(3)}},
+       L"1|two|3"},
+      {L"SELECT ?::varchar AS b", {{adVarWChar, _variant_t(L"alone")}}, L"alone"},
+      {L"SELECT ?::varchar AS b", {{adVarWChar, _variant_t(longText.c_str())}}, longText},
+      {L"SELECT ?::varchar AS b", {{adVarWChar, _variant_t(longText.c_str())}}, longText},
+      {L"SELECT ?::varchar AS b", {{adVarWChar, _variant_t(L"short")}}, L"short"},
+      {L"SELECT 'none' AS n", {}, L"none"},
+      {L"SELECT ?::float8 AS d, ?::int AS a", {{adDouble, _variant_t(0.25)}, {adInteger, _variant_t(6)}}, L"0.25|6"},
+      {L"SELECT ?::int AS a, ?::int AS c", {{adInteger, _variant_t(7)}, {adInteger, _variant_t(8)}}, L"7|8"},
+  };
+  _ConnectionPtr connection = Open();
+  for (int round = 0; round < 2; ++round) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.sql);
+      _CommandPtr command;
+      ASSERT_EQ(command.CreateInstance(CLSID_Command), S_OK);
+      command->PutRefActiveConnection(connection);
+      command->PutCommandText(_bstr_t(c.sql));
+      command->PutCommandType(adCmdText);
+      for (const auto& [type, value] : c.params) {
+        command->GetParameters()->Append(command->CreateParameter(_bstr_t(L""), type, adParamInput, 0, value));
+      }
+      EXPECT_EQ(Rendered(command->Execute(nullptr)), c.expected);
+    }
+  }
+}
+
 // The SQL Server driver is really loaded and fails on a closed local port
 // with a connection-class SQLSTATE, and the password stays out of the error.
 TEST(AdoFreeTds, ConnectingToAClosedPortFailsWithAConnectionError) {

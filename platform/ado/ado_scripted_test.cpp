@@ -455,6 +455,28 @@ TEST_F(AdoScripted, RecordsetsWalkResultsAndFindFieldsByName) {
   EXPECT_EQ(Text(fields->GetItem(_variant_t(L"displayname"))->GetName()), L"DisplayName");
   EXPECT_EQ(Raised([&] { fields->GetItem(_variant_t(L"Nope")); }), adErrItemNotFound);
   EXPECT_EQ(Raised([&] { fields->GetItem(_variant_t(2)); }), adErrItemNotFound);
+  {
+    // A position of any integer type, or of a type that converts to one;
+    // -1 where none of the two fields is named.
+    _variant_t byReference;
+    _variant_t one(INT{1});
+    byReference.vt = VT_BYREF | VT_VARIANT;
+    byReference.pvarVal = &one;
+    const std::vector<std::pair<_variant_t, int>> indexes = {
+        {_variant_t(std::int16_t{1}), 1}, {_variant_t(INT{1}, VT_INT), 1}, {_variant_t(LONGLONG{1}), 1},
+        {_variant_t(1.0), 1},            {_variant_t(L"1"), -1},           {_variant_t(INT{-1}), -1},
+        {_variant_t(LONGLONG{1} << 32), -1}, {_variant_t(std::int16_t{2}), -1}, {byReference, 1},
+    };
+    for (const auto& entry : indexes) {
+      const _variant_t& index = entry.first;
+      SCOPED_TRACE(index.vt);
+      if (entry.second < 0) {
+        EXPECT_EQ(Raised([&] { fields->GetItem(index); }), adErrItemNotFound);
+      } else {
+        EXPECT_EQ(Text(fields->GetItem(index)->GetName()), L"DisplayName");
+      }
+    }
+  }
   EXPECT_EQ(fields->GetItem(_variant_t(L"DisplayName"))->GetActualSize(), 10);  // 5 wide characters
   EXPECT_EQ(fields->GetItem(_variant_t(0))->GetValue().lVal, 1);
   rs->MoveNext();

@@ -1,4 +1,5 @@
 #include <string>
+#include <string_view>
 
 #include "platform/ado/objects.h"
 #include "platform/ado/values.h"
@@ -6,9 +7,9 @@
 namespace ado {
 namespace {
 
-std::wstring Text(const _bstr_t& text) {
+std::wstring_view Text(const _bstr_t& text) {
   const wchar_t* p = text;
-  return p != nullptr ? std::wstring(p, text.length()) : std::wstring();
+  return p != nullptr ? std::wstring_view(p, text.length()) : std::wstring_view();
 }
 
 }  // namespace
@@ -43,12 +44,12 @@ backend::Response _Command::Run(std::int64_t maxRows) {
   request.timeoutSeconds = timeout_;
   request.maxRows = maxRows;
   request.procedure = type_ == adCmdStoredProc;
-  request.text = Text(text_);
-  if (type_ == adCmdTable) request.text.insert(0, L"SELECT * FROM ");
+  std::wstring table;
+  if (type_ == adCmdTable) table.append(L"SELECT * FROM ").append(Text(text_));
   request.params = &params;
 
   backend::Response response;
-  connection_->Run(request, &response);
+  connection_->Run(request, type_ == adCmdTable ? std::wstring_view(table) : Text(text_), &response);
   for (std::size_t i = 0; i < params.size(); ++i) {
     if (params[i].direction != backend::ParamDirection::Input) {
       parameters_.items_[i]->value_ = ValueToVariant(params[i].value);

@@ -590,7 +590,7 @@ void _Connection::Close() {
   GiveBack(!broken_);
 }
 
-bool _Connection::Attempt(backend::Request& request, const std::wstring& text, backend::Response* response,
+bool _Connection::Attempt(backend::Request& request, std::wstring_view text, backend::Response* response,
                           backend::Diagnostics* diagnostics) {
   Rewrite made;  // a rewrite not remembered by this thread
   if (dialect_ == Dialect::PostgreSql) {
@@ -651,12 +651,19 @@ bool _Connection::IdentityColumn(std::wstring_view table, std::wstring* column) 
   return true;
 }
 
-void _Connection::Run(backend::Request& request, backend::Response* response) {
+void _Connection::Run(backend::Request& request, std::wstring_view text, backend::Response* response) {
   if (!session_) Raise(adErrObjectClosed, L"Operation is not allowed when the object is closed.");
   // Attempt gives request.text the form the dialect needs, each time from
-  // the caller's text, in the room the thread's previous statement left.
-  std::wstring text = std::move(request.text);
+  // the caller's text, in the room the thread's previous statement left
+  // (which gets it back afterwards, whatever the outcome).
   RecentRewrites* recent = ThreadOwn<RecentRewrites>();
+  struct SpareBack {
+    RecentRewrites* recent;
+    std::wstring& text;
+    ~SpareBack() {
+      if (recent != nullptr) recent->Spare().swap(text);
+    }
+  } spareBack{recent, request.text};
   if (recent != nullptr) request.text.swap(recent->Spare());
   backend::Diagnostics diagnostics;
   bool ok = Attempt(request, text, response, &diagnostics);
@@ -672,7 +679,6 @@ void _Connection::Run(backend::Request& request, backend::Response* response) {
     }
   }
   Tested();
-  if (recent != nullptr) recent->Spare().swap(text);
   if (!ok) {
     // PostgreSQL ends a transaction at its first failure: nothing more can
     // run in it until it is rolled back.

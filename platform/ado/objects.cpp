@@ -64,12 +64,22 @@ std::size_t ItemPosition(const _variant_t& index, std::size_t count,
     }
     Raise(adErrItemNotFound, kItemNotFound);
   }
-  _variant_t position;
-  if (FAILED(VariantChangeType(&position, v, 0, VT_I8)) || position.llVal < 0 ||
-      static_cast<std::uint64_t>(position.llVal) >= count) {
-    Raise(adErrItemNotFound, kItemNotFound);
+  // The usual integer types are read as they are; the others converted.
+  LONGLONG at;
+  switch (v->vt) {
+    case VT_I2: at = v->iVal; break;
+    case VT_I4: at = v->lVal; break;
+    case VT_INT: at = v->intVal; break;
+    case VT_I8: at = v->llVal; break;
+    default: {
+      _variant_t position;
+      if (FAILED(VariantChangeType(&position, v, 0, VT_I8))) Raise(adErrItemNotFound, kItemNotFound);
+      at = position.llVal;
+      break;
+    }
   }
-  return static_cast<std::size_t>(position.llVal);
+  if (at < 0 || static_cast<std::uint64_t>(at) >= count) Raise(adErrItemNotFound, kItemNotFound);
+  return static_cast<std::size_t>(at);
 }
 
 ErrorsPtr ErrorList::Make() { return ErrorsPtr(new ErrorsObject()); }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <span>
 
 #include "platform/ado/clock.h"
@@ -28,8 +29,8 @@ constexpr SQLLEN kBlockBytes = 512 * 1024;
 constexpr std::uint64_t kBoundCharacters = 256;
 constexpr std::uint64_t kBoundBytes = 1024;
 // Results of at most this many rows (as the driver announces them) are
-// read cell by cell.
-constexpr std::int64_t kCellByCellRowsAtMost = 4;
+// read row by row.
+constexpr std::int64_t kRowByRowRowsAtMost = 4;
 // The most rows reserved ahead on a driver's word.
 constexpr std::int64_t kReserveRowsAtMost = 1000000;
 // Room for the text of any decimal a driver sends.
@@ -183,13 +184,42 @@ ValueKind KindOfSqlType(SQLSMALLINT type) {
   }
 }
 
-// The storage of one bound parameter, alive until the statement is done:
-// numbers, times and short texts in place, longer values on the heap.
+// What a parameter is bound as (the arguments of SQLBindParameter).
+struct Binding {
+  SQLSMALLINT io = 0;
+  SQLSMALLINT cType = 0;
+  SQLSMALLINT sqlType = 0;
+  SQLULEN columnSize = 0;
+  SQLSMALLINT digits = 0;
+  SQLPOINTER data = nullptr;
+  SQLLEN size = 0;
+  bool operator==(const Binding& other) const {
+    return io == other.io && cType == other.cType && sqlType == other.sqlType && columnSize == other.columnSize &&
+           digits == other.digits && data == other.data && size == other.size;
+  }
+};
+
+// The storage of one bound parameter, kept by its session: numbers, times
+// and short texts in place, longer values on the heap.
 class Bound {
  public:
   Bound() = default;
   Bound(const Bound&) = delete;
   Bound& operator=(const Bound&) = delete;
+
+  // Once the statement is done: no value stays behind, and a buffer on the
+  // heap is given back (which ends its binding).
+  void Wipe() {
+    if (size_ > sizeof local_) {
+      std::fill(heap_.begin(), heap_.end(), std::uint8_t{0});
+      std::vector<std::uint8_t>().swap(heap_);
+      size_ = 0;
+      binding.reset();
+    } else {
+      std::memset(local_, 0, sizeof local_);
+    }
+    indicator = 0;
+  }
 
   // Makes the buffer `size` bytes (at least one), zero-filled.
   std::uint8_t* Assign(std::size_t size) {
@@ -205,15 +235,14 @@ class Bound {
   std::size_t size() const { return size_; }
 
   SQLLEN indicator = 0;
+  // How the statement handle has it bound; none when it is not.
+  std::optional<Binding> binding;
 
  private:
-  alignas(8) std::uint8_t local_[64];
+  alignas(8) std::uint8_t local_[64] = {};
   std::vector<std::uint8_t> heap_;
   std::size_t size_ = 0;
 };
-
-// The parameters bound in place up to this many; more take a heap array.
-constexpr std::size_t kBoundInPlace = 4;
 
 Timestamp FromSqlTimestamp(const SQL_TIMESTAMP_STRUCT& t) {
   return Timestamp{static_cast<std::int16_t>(t.year), t.month, t.day, t.hour, t.minute, t.second,
@@ -238,22 +267,70 @@ void Store(Bound& b, const T& value) {
   b.indicator = sizeof(T);
 }
 
+// One column bound for fetches: `rows` elements of `width` bytes.
+struct BoundColumn {
+  SQLSMALLINT cType = 0;
+  SQLLEN width = 0;
+  std::vector<std::uint8_t> buffer;
+  std::vector<SQLLEN> indicators;
+};
+
+// The C type and width a column of `column`'s kind is bound with.
+BoundColumn BoundFor(const ColumnInfo& column) {
+  BoundColumn b;
+  const std::uint64_t size = column.columnSize;
+  switch (column.kind) {
+    case ValueKind::Bool:
+    case ValueKind::Int16:
+    case ValueKind::Int32:
+    case ValueKind::Int64:
+      b.cType = SQL_C_SBIGINT;
+      b.width = sizeof(SQLBIGINT);
+      break;
+    case ValueKind::Single:
+    case ValueKind::Double:
+      b.cType = SQL_C_DOUBLE;
+      b.width = sizeof(SQLDOUBLE);
+      break;
+    case ValueKind::Timestamp:
+      b.cType = SQL_C_TYPE_TIMESTAMP;
+      b.width = sizeof(SQL_TIMESTAMP_STRUCT);
+      break;
+    case ValueKind::Decimal:
+      b.cType = SQL_C_CHAR;
+      b.width = kDecimalTextSize;
+      break;
+    case ValueKind::Bytes:
+      // Longer values are read again one by one.
+      b.cType = SQL_C_BINARY;
+      b.width = static_cast<SQLLEN>(size > 0 && size <= kBoundBytes ? size : kBoundBytes);
+      break;
+    default:
+      b.cType = SQL_C_WCHAR;
+      b.width = static_cast<SQLLEN>(((size > 0 && size <= kBoundCharacters ? size : kBoundCharacters) + 1) *
+                                    sizeof(SQLWCHAR));
+      break;
+  }
+  return b;
+}
+
 // One use of a session's statement handle: when it ends, the cursor is
-// closed and the parameters, if any were bound, are unbound (their buffers
-// die with the call; a use without parameters finds none bound).
+// closed and the parameters' buffers are wiped. The parameters stay bound,
+// so that the next statement with parameters of the same types binds none
+// again.
 class StatementUse {
  public:
-  StatementUse(SQLHSTMT stmt, bool bindsParameters) : stmt_(stmt), bindsParameters_(bindsParameters) {}
+  StatementUse(SQLHSTMT stmt, std::span<Bound> bound) : stmt_(stmt), bound_(bound) {}
   ~StatementUse() {
     SQLFreeStmt(stmt_, SQL_CLOSE);
-    if (bindsParameters_) SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
+    for (Bound& b : bound_) b.Wipe();
   }
   StatementUse(const StatementUse&) = delete;
   StatementUse& operator=(const StatementUse&) = delete;
 
  private:
   SQLHSTMT stmt_;
-  bool bindsParameters_;
+  std::span<Bound> bound_;
 };
 
 class OdbcSession final : public Session {
@@ -275,11 +352,25 @@ class OdbcSession final : public Session {
  private:
   void ReadInfo();
   std::wstring InfoText(SQLUSMALLINT type);
+  // Binds the parameters whose binding differs from the one they have.
   bool Bind(SQLHSTMT stmt, std::vector<Param>& params, std::span<Bound> bound, Diagnostics* diagnostics);
+  // Unbinds every parameter.
+  void ResetParams(SQLHSTMT stmt);
   bool ReadRows(SQLHSTMT stmt, SQLSMALLINT columns, std::int64_t maxRows, Result* result, Diagnostics* diagnostics);
   // Reads the rows cell by cell with SQLGetData.
   bool ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::span<SQLWCHAR> chunk, std::string& text,
                  std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics);
+  // Reads the rows one at a time into the buffers bound for the result's
+  // columns (bound again only when the columns differ from the last ones
+  // bound).
+  bool ReadBoundRows(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::span<SQLWCHAR> chunk,
+                     std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics);
+  // Appends `count` fetched rows of the bound buffers to the row set.
+  bool PutBoundRows(SQLHSTMT stmt, std::span<const BoundColumn> bound, std::size_t count, RowSet& rows,
+                    std::span<SQLWCHAR> chunk, std::string& text, std::vector<std::uint8_t>& bytes,
+                    Diagnostics* diagnostics);
+  // Undoes the binding of ReadBoundRows, if any.
+  void Unbind(SQLHSTMT stmt);
   // Reads the rows in blocks into bound column arrays: one call per block
   // instead of one per cell.
   // `expected` is the row count when the driver knows it (else 0): no
@@ -310,6 +401,15 @@ class OdbcSession final : public Session {
   // room to describe a column in (kept from one result to the next).
   std::shared_ptr<const std::vector<ColumnInfo>> columns_;
   ColumnInfo described_;
+  // The parameters' buffers (room for boundRoom_), of which the first
+  // boundParams_ may be bound to stmt_.
+  std::unique_ptr<Bound[]> bound_;
+  std::size_t boundRoom_ = 0;
+  std::size_t boundParams_ = 0;
+  // The columns whose buffers are bound to stmt_ for ReadBoundRows (null:
+  // none), and the buffers.
+  std::shared_ptr<const std::vector<ColumnInfo>> rowColumns_;
+  std::vector<BoundColumn> rowBound_;
   std::vector<std::pair<std::wstring, std::wstring>> info_;
 };
 
@@ -434,14 +534,25 @@ bool OdbcSession::Bind(SQLHSTMT stmt, std::vector<Param>& params, std::span<Boun
                      : p.direction == ParamDirection::InputOutput ? SQL_PARAM_INPUT_OUTPUT
                                                                   : SQL_PARAM_OUTPUT;
     if (b.size() == 0) b.Assign(1);
+    const Binding binding{io, cType, sqlType, columnSize, digits, b.data(), static_cast<SQLLEN>(b.size())};
+    if (b.binding == binding) continue;
+    b.binding.reset();
     SQLRETURN rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), io, cType, sqlType, columnSize, digits,
                                     b.data(), static_cast<SQLLEN>(b.size()), &b.indicator);
     if (!SQL_SUCCEEDED(rc)) {
       ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
       return false;
     }
+    b.binding = binding;
   }
   return true;
+}
+
+void OdbcSession::ResetParams(SQLHSTMT stmt) {
+  if (boundParams_ == 0) return;
+  SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+  for (std::size_t i = 0; i < boundParams_; ++i) bound_[i].binding.reset();
+  boundParams_ = 0;
 }
 
 void OdbcSession::ReadOutputs(std::vector<Param>& params, std::span<Bound> bound) {
@@ -619,14 +730,6 @@ bool ReadCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, RowSet& rows, 
   return true;
 }
 
-// One column bound for block fetches: `rows` elements of `width` bytes.
-struct BoundColumn {
-  SQLSMALLINT cType = 0;
-  SQLLEN width = 0;
-  std::vector<std::uint8_t> buffer;
-  std::vector<SQLLEN> indicators;
-};
-
 // Appends the bound cell `row` of a decimal, text or binary column, or reads
 // it again with SQLGetData when the buffer truncated it.
 bool TakeBoundCell(SQLHSTMT stmt, SQLUSMALLINT column, ValueKind kind, const BoundColumn& bound, std::size_t row,
@@ -723,18 +826,27 @@ bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRow
   SQLWCHAR chunk[kChunkUnits];
   std::string text;
   std::vector<std::uint8_t> bytes;
-  // A result of a few rows is read cell by cell: binding the columns for
-  // block fetches would cost more calls than it saves.
-  const bool ok = blockFetch_ && (expected == 0 || expected > kCellByCellRowsAtMost)
-                      ? ReadBlocks(stmt, maxRows, expected, *rows, chunk, text, bytes, diagnostics)
-                              : ReadCells(stmt, maxRows, *rows, chunk, text, bytes, diagnostics);
+  // A result of a few rows is read row by row into the buffers kept bound
+  // for its columns: binding columns for block fetches would cost more
+  // calls than it saves. A driver that cannot read a truncated bound cell
+  // again is read cell by cell.
+  bool ok;
+  if (!blockFetch_) {
+    ok = ReadCells(stmt, maxRows, *rows, chunk, text, bytes, diagnostics);
+  } else if (expected == 0 || expected > kRowByRowRowsAtMost) {
+    ok = ReadBlocks(stmt, maxRows, expected, *rows, chunk, text, bytes, diagnostics);
+  } else {
+    ok = ReadBoundRows(stmt, maxRows, *rows, chunk, text, bytes, diagnostics);
+  }
   rows->Seal();
   return ok;
 }
 
-bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::span<SQLWCHAR> chunk,
-                            std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
-  const std::vector<ColumnInfo>& columns = rows.Columns();
+// Fetches the rows one at a time, at most maxRows of them when above 0,
+// and has `take` read each; false when a fetch fails (with diagnostics) or
+// `take` does.
+template <typename Take>
+bool FetchEach(SQLHSTMT stmt, std::int64_t maxRows, Diagnostics* diagnostics, Take take) {
   for (std::int64_t n = 0; maxRows <= 0 || n < maxRows; ++n) {
     SQLRETURN rc = SQLFetch(stmt);
     if (rc == SQL_NO_DATA) break;
@@ -742,57 +854,103 @@ bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, s
       ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
       return false;
     }
+    if (!take()) return false;
+  }
+  return true;
+}
+
+bool OdbcSession::ReadCells(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::span<SQLWCHAR> chunk,
+                            std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
+  const std::vector<ColumnInfo>& columns = rows.Columns();
+  return FetchEach(stmt, maxRows, diagnostics, [&] {
     rows.AddRows(1);
     for (std::size_t c = 0; c < columns.size(); ++c) {
       if (!ReadCell(stmt, static_cast<SQLUSMALLINT>(c + 1), columns[c].kind, rows, chunk, text, bytes, diagnostics)) {
         return false;
       }
     }
-  }
-  return true;
+    return true;
+  });
 }
 
-bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows, std::span<SQLWCHAR> chunk,
-                             std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
+bool OdbcSession::PutBoundRows(SQLHSTMT stmt, std::span<const BoundColumn> bound, std::size_t count, RowSet& rows,
+                               std::span<SQLWCHAR> chunk, std::string& text, std::vector<std::uint8_t>& bytes,
+                               Diagnostics* diagnostics) {
   const std::vector<ColumnInfo>& columns = rows.Columns();
-  std::vector<BoundColumn> bound(columns.size());
-  SQLLEN rowWidth = 0;
+  // Column by column: a run of fixed-width cells at once, the others cell
+  // by cell.
+  rows.AddRows(count);
   for (std::size_t c = 0; c < columns.size(); ++c) {
-    BoundColumn& b = bound[c];
-    const std::uint64_t size = columns[c].columnSize;
+    const BoundColumn& b = bound[c];
+    const auto* lengths = reinterpret_cast<const std::int64_t*>(b.indicators.data());
     switch (columns[c].kind) {
       case ValueKind::Bool:
       case ValueKind::Int16:
       case ValueKind::Int32:
       case ValueKind::Int64:
-        b.cType = SQL_C_SBIGINT;
-        b.width = sizeof(SQLBIGINT);
+        rows.PutIntegers(c, reinterpret_cast<const std::int64_t*>(b.buffer.data()), lengths, count);
         break;
       case ValueKind::Single:
       case ValueKind::Double:
-        b.cType = SQL_C_DOUBLE;
-        b.width = sizeof(SQLDOUBLE);
+        rows.PutReals(c, reinterpret_cast<const double*>(b.buffer.data()), lengths, count);
         break;
       case ValueKind::Timestamp:
-        b.cType = SQL_C_TYPE_TIMESTAMP;
-        b.width = sizeof(SQL_TIMESTAMP_STRUCT);
-        break;
-      case ValueKind::Decimal:
-        b.cType = SQL_C_CHAR;
-        b.width = kDecimalTextSize;
-        break;
-      case ValueKind::Bytes:
-        // Longer values are read again one by one.
-        b.cType = SQL_C_BINARY;
-        b.width = static_cast<SQLLEN>(size > 0 && size <= kBoundBytes ? size : kBoundBytes);
+        rows.PutTimes(c, reinterpret_cast<const Timestamp*>(b.buffer.data()), lengths, count);
         break;
       default:
-        b.cType = SQL_C_WCHAR;
-        b.width = static_cast<SQLLEN>(((size > 0 && size <= kBoundCharacters ? size : kBoundCharacters) + 1) *
-                                      sizeof(SQLWCHAR));
+        for (std::size_t r = 0; r < count; ++r) {
+          if (!TakeBoundCell(stmt, static_cast<SQLUSMALLINT>(c + 1), columns[c].kind, b, r, rows, chunk, text, bytes,
+                             diagnostics)) {
+            return false;
+          }
+        }
         break;
     }
-    rowWidth += b.width + static_cast<SQLLEN>(sizeof(SQLLEN));
+  }
+  return true;
+}
+
+void OdbcSession::Unbind(SQLHSTMT stmt) {
+  if (!rowColumns_) return;
+  SQLFreeStmt(stmt, SQL_UNBIND);
+  rowColumns_.reset();
+}
+
+bool OdbcSession::ReadBoundRows(SQLHSTMT stmt, std::int64_t maxRows, RowSet& rows, std::span<SQLWCHAR> chunk,
+                                std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
+  // The row set describes its columns with columns_: while that stays the
+  // same description, the buffers bound for it stay bound.
+  if (rowColumns_ != columns_) {
+    Unbind(stmt);
+    const std::vector<ColumnInfo>& columns = *columns_;
+    rowBound_.resize(columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      BoundColumn& b = rowBound_[c];
+      b = BoundFor(columns[c]);
+      b.buffer.assign(static_cast<std::size_t>(b.width), 0);
+      b.indicators.assign(1, 0);
+      if (!SQL_SUCCEEDED(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(c + 1), b.cType, b.buffer.data(), b.width,
+                                    b.indicators.data()))) {
+        ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+        SQLFreeStmt(stmt, SQL_UNBIND);
+        return false;
+      }
+    }
+    rowColumns_ = columns_;
+  }
+  return FetchEach(stmt, maxRows, diagnostics,
+                   [&] { return PutBoundRows(stmt, rowBound_, 1, rows, chunk, text, bytes, diagnostics); });
+}
+
+bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows, std::span<SQLWCHAR> chunk,
+                             std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
+  Unbind(stmt);
+  const std::vector<ColumnInfo>& columns = rows.Columns();
+  std::vector<BoundColumn> bound(columns.size());
+  SQLLEN rowWidth = 0;
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    bound[c] = BoundFor(columns[c]);
+    rowWidth += bound[c].width + static_cast<SQLLEN>(sizeof(SQLLEN));
   }
   SQLULEN block = std::clamp<SQLULEN>(static_cast<SQLULEN>(kBlockBytes / std::max<SQLLEN>(rowWidth, 1)), 1, 1024);
   if (expected > 0) block = std::min(block, static_cast<SQLULEN>(expected));
@@ -825,34 +983,7 @@ bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t e
     }
     std::size_t count = fetched;
     if (maxRows > 0) count = std::min<std::size_t>(count, static_cast<std::size_t>(maxRows - total));
-    // Column by column: a run of fixed-width cells at once, the others
-    // cell by cell.
-    rows.AddRows(count);
-    for (std::size_t c = 0; ok && c < columns.size(); ++c) {
-      const BoundColumn& b = bound[c];
-      const auto* lengths = reinterpret_cast<const std::int64_t*>(b.indicators.data());
-      switch (columns[c].kind) {
-        case ValueKind::Bool:
-        case ValueKind::Int16:
-        case ValueKind::Int32:
-        case ValueKind::Int64:
-          rows.PutIntegers(c, reinterpret_cast<const std::int64_t*>(b.buffer.data()), lengths, count);
-          break;
-        case ValueKind::Single:
-        case ValueKind::Double:
-          rows.PutReals(c, reinterpret_cast<const double*>(b.buffer.data()), lengths, count);
-          break;
-        case ValueKind::Timestamp:
-          rows.PutTimes(c, reinterpret_cast<const Timestamp*>(b.buffer.data()), lengths, count);
-          break;
-        default:
-          for (std::size_t r = 0; ok && r < count; ++r) {
-            ok = TakeBoundCell(stmt, static_cast<SQLUSMALLINT>(c + 1), columns[c].kind, b, r, rows, chunk, text,
-                               bytes, diagnostics);
-          }
-          break;
-      }
-    }
+    ok = PutBoundRows(stmt, bound, count, rows, chunk, text, bytes, diagnostics);
     // After the first block, room for the texts of the rows announced.
     if (total == 0 && expected > static_cast<std::int64_t>(count)) {
       for (std::size_t c = 0; c < columns.size(); ++c) {
@@ -870,14 +1001,28 @@ bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t e
 }
 
 bool OdbcSession::Execute(const Request& request, Response* response, Diagnostics* diagnostics) {
-  lastUsed_ = Now();
+  // The session counts as used when the statement ends, however it ends.
+  struct Used {
+    Clock::time_point& at;
+    ~Used() { at = Now(); }
+  } used{lastUsed_};
   if (stmt_ == SQL_NULL_HSTMT && !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_))) {
     stmt_ = SQL_NULL_HSTMT;
     ReadDiagnostics(SQL_HANDLE_DBC, dbc_, diagnostics);
     return false;
   }
   SQLHSTMT stmt = stmt_;
-  StatementUse use(stmt, request.params != nullptr && !request.params->empty());
+  std::vector<Param> none;
+  std::vector<Param>& params = request.params != nullptr ? *request.params : none;
+  // Parameters bound beyond this statement's are unbound; the room grows
+  // only with nothing bound, as the driver holds the buffers' addresses.
+  if (params.size() < boundParams_ || params.size() > boundRoom_) ResetParams(stmt);
+  if (params.size() > boundRoom_) {
+    bound_ = std::make_unique<Bound[]>(params.size());
+    boundRoom_ = params.size();
+  }
+  const std::span<Bound> bound(bound_.get(), params.size());
+  StatementUse use(stmt, bound);
   // Both as the request has them (0: none), so that nothing of an earlier
   // request stays; set only when they change, as they seldom do.
   const SQLULEN timeout = request.timeoutSeconds > 0 ? static_cast<SQLULEN>(request.timeoutSeconds) : 0;
@@ -890,8 +1035,6 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
     SQLSetStmtAttr(stmt, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(maxRows), 0);
     maxRows_ = maxRows;
   }
-  std::vector<Param> none;
-  std::vector<Param>& params = request.params != nullptr ? *request.params : none;
   std::wstring call;
   if (request.procedure) {
     // The ODBC call escape; a return value, when asked for, is the first marker.
@@ -906,11 +1049,12 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
     }
     call += L'}';
   }
-  Bound inPlace[kBoundInPlace];
-  std::unique_ptr<Bound[]> onHeap;
-  if (params.size() > kBoundInPlace) onHeap = std::make_unique<Bound[]>(params.size());
-  const std::span<Bound> bound(onHeap ? onHeap.get() : inPlace, params.size());
-  if (!Bind(stmt, params, bound, diagnostics)) return false;
+  boundParams_ = params.size();
+  if (!Bind(stmt, params, bound, diagnostics)) {
+    // What the driver holds of a failed binding is not known.
+    ResetParams(stmt);
+    return false;
+  }
 
   const std::u16string* units = &units_;
   if (request.utf16 != nullptr && !request.procedure) {
@@ -950,7 +1094,6 @@ bool OdbcSession::Execute(const Request& request, Response* response, Diagnostic
     }
   }
   ReadOutputs(params, bound);
-  lastUsed_ = Now();
   return true;
 }
 
