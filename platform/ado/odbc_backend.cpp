@@ -938,8 +938,12 @@ bool OdbcSession::ReadBoundRows(SQLHSTMT stmt, std::int64_t maxRows, RowSet& row
     }
     rowColumns_ = columns_;
   }
-  return FetchEach(stmt, maxRows, diagnostics,
-                   [&] { return PutBoundRows(stmt, rowBound_, 1, rows, chunk, text, bytes, diagnostics); });
+  const bool ok = FetchEach(stmt, maxRows, diagnostics,
+                            [&] { return PutBoundRows(stmt, rowBound_, 1, rows, chunk, text, bytes, diagnostics); });
+  // The buffers stay bound, but no value of the result stays in them while
+  // the session waits idle.
+  for (BoundColumn& b : rowBound_) std::fill(b.buffer.begin(), b.buffer.end(), std::uint8_t{0});
+  return ok;
 }
 
 bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows, std::span<SQLWCHAR> chunk,
