@@ -193,10 +193,7 @@ struct Binding {
   SQLSMALLINT digits = 0;
   SQLPOINTER data = nullptr;
   SQLLEN size = 0;
-  bool operator==(const Binding& other) const {
-    return io == other.io && cType == other.cType && sqlType == other.sqlType && columnSize == other.columnSize &&
-           digits == other.digits && data == other.data && size == other.size;
-  }
+  bool operator==(const Binding&) const = default;
 };
 
 // The storage of one bound parameter, kept by its session: numbers, times
