@@ -299,7 +299,8 @@ class ODBCRecord {
   void SqlErrorReport(const wchar_t* location, const _com_error& error, const std::wstring& sql);
 
   // The table name, then the names of outputs (and their functions),
-  // values, terms, order and page keys: one buffer, so that an operation's names take one allocation.
+  // values, terms, order and page keys: one buffer, so that an operation's
+  // names take one allocation.
   std::wstring names_;
   std::size_t tableLength_ = 0;
   std::vector<Output> outputs_;

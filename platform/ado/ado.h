@@ -289,11 +289,11 @@ class _Connection : public IDispatch {
   // on failure (Errors filled).
   void Open(const _bstr_t& connectionString, const _bstr_t& userId, const _bstr_t& password, LONG options = -1);
   // Not part of ADO: Open with the login of `connectionString` (an empty
-  // one: as Open), for a caller that opens one text again and again and has named it
-  // `textId` (NewTextId) for as long as the text stays unchanged: an Open on
-  // the same thread then finds what it worked out from the text without
-  // reading the text again, while the provider override and the driver are
-  // the ones it was worked out under.
+  // one: as Open), for a caller that opens one text again and again and has
+  // named it `textId` (NewTextId) for as long as the text stays unchanged:
+  // an Open on the same thread then finds what it worked out from the text
+  // without reading the text again, while the provider override and the
+  // driver are the ones it was worked out under.
   void OpenKnown(const _bstr_t& connectionString, std::uint64_t textId);
   // A name for OpenKnown, unique in the process (never 0).
   static std::uint64_t NewTextId();

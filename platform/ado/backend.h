@@ -97,6 +97,7 @@ struct ColumnInfo {
   std::int16_t decimalDigits = 0;
   bool nullable = true;
   ValueKind kind = ValueKind::Null;
+  bool operator==(const ColumnInfo&) const = default;
 };
 
 // A result read in full: rows of typed cells, stored column by column.

@@ -274,6 +274,30 @@ TextMemo<Rewrite>& KnownRewrites() {
   return *rewrites;
 }
 
+// The last N entries a thread kept, found again by a linear look without a
+// lock; a new one takes the place of the oldest.
+template <typename Entry, std::size_t N>
+class Recent {
+ public:
+  template <typename Match>
+  const Entry* Find(Match match) const {
+    for (const Entry& entry : entries_) {
+      if (match(entry)) return &entry;
+    }
+    return nullptr;
+  }
+  // The entry to fill in place of the oldest.
+  Entry& Replace() {
+    Entry& entry = entries_[next_];
+    next_ = (next_ + 1) % N;
+    return entry;
+  }
+
+ private:
+  std::array<Entry, N> entries_;
+  std::size_t next_ = 0;
+};
+
 // The rewrites a thread used last, each a copy of its own, found again
 // without a lock, a hash or a shared count: by the plan of the connection
 // (which stands for its cache key) and the text. And the room for the
@@ -281,17 +305,15 @@ TextMemo<Rewrite>& KnownRewrites() {
 class RecentRewrites {
  public:
   const Rewrite* Find(const void* target, std::wstring_view text, std::uint64_t clears) const {
-    for (const Entry& entry : entries_) {
-      if (entry.target.get() == target && entry.clears == clears && entry.source == text && target != nullptr) {
-        return &entry.rewrite;
-      }
-    }
-    return nullptr;
+    if (target == nullptr) return nullptr;
+    const Entry* found = entries_.Find([&](const Entry& entry) {
+      return entry.target.get() == target && entry.clears == clears && entry.source == text;
+    });
+    return found != nullptr ? &found->rewrite : nullptr;
   }
   const Rewrite* Remember(std::shared_ptr<const void> target, std::wstring_view text, std::uint64_t clears,
                           Rewrite rewrite) {
-    Entry& entry = entries_[next_];
-    next_ = (next_ + 1) % entries_.size();
+    Entry& entry = entries_.Replace();
     entry.target = std::move(target);
     entry.source.assign(text);
     entry.clears = clears;
@@ -307,8 +329,7 @@ class RecentRewrites {
     std::uint64_t clears = 0;
     Rewrite rewrite;
   };
-  std::array<Entry, 8> entries_;
-  std::size_t next_ = 0;
+  Recent<Entry, 8> entries_;
   std::wstring spare_;
 };
 
@@ -322,16 +343,16 @@ class RecentPlans {
  public:
   const std::shared_ptr<const Plan>* Find(std::uint64_t textId, const char* override,
                                           const backend::Driver* driver) const {
-    for (const Entry& entry : entries_) {
-      if (entry.textId == textId && entry.driver == driver && SameOverride(entry, override)) return &entry.plan;
-    }
-    return nullptr;
+    const Entry* found = entries_.Find([&](const Entry& entry) {
+      return entry.textId == textId && entry.driver == driver &&
+             (override != nullptr ? entry.overrideSet && entry.override == override : !entry.overrideSet);
+    });
+    return found != nullptr ? &found->plan : nullptr;
   }
   // Keeps a copy of `plan` in place of the oldest; returns the copy.
   const std::shared_ptr<const Plan>& Remember(std::uint64_t textId, const char* override,
                                               const backend::Driver* driver, const Plan& plan) {
-    Entry& entry = entries_[next_];
-    next_ = (next_ + 1) % entries_.size();
+    Entry& entry = entries_.Replace();
     entry.textId = textId;
     entry.overrideSet = override != nullptr;
     entry.override.assign(override != nullptr ? override : "");
@@ -348,11 +369,7 @@ class RecentPlans {
     const backend::Driver* driver = nullptr;
     std::shared_ptr<const Plan> plan;
   };
-  static bool SameOverride(const Entry& entry, const char* override) {
-    return override != nullptr ? entry.overrideSet && entry.override == override : !entry.overrideSet;
-  }
-  std::array<Entry, 4> entries_;
-  std::size_t next_ = 0;
+  Recent<Entry, 4> entries_;
 };
 
 std::atomic<std::uint64_t> lastTextId{0};

@@ -81,11 +81,6 @@ std::wstring WideFromUtf16(const SQLWCHAR* text, std::size_t units) {
   return out;
 }
 
-bool SameColumn(const ColumnInfo& a, const ColumnInfo& b) {
-  return a.sqlType == b.sqlType && a.columnSize == b.columnSize && a.decimalDigits == b.decimalDigits &&
-         a.nullable == b.nullable && a.kind == b.kind && a.name == b.name;
-}
-
 // ASCII, the bulk of most texts, is copied unit by unit; the rest goes
 // through the decoder.
 void AppendUtf8FromUtf16(const SQLWCHAR* text, std::size_t units, std::string& out) {
@@ -800,7 +795,7 @@ bool OdbcSession::ReadRows(SQLHSTMT stmt, SQLSMALLINT count, std::int64_t maxRow
     info.nullable = nullable != SQL_NO_NULLS;
     info.kind = KindOfSqlType(type);
     const std::size_t i = static_cast<std::size_t>(c);
-    if (same != nullptr && SameColumn((*same)[i], info)) continue;
+    if (same != nullptr && (*same)[i] == info) continue;
     if (same != nullptr) {
       columns.reserve(n);
       columns.assign(same->begin(), same->begin() + static_cast<std::ptrdiff_t>(i));
@@ -943,8 +938,8 @@ bool OdbcSession::ReadBoundRows(SQLHSTMT stmt, std::int64_t maxRows, RowSet& row
   return ok;
 }
 
-bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows, std::span<SQLWCHAR> chunk,
-                             std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
+bool OdbcSession::ReadBlocks(SQLHSTMT stmt, std::int64_t maxRows, std::int64_t expected, RowSet& rows,
+                             std::span<SQLWCHAR> chunk, std::string& text, std::vector<std::uint8_t>& bytes, Diagnostics* diagnostics) {
   Unbind(stmt);
   const std::vector<ColumnInfo>& columns = rows.Columns();
   std::vector<BoundColumn> bound(columns.size());

@@ -1,7 +1,7 @@
 // An object of the calling thread's own, made at its first use and
 // destroyed when the thread ends: what this layer keeps per thread so that
 // an Open or a statement costs less (a spare idle-cache node, the recent
-// rewrites). Open, Close and statements may run in the
+// plans and rewrites). Open, Close and statements may run in the
 // destructors of a thread's or static objects, after the thread's own
 // objects are gone: ThreadOwn is then null and the caller does without.
 // Any thread, each reaching only its own object.
