@@ -369,4 +369,16 @@ TEST_F(UserDeleteTest, TheCachedDeleteStatusFollowsWhatTheRowHolds) {
   }
 }
 
+TEST_F(UserDeleteTest, CompletionDeletesAMarkedRowWithOrWithoutAFailureOutput) {
+  Pager* reported = AddUser(1, "UserDeleteStatus", "3");
+  bool failed = true;
+  ASSERT_TRUE(database_->CompleteUserDelete(reported, &failed));
+  EXPECT_FALSE(failed);
+  EXPECT_EQ(Text("SELECT COUNT(*) FROM UserConfig WHERE Id = 1"), "0");
+
+  Pager* quiet = AddUser(2, "UserDeleteStatus", "4");
+  EXPECT_TRUE(database_->CompleteUserDelete(quiet, nullptr));
+  EXPECT_EQ(Text("SELECT COUNT(*) FROM UserConfig WHERE Id = 2"), "0");
+}
+
 }  // namespace
