@@ -336,7 +336,6 @@ TEST_F(ChangeFlagsTest, EachUserIsReportedDeletedOnceAndChangedUntilCleared) {
   EXPECT_EQ(Access::Record(*database_, other)->GetChangedFlag(), 1);
 }
 
-
 class UserDeleteTest : public UserRowsTest {};
 
 TEST_F(UserDeleteTest, TheCachedDeleteStatusFollowsWhatTheRowHolds) {
