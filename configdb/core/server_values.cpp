@@ -177,7 +177,9 @@ bool PMDatabaseSQLImp::CompleteUserDelete(Pager* pager, bool* failed) {
   if (pager == nullptr) return false;
   int serverConfigId = serverConfigId_;
   int userId = pager->GetUserId();
-  return VEXDB_CompleteUserDelete(&serverConfigId, &userId, failed);
+  // A caller that does not ask whether the deletion failed passes no flag.
+  bool unused = false;
+  return VEXDB_CompleteUserDelete(&serverConfigId, &userId, failed != nullptr ? failed : &unused);
 }
 
 bool PMDatabaseSQLImp::GetMbFolderSyncItemByVexFolderId(int userId, int vexFolderId, GWFolderState* out) {

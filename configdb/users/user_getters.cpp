@@ -577,8 +577,14 @@ bool PMDatabaseSQLImp::InitiateUserDelete(Pager* pager, unsigned mode, int* newS
     int status = 0;
     if (!VEXDB_InitiateUserDelete(&serverConfigId, &userId, mode, &status)) return false;
     if (newStatus != nullptr) *newStatus = status;
+    // The row takes the new status only from status 1 or 2, and a mode
+    // that changes nothing hands out 0: the cached status follows the row.
     ScopedLock users(&userLock_);
-    if (PagerRecord* record = FindRecord(pager)) record->SetUserDeleteStatus(status);
+    PagerRecord* record = FindRecord(pager);
+    if (record != nullptr && status != 0 &&
+        (record->GetUserDeleteStatus() == 1 || record->GetUserDeleteStatus() == 2)) {
+      record->SetUserDeleteStatus(status);
+    }
     return true;
   } catch (...) {
     LogOperationException("PMDatabaseSQLImp::InitiateUserDelete");

@@ -336,4 +336,48 @@ TEST_F(ChangeFlagsTest, EachUserIsReportedDeletedOnceAndChangedUntilCleared) {
   EXPECT_EQ(Access::Record(*database_, other)->GetChangedFlag(), 1);
 }
 
+class UserDeleteTest : public UserRowsTest {};
+
+TEST_F(UserDeleteTest, TheCachedDeleteStatusFollowsWhatTheRowHolds) {
+  // A deletion is initiated only from status 1 or 2; any other status, and
+  // the modes that change nothing, leave the row and the cached status alone.
+  const struct {
+    int status;    // of the row and the cached record before
+    unsigned mode;
+    bool result;
+    int reported;  // the new status handed out
+    int after;     // of the row and the cached record
+  } cases[] = {{1, 1, true, 3, 3}, {2, 2, true, 4, 4}, {0, 1, true, 3, 0}, {3, 2, true, 4, 3},
+               {3, 3, true, 0, 3}, {4, 4, true, 0, 4}, {1, 0, false, 0, 1}};
+  int id = 1;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.status) + " mode " + std::to_string(c.mode));
+    Pager* pager = AddUser(id, "UserDeleteStatus", std::to_string(c.status));
+    Record(pager)->SetUserDeleteStatus(c.status);
+    int reported = -1;
+    EXPECT_EQ(database_->InitiateUserDelete(pager, c.mode, &reported), c.result);
+    if (c.result) {
+      EXPECT_EQ(reported, c.reported);
+    }
+    EXPECT_EQ(Text("SELECT UserDeleteStatus FROM UserConfig WHERE Id = " + std::to_string(id)),
+              std::to_string(c.after));
+    PagerRecord copy(nullptr, id);
+    ASSERT_TRUE(database_->GetUserConfigRecord(pager, &copy));
+    EXPECT_EQ(copy.GetUserDeleteStatus(), c.after);
+    ++id;
+  }
+}
+
+TEST_F(UserDeleteTest, CompletionDeletesAMarkedRowWithOrWithoutAFailureOutput) {
+  Pager* reported = AddUser(1, "UserDeleteStatus", "3");
+  bool failed = true;
+  ASSERT_TRUE(database_->CompleteUserDelete(reported, &failed));
+  EXPECT_FALSE(failed);
+  EXPECT_EQ(Text("SELECT COUNT(*) FROM UserConfig WHERE Id = 1"), "0");
+
+  Pager* quiet = AddUser(2, "UserDeleteStatus", "4");
+  EXPECT_TRUE(database_->CompleteUserDelete(quiet, nullptr));
+  EXPECT_EQ(Text("SELECT COUNT(*) FROM UserConfig WHERE Id = 2"), "0");
+}
+
 }  // namespace
