@@ -38,6 +38,17 @@ constexpr wchar_t kNotUnicode[] =
 
 std::atomic<EnvironmentReportWriter> environmentReportWriter{nullptr};
 
+// The settings with an encoding number that is not one of the three taken
+// as ANSI, which is how such a file is written and read back: otherwise the
+// file would never match its setting and every open would start a new one.
+DebugLogSettings WithKnownEncoding(const DebugLogSettings& settings) {
+  DebugLogSettings known = settings;
+  if (known.DebugLogEncoding != kEncodingUtf8 && known.DebugLogEncoding != kEncodingUtf16Le) {
+    known.DebugLogEncoding = kEncodingAnsi;
+  }
+  return known;
+}
+
 bool SameDate(const SYSTEMTIME& a, const SYSTEMTIME& b) {
   return a.wYear == b.wYear && a.wMonth == b.wMonth && a.wDay == b.wDay;
 }
@@ -54,7 +65,7 @@ DebugFileOutput::DebugFileOutput(const LogClock* clock)
 DebugFileOutput::~DebugFileOutput() { CloseLogFile(); }
 
 bool DebugFileOutput::Open(const DebugLogSettings& settings) {
-  settings_ = settings;
+  settings_ = WithKnownEncoding(settings);
   lastReopen_ = clock_->Ticks();
   return OpenLogFile();
 }
@@ -77,7 +88,7 @@ void DebugFileOutput::BeforeRecord() {
 }
 
 void DebugFileOutput::ApplySettings(const DebugLogSettings& settings) {
-  settings_ = settings;
+  settings_ = WithKnownEncoding(settings);
   if (fd_ >= 0) OpenLogFile();
 }
 

@@ -4,7 +4,7 @@
 // One line per record, in a file named from debugFilePath or composed from
 // the naming settings (log_file_names.h: paths, naming styles, purge), in
 // the encoding of DebugLogEncoding (log_file_encoding.h: bytes, header,
-// footer). A line is
+// footer; a number other than 1 or 2 means ANSI). A line is
 //
 //   [CODE] (MM/DD hh:mm:ss.mmm):{0xTHREAD} {USER} TEXT CR LF
 //

@@ -229,6 +229,35 @@ TEST_F(DebugFile, AnotherEncodingStartsANewFileAndLeavesTheOldOneAlone) {
   EXPECT_EQ(same.FileName(), name);
 }
 
+// An encoding number the logger does not know writes ANSI, and its file is
+// taken for what it is when read again: no new file on every settings read
+// or every start.
+TEST_F(DebugFile, AnUnknownEncodingWritesAnsiAndKeepsItsFile) {
+  for (int encoding : {3, 7, -1, -2}) {
+    SCOPED_TRACE(encoding);
+    std::remove((dir_ / "trace.txt").c_str());
+    settings_.DebugLogEncoding = encoding;
+    settings_.maxFileSize = 0;
+    DebugFileOutput out(&clock_);
+    ASSERT_TRUE(out.Open(settings_));
+    EXPECT_EQ(out.FileName(), Wide(dir_ / "trace.txt"));
+    EXPECT_TRUE(out.Write(Line(L"first \u00e9")));
+    out.ApplySettings(settings_);
+    EXPECT_EQ(out.FileName(), Wide(dir_ / "trace.txt"));
+    EXPECT_TRUE(out.Write(Line(L"second")));
+    out.Close();
+
+    DebugFileOutput again(&clock_);
+    ASSERT_TRUE(again.Open(settings_));
+    EXPECT_EQ(again.FileName(), Wide(dir_ / "trace.txt"));
+    EXPECT_TRUE(again.Write(Line(L"third")));
+    again.Close();
+    const std::string head = "[20000] (01/31 09:15:02.517):{0x1F4} ";
+    EXPECT_EQ(File(), head + "first ?\r\n" + head + "second\r\n" + head + "third\r\n");
+    EXPECT_FALSE(Exists(dir_ / "trace_000.txt"));
+  }
+}
+
 // A file-size limit stands in for a full disk.
 TEST_F(DebugFile, AFailedWriteLeavesNoPartialLineAheadOfTheNextOne) {
   DebugFileOutput out(&clock_);

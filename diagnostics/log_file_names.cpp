@@ -35,6 +35,14 @@ std::string Literal(const std::wstring& part) {
   return pattern;
 }
 
+// A pattern for `count` decimal digits: the date and sequence fields of the
+// names this logger writes, so that nobody else's file matches.
+std::string Digits(int count) {
+  std::string pattern;
+  for (int i = 0; i < count; ++i) pattern += "[0-9]";
+  return pattern;
+}
+
 std::wstring Date(const SYSTEMTIME& day) {
   wchar_t text[16];
   crt::snwprintf(text, 15, L"%04d%02d%02d", day.wYear, day.wMonth, day.wDay);
@@ -151,8 +159,9 @@ std::wstring BuildDatedName(const DebugLogSettings& s, const SYSTEMTIME& today, 
       const int fd = OpenFolder(folder);
       if (fd >= 0) {
         const std::int64_t threshold = PurgeThreshold(today, s.DebugLogMaxDailyFileAge);
-        DeleteOlderFiles(fd, Literal(name) + "????????" + Literal(extension), threshold);
-        DeleteOlderFiles(fd, Literal(name) + "????????_???" + Literal(extension), threshold);
+        DeleteOlderFiles(fd, Literal(name) + Digits(8) + Literal(extension), threshold);
+        DeleteOlderFiles(fd, Literal(name) + Digits(8) + "_" + Digits(3) + Literal(extension),
+                         threshold);
         close(fd);
       }
     }
@@ -242,7 +251,7 @@ void PurgeComposedFiles(const DebugLogSettings& settings, const SYSTEMTIME& toda
                         const std::wstring& host) {
   // The purge runs for daily files only, so the names carry their date.
   std::string pattern = "*";
-  (pattern += ComposedCore(settings, host)) += "_????????_????.txt";
+  (pattern += ComposedCore(settings, host)) += "_" + Digits(8) + "_" + Digits(4) + ".txt";
   const std::int64_t threshold = PurgeThreshold(today, settings.DebugLogMaxDailyFileAge);
   const int folder = OpenFolder(settings.logFolder);
   if (folder < 0) return;

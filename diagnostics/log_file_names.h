@@ -31,7 +31,8 @@
 // A new file is one asked for with newFileOnWrap, or forced by the caller.
 // With dailyFiles and DebugLogMaxDailyFileAge above 0 the purge runs before
 // the name is built: every matching file last written before local midnight
-// of `today` minus that many days is deleted. The purge deletes only regular
+// of `today` minus that many days is deleted; a matching name has digits
+// where the date and the sequence go. The purge deletes only regular
 // files that are entries of the log folder (or of a per-day folder in it,
 // which it then removes when empty); it follows no symbolic link and never
 // leaves the folder.

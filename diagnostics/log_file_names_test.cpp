@@ -129,6 +129,10 @@ TEST(LogFileNames, PurgeDeletesDatedFilesWrittenBeforeMidnightAgeDaysAgo) {
       {"trace20240124.txt", threshold, true},
       {"trace20240130_000.txt", threshold + 3600, true},
       {"trace2024013.txt", threshold - 1, true},  // not a date's length
+      // The length of a date, but not a date: a file of someone else's.
+      {"traceBACKUP01.txt", threshold - 1, true},
+      {"trace2024-1-2_001.txt", threshold - 1, true},
+      {"trace20240102_old.txt", threshold - 1, true},
       {"other20240101.txt", threshold - 1, true},
       {"trace20240101.log", threshold - 1, true},
   };
@@ -173,6 +177,10 @@ TEST(LogFileNames, ComposedPurgeEmptiesOldDayFoldersAndStaysInTheLogFolder) {
       {old, before, false},
       {"ZZ" + host + "_Dispatcher_01_20240102_0004.txt", before, false},
       {"BB" + host + "_Dispatcher_02_20240102_0004.txt", before, true},
+      // The shape of a daily name without its digits: not a log of ours.
+      {"BB" + host + "_Dispatcher_01_KEEPTHIS_0004.txt", before, true},
+      {"BB" + host + "_Dispatcher_01_20240102_copy.txt", before, true},
+      {"20240102/BB" + host + "_Dispatcher_01_20240102_KEEP.txt", before, true},
   };
   for (const File& f : files) {
     WriteBytes(dir / f.name, "x");
