@@ -55,7 +55,12 @@ int CRegEncryption::DecodeFromAES256(const std::vector<std::uint8_t>& cipherText
     return 4;
   }
   if (out != nullptr) {
+    // The clear text is a login: room for all of it is made before it is
+    // copied, so that no growing copy is freed unwiped, and what the string
+    // held before is wiped too.
+    SecureWipe(out->data(), out->size() * sizeof(wchar_t));
     out->clear();
+    out->reserve(output.GetSize());
     const std::uint8_t* clear = output.GetData();
     for (unsigned i = 0; i < output.GetSize(); ++i) out->push_back(static_cast<wchar_t>(clear[i]));
   }
