@@ -269,7 +269,9 @@ bool CertInfo::CheckKeyOfCertificate(const void* bytes, unsigned size) {
                  "{%s} OTACR: Public key length from the CA (length = %d) does not match public key from device "
                  "(length = %d)",
                  Who(), static_cast<int>(key.cbData), static_cast<int>(PublicKey.GetSize()));
-    } else if (!PublicKey.IsEqual(key.pbData, key.cbData)) {
+    } else if (PublicKey.GetSize() == 0 || !PublicKey.IsEqual(key.pbData, key.cbData)) {
+      // Two empty keys are no match: a request without a key takes no
+      // certificate.
       LogMessage(4, "{%s} OTACR: Public key data from the CA does not match key data from device", Who());
     } else {
       match = true;

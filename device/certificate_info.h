@@ -80,8 +80,9 @@ class CertInfo {
   bool MatchesAttachmentName(const std::wstring& name) const;
   // Takes a new, non-empty issue id; false for an empty id or the one held.
   bool AcceptIssueId(const std::string& id);
-  // Whether the certificate's subject key is this request's public key;
-  // on any failure ErrorState becomes 24. Empty bytes: false, no change.
+  // Whether the certificate's subject key is this request's public key (a
+  // request without a key matches none); on any failure ErrorState becomes
+  // 24. Empty bytes: false, no change.
   bool CheckKeyOfCertificate(const void* bytes, unsigned size);
   // The certificate's SHA-1 thumbprint as 40 lower-case hex digits.
   bool GetThumbprint(const void* bytes, unsigned size, std::wstring& out);

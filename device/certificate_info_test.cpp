@@ -223,6 +223,26 @@ TEST(ClientCertificateInfoTest, StoresACertificateWithTheRequestWhoseKeyItCarrie
   EXPECT_EQ(unchanged.GetErrorState(), -1);
 }
 
+TEST(ClientCertificateInfoTest, ARequestWithoutAKeyTakesNoCertificate) {
+  // A certificate whose subject public key is an empty bit string (03 01 00).
+  const std::vector<BYTE> keyless = HexBytes(
+      "305e304d020101300a06082a8648ce3d0403023000301e170d3236303130313030303030305a170d333630313031303030303030"
+      "5a30003018301306072a8648ce3d020106082a8648ce3d030107030100300a06082a8648ce3d040302030100");
+  CertificateInfo info;
+  info.AddEntry(Entry(1, {}));
+  info.AddEntry(Entry(2, HexBytes(kTestDevicePublicKeyHex)));
+  EXPECT_FALSE(info.StoreCertificate(keyless.data(), static_cast<unsigned>(keyless.size())));
+  for (const auto& [number, entry] : info.GetEntries()) {
+    EXPECT_FALSE(entry->HasPart(3)) << number;
+    EXPECT_EQ(entry->GetErrorState(), 24) << number;
+  }
+
+  const std::vector<BYTE> device = HexBytes(kTestDeviceCertificateHex);
+  CertInfo bare;
+  EXPECT_FALSE(bare.CheckKeyOfCertificate(device.data(), static_cast<unsigned>(device.size())));
+  EXPECT_EQ(bare.GetErrorState(), 24);
+}
+
 TEST(ClientCertificateInfoTest, ThumbprintsAreLowerCaseSha1OfTheEncodedCertificate) {
   CertInfo entry;
   std::wstring thumbprint = L"stale";

@@ -204,6 +204,20 @@ TEST_F(PropertyStoreTest, WritingAnEqualValueMarksNothingAndSavesNothing) {
   EXPECT_EQ(size, 0u);
 }
 
+TEST_F(PropertyStoreTest, AnEmptyBlockIsEqualToTheEmptyBlockHeld) {
+  const BYTE bytes[] = {1};
+  ASSERT_TRUE(store.SetBinary(kBinary, bytes, 0));
+  ASSERT_EQ(store.Save(), S_OK);
+
+  // However the caller points at its empty block, it is the value held.
+  EXPECT_TRUE(store.SetBinary(kBinary, bytes, 0));
+  EXPECT_TRUE(store.SetBinary(kBinary, nullptr, 0));
+  FailMapiCallForTesting("IMAPIProp::SetProps", MAPI_E_CALL_FAILED);
+  std::set<ULONG> saved{42};
+  EXPECT_EQ(store.Save(&saved), S_OK);
+  EXPECT_EQ(saved, std::set<ULONG>{42}) << "nothing was written";
+}
+
 TEST_F(PropertyStoreTest, ListsCountersAndTimesFollowTheirRules) {
   ASSERT_TRUE(store.SetStringList(kList, {}));
   std::vector<std::string> list{"old"};

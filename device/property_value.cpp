@@ -302,6 +302,8 @@ bool PropValueEquals(const SPropValue& a, const SPropValue& b) {
       return std::memcmp(a.Value.lpguid, b.Value.lpguid, sizeof(GUID)) == 0;
     case PT_BINARY:
       if (a.Value.bin.cb != b.Value.bin.cb) return false;
+      // Two empty blocks are equal whether or not either points anywhere.
+      if (a.Value.bin.cb == 0) return true;
       if (a.Value.bin.lpb == nullptr || b.Value.bin.lpb == nullptr) return a.Value.bin.lpb == b.Value.bin.lpb;
       return std::memcmp(a.Value.bin.lpb, b.Value.bin.lpb, a.Value.bin.cb) == 0;
     case PT_MV_STRING8:
@@ -331,6 +333,7 @@ bool PropValueEquals(const SPropValue& a, const SPropValue& b) {
   if (const std::size_t size = FixedElementSize(type); size != 0) {
     const ULONG count = a.Value.MVi.cValues;
     if (count != b.Value.MVi.cValues) return false;
+    if (count == 0) return true;
     const void* x = FixedArray(a);
     const void* y = FixedArray(b);
     if (x == nullptr || y == nullptr) return x == y;

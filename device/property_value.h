@@ -25,8 +25,9 @@ void PropValueFree(SPropValue* value);
 bool PropValueCopy(SPropValue* destination, const SPropValue& source);
 
 // True when both values have the same tag and equal data (texts compared
-// character by character, case counting). Values of PT_NULL, PT_ERROR and
-// other types without data are never equal.
+// character by character, case counting; an empty block or array equals
+// another empty one, null or not). Values of PT_NULL, PT_ERROR and other
+// types without data are never equal.
 bool PropValueEquals(const SPropValue& a, const SPropValue& b);
 
 // The bytes of a value's data: 2, 4, 8 or 16 for the fixed sizes, a text's

@@ -123,6 +123,7 @@ TEST(PropertyValue, EqualityRules) {
   char empty[] = "";
   char* oneEmpty[] = {empty};
   BYTE block[] = {1};
+  LONG longs[] = {1};
   struct Case {
     const char* name;
     SPropValue x;
@@ -146,6 +147,10 @@ TEST(PropertyValue, EqualityRules) {
       {"empty binaries", value(0x60020102, [](SPropValue&) {}), value(0x60020102, [](SPropValue&) {}), true},
       {"binary, one missing block", value(0x60020102, [&](SPropValue& v) { v.Value.bin = {1, block}; }),
        value(0x60020102, [](SPropValue& v) { v.Value.bin = {1, nullptr}; }), false},
+      {"empty binaries, one with a block", value(0x60020102, [&](SPropValue& v) { v.Value.bin = {0, block}; }),
+       value(0x60020102, [](SPropValue&) {}), true},
+      {"empty arrays of longs, one with an array", value(0x60001003, [&](SPropValue& v) { v.Value.MVl = {0, longs}; }),
+       value(0x60001003, [](SPropValue&) {}), true},
       {"one empty string element each",
        value(0x6095101E, [&](SPropValue& v) { v.Value.MVszA = {1, oneEmpty}; }),
        value(0x6095101E, [&](SPropValue& v) { v.Value.MVszA = {1, oneEmpty}; }), true},
