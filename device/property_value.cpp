@@ -4,6 +4,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "foundation/secure_wipe.h"
+
 namespace {
 
 // The element size of a multi-valued type of fixed-size elements; 0 for
@@ -164,7 +166,10 @@ bool TextArrayEquals(ULONG countA, Char* const* a, ULONG countB, Char* const* b)
 
 void FreeBinaryArray(SBinary* blocks, ULONG count) {
   if (blocks == nullptr) return;
-  for (ULONG i = 0; i < count; ++i) std::free(blocks[i].lpb);
+  for (ULONG i = 0; i < count; ++i) {
+    SecureWipe(blocks[i].lpb, blocks[i].cb);
+    std::free(blocks[i].lpb);
+  }
   std::free(blocks);
 }
 
@@ -245,6 +250,8 @@ void PropValueFree(SPropValue* value) {
       std::free(value->Value.lpguid);
       break;
     case PT_BINARY:
+      // Binary values carry the device's keys: wiped before they go.
+      SecureWipe(value->Value.bin.lpb, value->Value.bin.cb);
       std::free(value->Value.bin.lpb);
       break;
     case PT_MV_STRING8:
@@ -416,6 +423,7 @@ bool ReadPropertyStream(SPropValue* value, ULONG tag, IStream* stream, std::uint
   ULONG read = 0;
   const HRESULT hr = stream->Read(buffer, static_cast<ULONG>(size), &read);
   if (FAILED(hr) || read != size) {
+    SecureWipe(buffer, room);
     std::free(buffer);
     return false;
   }

@@ -16,7 +16,8 @@
 
 #include "platform/mapi/mapi.h"
 
-// Frees what `value` owns and zeroes the record (tag 0).
+// Frees what `value` owns and zeroes the record (tag 0); binary blocks,
+// which hold the device's keys, are wiped first.
 void PropValueFree(SPropValue* value);
 
 // Makes a deep copy of `source` and, once it is made, frees `destination`'s
