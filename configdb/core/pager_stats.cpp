@@ -266,10 +266,14 @@ bool PMDatabaseSQLImp::SaveServerPagerStats(int userId, bool* countersChanged, b
       return true;
     }
     if (SetAllStatProps(copy)) return true;
-    // Not written: the next save tries again.
+    // Not written: the next save tries again, and tells of the counters it
+    // then writes.
     ScopedLock statistics(&statsLock_);
     const auto found = stats_.find(userId);
-    if (found != stats_.end() && found->second != nullptr) found->second->changed = true;
+    if (found != stats_.end() && found->second != nullptr) {
+      found->second->changed = true;
+      if (copy.countersChanged) found->second->countersChanged = true;
+    }
   } catch (...) {
     LogOperationException("PMDatabaseSQLImp::SaveServerPagerStats");
   }
