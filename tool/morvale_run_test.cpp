@@ -229,6 +229,23 @@ TEST_F(MorvaleRunTest, AnUnknownServerAndAnEmptyOneAreToldApart) {
   EXPECT_EQ(run.out, std::string(kBanner) + kLogon + "Update Handhelds Complete\nmorvale finished\n");
 }
 
+TEST_F(MorvaleRunTest, AServerNameLongerThanThePromptTakesOpensNoOtherServer) {
+  LoadSample();
+  // Cut to the 199 characters the prompt takes, the answer would name this
+  // server.
+  const std::string kept(199, 'Q');
+  Sql("INSERT INTO ServerConfig (Id, ServiceName) VALUES (3, '" + kept + "');"
+      "INSERT INTO UserConfig (Id, ServerConfigId, DisplayName, MailboxDN, ServerDN) VALUES "
+      "(90, 3, 'Kept Server User', '/o=Q/cn=kept', '/o=Q/cn=MAIL1')");
+  const std::string answer = kept + "Q";
+  const CommandOutcome run = RunMorvale({"-d"}, answer + "\n");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, std::string(kBanner) +
+                         "Attempting MAPILogon....\nMAPILogon Success.\nOpening Default Message Store Mailbox - "
+                         "Quorrel Administrator.\nPlease Enter VEXName: -> Open() failed for " + answer +
+                         "\nOpenDB failed to open Database\n");
+}
+
 // Users whose check fails, each with the line that says why; the walk goes
 // on with the next user, and every user is dumped.
 TEST_F(MorvaleRunTest, EachFailedUserIsReportedAndTheWalkGoesOn) {
