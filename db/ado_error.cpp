@@ -187,6 +187,7 @@ int ConnectionErrors(ado::_Connection* connection, int level, unsigned eventCode
       LineBuffer line;
       line.Format(format.c_str(), where.wide.c_str(), entry->GetNumber(), OrEmpty(state), OrEmpty(source),
                   OrEmpty(description), OrEmpty(text));
+      line.Blank(IsNotPrintable);
       if (sink != nullptr) sink(level, eventCode, 0, 0, line.c_str(), where.narrow.c_str(), __LINE__);
     }
   } catch (...) {

@@ -20,7 +20,8 @@
 // blanks, so that one failure always makes one log line; permission,
 // missing-table and integrity failures add a line of their own first
 // (messages 25107, 25110, 25111 with their own event codes). The Errors of a
-// connection add one line per distinct error number not yet reported.
+// connection add one line per distinct error number not yet reported, each
+// with its non-printable characters turned into blanks as well.
 //
 // Sinks: the core functions take a DBLogSink (null: record, do not log);
 // the `w` forms take a wide location and log through DefaultDBLogSink,

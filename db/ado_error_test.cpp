@@ -1,5 +1,6 @@
 #include "db/ado_error.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,30 @@ TEST_F(ConnectionErrorsTest, EachDistinctNewErrorNumberGetsOneLine) {
   EXPECT_NE(texts[2].find(L"Op: COM Error 0x80040E2F - 23000"), std::wstring::npos) << texts[2];
   EXPECT_NE(texts[2].find(L"record 23000"), std::wstring::npos);
   EXPECT_NE(texts[3].find(L"42000"), std::wstring::npos) << texts[3];
+}
+
+TEST_F(ConnectionErrorsTest, EveryLineOfTheErrorsIsOneLine) {
+  // A server's message may run over several lines (a detail, a hint); each
+  // error still makes one log line.
+  ado::ScriptedDriver::Step step;
+  step.ok = false;
+  step.diagnostics.push_back({"42S02", 7, L"no such table\nDETAIL: t"});
+  step.diagnostics.push_back({"23000", 7, L"duplicate key\r\nDETAIL: Key (id)=(1)\tis taken"});
+  driver_.Push(step);
+  _com_error error(0);
+  try {
+    connection_->Execute(_bstr_t(L"SELECT x FROM t"), nullptr, -1);
+    ADD_FAILURE() << "the statement did not fail";
+  } catch (const _com_error& e) {
+    error = e;
+  }
+  LogConnectionErrors(connection_, 2, 0xAFFF61A8u, error, "Op", L"SELECT x\nFROM t", RecordingSink);
+  ASSERT_EQ(SinkLines().size(), 3u);
+  for (const SinkLine& line : SinkLines()) {
+    SCOPED_TRACE(::testing::PrintToString(line.text));
+    EXPECT_EQ(std::count_if(line.text.begin(), line.text.end(), [](wchar_t c) { return c < L' '; }), 0);
+  }
+  EXPECT_NE(SinkLines()[2].text.find(L"duplicate key  DETAIL: Key (id)=(1) is taken"), std::wstring::npos);
 }
 
 TEST_F(ConnectionErrorsTest, RecordsetStateIsAddedWhenTheConnectionIsNotOpen) {

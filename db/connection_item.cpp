@@ -118,14 +118,21 @@ void ConnectionItem::SetDb2SchemaOwner() {
                static_cast<std::int64_t>(static_cast<std::uint32_t>(hr)));
     return;
   }
+  // The schema as the text of an SQL literal: a quote in it doubled, so
+  // that it cannot end the literal and add SQL of its own.
+  std::wstring literal;
+  for (wchar_t c : schema) {
+    literal += c;
+    if (c == L'\'') literal += c;
+  }
   std::wstring sql;
   try {
     command->PutRefActiveConnection(connection_);
     command->PutCommandType(ado::adCmdText);
-    sql = L"SET CURRENT SCHEMA '" + schema + L"'";
+    sql = L"SET CURRENT SCHEMA '" + literal + L"'";
     command->PutCommandText(_bstr_t(sql.c_str()));
     command->Execute(nullptr, nullptr, ado::adExecuteNoRecords);
-    sql = L"SET CURRENT PATH 'SYSIBM','SYSFUN','SYSPROC','" + schema + L"'";
+    sql = L"SET CURRENT PATH 'SYSIBM','SYSFUN','SYSPROC','" + literal + L"'";
     command->PutCommandText(_bstr_t(sql.c_str()));
     command->Execute(nullptr, nullptr, ado::adExecuteNoRecords);
   } catch (const _com_error& e) {

@@ -6,7 +6,8 @@
 //
 // ConnectToDB opens the item (closing it first) with a connect time-out; on
 // DB2 it then points the session's schema and path at the configured schema
-// (DbConfig::GetDB2Schema) unless that is the login's own. ValidateConnection
+// (DbConfig::GetDB2Schema) unless that is the login's own; the schema is
+// written as an SQL literal, a quote in it doubled. ValidateConnection
 // runs "select 0" ("values 0" on DB2). Failures are logged and returned as
 // false; nothing is thrown. Connect failures are logged with the connection
 // string passed through SuppressPassword, so no password reaches a log line.

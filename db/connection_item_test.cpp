@@ -10,6 +10,7 @@
 #include "db/db_config.h"
 #include "db/test_support_for_tests.h"
 #include "platform/com/apartment.h"
+#include "testing/registry_fixture.h"
 #include "testing/scripted_backend.h"
 
 namespace {
@@ -83,6 +84,39 @@ TEST(ConnectionItemDb2, ValidatesWithValuesAndSetsTheSchemaUnlessItIsTheLogins) 
     expected.push_back(L"values 0");
     EXPECT_EQ(driver.Executed(), expected);
   }
+  CoUninitialize();
+}
+
+// A quote in the configured schema stays inside its literal: the session is
+// set to that schema and nothing else runs.
+TEST(ConnectionItemDb2, AQuoteInTheSchemaStaysInsideItsLiteral) {
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  constexpr wchar_t kKey[] = L"Software\\Quillon\\Quorrel Dazadevari Server\\Database";
+  const std::string section = "[HKEY_LOCAL_MACHINE\\Software\\Quillon\\Quorrel Dazadevari Server\\Database]\n";
+  DbConfig* config = DbConfig::Instance();
+  const zev::ZEVString configured = config->GetDB2Schema();
+  const std::wstring original = configured.GetWide() != nullptr ? configured.GetWide() : L"";
+  {
+    morvale::testing::ScopedRegistryDirectory registry;
+    registry.WriteRoot("HKLM", section + "\"DB2Schema\"=\"O'NEIL'; DROP TABLE USERCONFIG; --\"\n");
+    config->setConfigValues(kKey, false);
+    {
+      ado::ScriptedDriver driver;
+      ado::ScopedDriver scoped(&driver);
+      driver.SetDbmsName(L"DB2/LINUXX8664");
+      ConnectionItem item(L"Provider=IBMDADB2;DSN=VEXDB;uid=someone;pwd=p", L"someone", DatabaseKind::DB2);
+      ASSERT_TRUE(item.ConnectToDB(5, nullptr));
+      EXPECT_EQ(driver.Executed(),
+                (std::vector<std::wstring>{L"SET CURRENT SCHEMA 'O''NEIL''; DROP TABLE USERCONFIG; --'",
+                                           L"SET CURRENT PATH 'SYSIBM','SYSFUN','SYSPROC','O''NEIL''; DROP TABLE "
+                                           L"USERCONFIG; --'"}));
+    }
+    registry.WriteRoot("HKLM", section + "\"DB2Schema\"=\"" + std::string(original.begin(), original.end()) +
+                                   "\"\n");
+    config->setConfigValues(kKey, false);
+  }
+  const zev::ZEVString restored = config->GetDB2Schema();
+  EXPECT_EQ(std::wstring(restored.GetWide() != nullptr ? restored.GetWide() : L""), original);
   CoUninitialize();
 }
 

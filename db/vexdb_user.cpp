@@ -37,9 +37,10 @@ constexpr const wchar_t* kFixedExcludes[] = {
 
 // The child-table map, the chunk size and the lock that serialises
 // completed deletions with them.
+constexpr int kDefaultChunkSize = 5000;
 CriticalSection g_childTableLock;
 UserChildTableMap g_childTables;
-int g_deleteChunkSize = 5000;
+int g_deleteChunkSize = kDefaultChunkSize;
 
 std::wstring Lowered(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
@@ -160,7 +161,9 @@ bool VEXDB_InitUserChildTableMap(UserChildTableMap& map) {
     if (key.Open(false)) {
       wchar_t list[1001] = {};
       key.GetStringDefaultW(L"UserDeleteTableExcludeList", list, 1001, L"");
-      key.GetIntDefault("UserDeleteChunkSize", &g_deleteChunkSize, 5000);
+      key.GetIntDefault("UserDeleteChunkSize", &g_deleteChunkSize, kDefaultChunkSize);
+      // A chunk of no rows would leave every row of the user behind.
+      if (g_deleteChunkSize < 1) g_deleteChunkSize = kDefaultChunkSize;
       const std::wstring text = list;
       for (std::size_t start = 0; !text.empty();) {
         const std::size_t comma = text.find(L',', start);

@@ -11,9 +11,10 @@
 // deletion (VEXDB_InitiateUserDelete sets 3 or 4); a row in state 3 or 4 is
 // deleted by VEXDB_CompleteUserDelete, which first empties, in ascending Id
 // ranges of at most the chunk size (registry UserDeleteChunkSize, default
-// 5000), every table whose foreign key refers to UserConfig, except those of
-// the registry's comma-separated UserDeleteTableExcludeList (case ignored,
-// nothing trimmed) and seven fixed ones. The map of those tables is read
+// 5000, which also stands for a size below 1), every table whose foreign
+// key refers to UserConfig, except those of the registry's comma-separated
+// UserDeleteTableExcludeList (case ignored, nothing trimmed) and seven
+// fixed ones. The map of those tables is read
 // from the database's catalogue once per process, on the first completed
 // deletion; a name that is not a plain identifier is left out of it, so no
 // catalogue text is ever formatted into a statement unchecked.

@@ -175,6 +175,31 @@ TEST_F(VexdbUserTest, ChildRowsUpToTheLargestIdAreDeleted) {
   Sql("DROP TABLE BigIdChild");
 }
 
+TEST_F(VexdbUserTest, AChunkSizeBelowOneDeletesInChunksOfTheDefault) {
+  // Taken as it stands, such a size selects no chunk at all, and the
+  // user's rows would stay for good.
+  const std::wstring check = L"SELECT Id FROM UserConfig WHERE Id = ? AND ServerConfigId = ? AND UserDeleteStatus IN (3, 4)";
+  const struct {
+    const char* value;
+    int user;
+  } cases[] = {{"dword:00000000", 321}, {"dword:ffffffff", 322}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    User(c.user, 3, 3);
+    Children("MbPimSync", c.user, 7);
+    RegistryValues(std::string("\"UserDeleteTableExcludeList\"=\"MbMailSync,UserStats\"\n\"UserDeleteChunkSize\"=") +
+                   c.value + "\n");
+    UserChildTableMap map;
+    ASSERT_TRUE(VEXDB_InitUserChildTableMap(map));
+    EXPECT_TRUE(VEXDB_DeleteUserChildTables(check.c_str(), map, c.user, 3));
+    EXPECT_EQ(Rows(L"MbPimSync", c.user), 0);
+  }
+  // The suite's settings back, the chunk size at its default again.
+  RegistryValues("\"UserDeleteTableExcludeList\"=\"MbMailSync,UserStats\"\n");
+  UserChildTableMap map;
+  ASSERT_TRUE(VEXDB_InitUserChildTableMap(map));
+}
+
 TEST_F(VexdbUserTest, CompleteUserDeleteRemovesAMarkedUserAndItsRows) {
   User(201, 4, 1);
   User(202, 4, 3);

@@ -89,8 +89,12 @@ bool ParseCommandLine(int argc, char** argv, RunSettings* settings, std::FILE* o
       case 'c':
         if (i + 1 >= argc) return refuse();
         ++i;
-        std::strncpy(settings->connectionString, argv[i], RunSettings::kConnectionStringBytes - 1);
-        settings->connectionString[RunSettings::kConnectionStringBytes - 1] = '\0';
+        {
+          // Cut, the string would name another database or password.
+          const std::size_t length = std::strlen(argv[i]);
+          if (length >= RunSettings::kConnectionStringBytes) return refuse();
+          std::memcpy(settings->connectionString, argv[i], length + 1);
+        }
         settings->connectionStringGiven = true;
         break;
       case 'd':

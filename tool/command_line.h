@@ -2,8 +2,9 @@
 // option beginning with '-' or '/', in any order, repeatable (a later value
 // replaces an earlier one). Only an option's second character counts, in
 // either case: -Dump is -d. Anything else, a missing argument of -c or -p,
-// help requests and the obsolete options included, is refused with the
-// usage text.
+// a -c argument longer than the 1023 characters of the connection string
+// (cut, it would name another database or password), help requests and the
+// obsolete options included, is refused with the usage text.
 //
 // After -d, the next argument is the dump file's name unless it begins with
 // '-', or begins with '/' and is two characters long (an option such as

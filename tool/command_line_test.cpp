@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/string_conversion.h"
+#include "platform/ado/connection_string.h"
+#include "platform/win32/codepage.h"
 #include "tool/connection_settings.h"
 #include "testing/registry_fixture.h"
 
@@ -72,8 +75,11 @@ TEST(ParseCommandLineTest, AcceptedArgumentsGiveTheirSettings) {
   }
 }
 
-TEST(ParseCommandLineTest, TheConnectionStringIsCutAt1023Characters) {
-  std::vector<std::string> args = {"morvale", "-c", std::string(1500, 'c'), "-c", "Driver=x"};
+TEST(ParseCommandLineTest, AConnectionStringLongerThanItsBufferIsRefusedNotCut) {
+  // Cut, the string would name another database or password and still be
+  // used.
+  std::vector<std::string> args = {"morvale", "-c", std::string(1023, 'c'), "-c", "Driver=x", "-c",
+                                   std::string(1024, 'c')};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   RunSettings settings;
@@ -82,6 +88,16 @@ TEST(ParseCommandLineTest, TheConnectionStringIsCutAt1023Characters) {
   EXPECT_EQ(std::string(settings.connectionString), std::string(1023, 'c'));
   ASSERT_TRUE(ParseCommandLine(5, argv.data(), &settings, stdout));
   EXPECT_STREQ(settings.connectionString, "Driver=x") << "a later -c replaces the earlier";
+
+  RunSettings refused;
+  std::FILE* sink = std::tmpfile();
+  EXPECT_FALSE(ParseCommandLine(7, argv.data(), &refused, sink));
+  std::rewind(sink);
+  char first[64] = {};
+  ASSERT_NE(std::fgets(first, sizeof first, sink), nullptr);
+  ASSERT_NE(std::fgets(first, sizeof first, sink), nullptr);
+  EXPECT_STREQ(first, "Usage: morvale -<flag>\n");
+  std::fclose(sink);
 }
 
 constexpr char kDatabaseKey[] = "Software\\Quillon\\Quorrel Dazadevari Server\\Database";
@@ -117,9 +133,10 @@ TEST_F(ConnectionSettingsTest, TheRegistryGivesTheConnectionString) {
        "Provider=SQLOLEDB;Server=db1,1433;Database=Mgmt;uid=sa;pwd=\"s;e\"\"cret\""},
       {"an empty login: trusted", machine, user + "\"Login\"=\"\"\n\"Password\"=\"x\"\n",
        "Provider=SQLOLEDB;Server=(local);Database=VEXMgmt;Trusted_Connection=Yes"},
-      {"a long server name is cut to 255 characters",
-       machine + "\"DatabaseServerMachineName\"=\"" + longServer + "\"\n", "",
-       "Provider=SQLOLEDB;Server=" + std::string(255, 's') + ";Database=VEXMgmt;Trusted_Connection=Yes"},
+      {"a server name longer than 255 characters is refused, not cut into another name",
+       machine + "\"DatabaseServerMachineName\"=\"" + longServer + "\"\n", "", "(none)"},
+      {"a password longer than 255 characters is refused", machine,
+       user + "\"Login\"=\"sa\"\n\"Password\"=\"" + std::string(256, 'p') + "\"\n", "(none)"},
       {"no Database key: the application's data source",
        Section("HKEY_LOCAL_MACHINE", "Software\\Quillon\\Quorrel Dazadevari Server\\Management",
                "\"AppDSN\"=\"VEXDSN\"\n"),
@@ -136,17 +153,83 @@ TEST_F(ConnectionSettingsTest, TheRegistryGivesTheConnectionString) {
   }
 }
 
-TEST_F(ConnectionSettingsTest, FourLongValuesStillFitTheBuffer) {
-  const std::string value(255, 'v');
-  registry_.WriteRoot("HKLM", Section("HKEY_LOCAL_MACHINE", kDatabaseKey,
-                                      "\"DatabaseServerMachineName\"=\"" + value + "\"\n\"DatabaseName\"=\"" +
-                                          value + "\"\n"));
-  registry_.WriteRoot("HKCU",
-                      Section("HKEY_CURRENT_USER", kDatabaseKey,
-                              "\"Login\"=\"" + value + "\"\n\"Password\"=\"" + value + "\"\n"));
-  const std::string built = Built();
+// The four values as the registry holds them; each `std::string` is written
+// as a .reg string (quotes and backslashes escaped).
+struct Values {
+  std::string server;
+  std::string database;
+  std::string login;
+  std::string password;
+};
+
+std::string RegString(const std::string& value) {
+  std::string escaped;
+  for (char c : value) {
+    if (c == '"' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return "\"" + escaped + "\"";
+}
+
+class ConnectionValuesTest : public ConnectionSettingsTest {
+ protected:
+  std::string BuiltFrom(const Values& v) {
+    registry_.WriteRoot("HKLM", Section("HKEY_LOCAL_MACHINE", kDatabaseKey,
+                                        "\"DatabaseServerMachineName\"=" + RegString(v.server) +
+                                            "\n\"DatabaseName\"=" + RegString(v.database) + "\n"));
+    registry_.WriteRoot("HKCU", Section("HKEY_CURRENT_USER", kDatabaseKey,
+                                        "\"Login\"=" + RegString(v.login) + "\n\"Password\"=" +
+                                            RegString(v.password) + "\n"));
+    return Built();
+  }
+};
+
+TEST_F(ConnectionValuesTest, TheConnectionStringHoldsEveryValueWhole) {
+  const Values cases[] = {
+      {"db1,1433", "Mgmt", "sa", "plain"},
+      {"db1", "Mgmt", "sa", "=starts with equals"},
+      {"db1", "Mgmt", "sa", "a=b"},
+      {"db1", "Mgmt", "sa", "{braced}"},
+      {"db1", "Mgmt", "sa", "ends;with;semicolons;"},
+      {"db1", "Mgmt", "sa", "'single' and \"double\""},
+      {"db1", "Mgmt;Trusted_Connection=Yes", "sa", "x"},
+      {"db1;Database=other", "Mgmt", "domain user", "x"},
+      {"db1", "Mgmt", "=sa", " blank at both ends "},
+  };
+  for (const Values& c : cases) {
+    SCOPED_TRACE(c.server + " | " + c.database + " | " + c.login + " | " + c.password);
+    const std::string built = BuiltFrom(c);
+    std::vector<ado::ConnectionAttribute> pairs;
+    std::wstring error;
+    ASSERT_TRUE(ado::ParseConnectionString(ConvertToWideString(built, CP_ACP), &pairs, &error))
+        << built << ": " << ConvertToNarrowString(error, CP_ACP);
+    std::vector<std::string> read;
+    for (const ado::ConnectionAttribute& pair : pairs) {
+      read.push_back(ConvertToNarrowString(pair.keyword, CP_ACP) + "=" + ConvertToNarrowString(pair.value, CP_ACP));
+    }
+    EXPECT_EQ(read, (std::vector<std::string>{"Provider=SQLOLEDB", "Server=" + c.server, "Database=" + c.database,
+                                              "uid=" + c.login, "pwd=" + c.password}))
+        << built;
+  }
+}
+
+TEST_F(ConnectionValuesTest, AConnectionStringLongerThanItsBufferIsRefusedNotCut) {
+  // 25 + 10 + 5 + 5 characters of keywords: four values of 978 characters
+  // together make exactly 1023.
+  const Values fits = {std::string(255, 's'), std::string(255, 'd'), std::string(255, 'u'), std::string(213, 'p')};
+  const std::string built = BuiltFrom(fits);
   EXPECT_EQ(built.size(), 1023u);
-  EXPECT_EQ(built.substr(0, 30), "Provider=SQLOLEDB;Server=vvvvv");
+  EXPECT_EQ(built.substr(built.size() - 217), "pwd=" + std::string(213, 'p'));
+
+  for (const Values& tooLong : {Values{std::string(255, 's'), std::string(255, 'd'), std::string(255, 'u'),
+                                       std::string(214, 'p')},
+                                Values{std::string(255, 'v'), std::string(255, 'v'), std::string(255, 'v'),
+                                       std::string(255, 'v')},
+                                // Quoting makes the password longer than it is.
+                                Values{std::string(255, 's'), std::string(255, 'd'), std::string(200, 'u'),
+                                       std::string(250, '"')}}) {
+    EXPECT_EQ(BuiltFrom(tooLong), "(none)");
+  }
 }
 
 }  // namespace

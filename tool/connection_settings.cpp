@@ -18,23 +18,37 @@ constexpr unsigned kReadBytes = 512;
 constexpr std::size_t kValueBytes = 256;
 constexpr unsigned kAppDsnBytes = 1024;
 
-// Reads `name` into `field` (kValueBytes), cut to fit; `deflt` when the value
-// cannot be read.
-void ReadValue(Registry& key, const char* name, char* field, const char* deflt) {
+// Reads `name` into `field` (kValueBytes); `deflt` when the value cannot be
+// read. False, the field empty, when the value does not fit: cut, it would
+// name another server, database or login, or another password.
+bool ReadValue(Registry& key, const char* name, char* field, const char* deflt) {
   char read[kReadBytes] = {};
   const char* value = key.GetString(name, read, sizeof read) ? read : deflt;
-  std::strncpy(field, value, kValueBytes - 1);
-  field[kValueBytes - 1] = '\0';
+  const std::size_t length = std::strlen(value);
+  const bool fits = length < kValueBytes;
+  if (fits) {
+    std::memcpy(field, value, length + 1);
+  } else {
+    field[0] = '\0';
+  }
   SecureWipe(read, sizeof read);
+  return fits;
 }
 
-// A login or password as it may stand after "uid=" or "pwd=": quoted with
-// '"' (and '"' doubled) when it holds a character that the connection
-// string would read as structure or drop, as the pool's own settings write
-// it. The copy is reserved in full, so no partial copy of it is left behind.
-std::string CredentialValue(const char* value) {
+// A value as it may stand after its keyword's '=', by the rule of
+// ado::QuoteAdoValue applied to the narrow text as it stands (a conversion
+// to wide text and back could lose characters the code page does not
+// map): plain when it holds no ';', quote, '=', blank or control character
+// and does not begin with '{', else in '"' with '"' doubled. So the
+// connection string reads every value whole and no value adds a keyword.
+// The copy is reserved in full, so no partial copy of it is left behind.
+std::string QuotedValue(const char* value) {
   const std::string_view text = value;
-  if (text.find_first_of(";\"' \t") == std::string_view::npos) return std::string(text);
+  bool plain = text.empty() || text.front() != '{';
+  for (char c : text) {
+    if (c == ';' || c == '"' || c == '\'' || c == '=' || static_cast<unsigned char>(c) <= ' ') plain = false;
+  }
+  if (plain) return std::string(text);
   std::string quoted;
   quoted.reserve(2 * text.size() + 2);
   quoted += '"';
@@ -46,11 +60,17 @@ std::string CredentialValue(const char* value) {
   return quoted;
 }
 
-// printf into the connection string, cut to its buffer and terminated.
+// printf into the connection string; false, the string wiped and empty, when
+// the whole text does not fit: a cut string would name another database or
+// password, or leave a quoted value open.
 template <typename... Args>
-void Compose(RunSettings* settings, const char* format, Args... args) {
-  crt::snprintf(settings->connectionString, RunSettings::kConnectionStringBytes - 1, format, args...);
+bool Compose(RunSettings* settings, const char* format, Args... args) {
+  const int written =
+      crt::snprintf(settings->connectionString, RunSettings::kConnectionStringBytes - 1, format, args...);
   settings->connectionString[RunSettings::kConnectionStringBytes - 1] = '\0';
+  if (written >= 0) return true;
+  SecureWipe(settings->connectionString, sizeof settings->connectionString);
+  return false;
 }
 
 }  // namespace
@@ -61,39 +81,44 @@ bool ReadConnectionSettings(RunSettings* settings) {
   if (database.Open(false)) {
     char server[kValueBytes];
     char name[kValueBytes];
-    ReadValue(database, "DatabaseServerMachineName", server, "(local)");
-    ReadValue(database, "DatabaseName", name, "VEXMgmt");
+    bool fits = ReadValue(database, "DatabaseServerMachineName", server, "(local)");
+    fits = ReadValue(database, "DatabaseName", name, "VEXMgmt") && fits;
     database.Close();
 
     char login[kValueBytes] = {};
     char password[kValueBytes] = {};
     Registry user(kDatabaseKey, true, false);
     if (user.Open(false)) {
-      ReadValue(user, "Login", login, "");
-      ReadValue(user, "Password", password, "");
+      fits = ReadValue(user, "Login", login, "") && fits;
+      fits = ReadValue(user, "Password", password, "") && fits;
       user.Close();
     }
-    if (login[0] != '\0') {
-      std::string uid = CredentialValue(login);
-      std::string pwd = CredentialValue(password);
-      Compose(settings, "Provider=SQLOLEDB;Server=%s;Database=%s;uid=%s;pwd=%s", server, name, uid.c_str(),
-              pwd.c_str());
+    const std::string serverValue = QuotedValue(server);
+    const std::string nameValue = QuotedValue(name);
+    if (!fits) {
+      // Nothing is built from values that were cut.
+    } else if (login[0] != '\0') {
+      std::string uid = QuotedValue(login);
+      std::string pwd = QuotedValue(password);
+      fits = Compose(settings, "Provider=SQLOLEDB;Server=%s;Database=%s;uid=%s;pwd=%s", serverValue.c_str(),
+                     nameValue.c_str(), uid.c_str(), pwd.c_str());
       SecureWipe(uid.data(), uid.size());
       SecureWipe(pwd.data(), pwd.size());
     } else {
-      Compose(settings, "Provider=SQLOLEDB;Server=%s;Database=%s;Trusted_Connection=Yes", server, name);
+      fits = Compose(settings, "Provider=SQLOLEDB;Server=%s;Database=%s;Trusted_Connection=Yes",
+                     serverValue.c_str(), nameValue.c_str());
     }
     SecureWipe(login, sizeof login);
     SecureWipe(password, sizeof password);
-    return true;
+    return fits;
   }
 
   Registry management(kManagementKey, false, false);
   if (!management.Open(false)) return false;
   char dsn[kAppDsnBytes] = {};
-  const bool found = management.GetString("AppDSN", dsn, sizeof dsn);
+  bool found = management.GetString("AppDSN", dsn, sizeof dsn);
   management.Close();
-  if (found) Compose(settings, "DSN=%s", dsn);
+  if (found) found = Compose(settings, "DSN=%s", dsn);
   SecureWipe(dsn, sizeof dsn);
   return found;
 }

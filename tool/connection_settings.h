@@ -8,15 +8,18 @@
 //
 // give "Provider=SQLOLEDB;Server=S;Database=D;uid=L;pwd=P", or without a
 // login "Provider=SQLOLEDB;Server=S;Database=D;Trusted_Connection=Yes". A
-// login or password that holds ';', a quote or a blank is written quoted
-// ("..." with '"' doubled), so that it reaches the server whole.
+// value that holds ';', a quote, '=', a blank or a control character, or
+// begins with '{', is written quoted ("..." with '"' doubled), so that it
+// reaches the server whole and cannot add a keyword.
 // Without the Database key, the "AppDSN" value of
 // HKEY_LOCAL_MACHINE\Software\Quillon\Quorrel Dazadevari Server\Management
 // gives "DSN=<value>".
 //
-// Each value is cut to 255 characters, the whole string to 1023; nothing
-// overflows. The password is wiped from every buffer that held it but the
-// connection string itself.
+// A value longer than 255 characters, or a connection string longer than
+// 1023, is refused rather than cut (cut, it would name another server,
+// database, login or password): the result is then false, as without
+// settings. Nothing overflows. The password is wiped from every buffer
+// that held it but the connection string itself.
 //
 // One thread.
 #pragma once
@@ -24,5 +27,5 @@
 #include "tool/run_settings.h"
 
 // Fills settings->connectionString; false (the string empty) when neither
-// the Database key nor an AppDSN value is there.
+// the Database key nor an AppDSN value is there, or when they do not fit.
 bool ReadConnectionSettings(RunSettings* settings);

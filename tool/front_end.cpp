@@ -2,6 +2,7 @@
 // file, MAPI session, database, result lines and clean-up.
 #include "tool/front_end.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "foundation/secure_wipe.h"
@@ -13,8 +14,9 @@ namespace {
 
 constexpr char kBanner[] = "Quorrel Dazadevari Server Utility - Morvale.exe, Version 2.0";
 
-// The server name read at the prompt: 199 characters at most.
-constexpr int kServerNameBytes = 200;
+// The server name read at the prompt: 199 characters at most; a longer
+// answer is refused.
+constexpr std::size_t kServerNameBytes = 200;
 
 // Connections in the pool of the run's database object.
 constexpr int kPoolSize = 5;
@@ -153,22 +155,20 @@ bool FrontEnd::OpenMapiObjects(IMAPITable** storesTable, SRowSet** rows, IExchan
 bool FrontEnd::OpenDB() {
   Print(out_, "Please Enter VEXName: -> ");
   std::fflush(out_);
-  char name[kServerNameBytes] = {};
-  if (std::fgets(name, sizeof name, in_) != nullptr) {
-    const std::size_t length = std::strcspn(name, "\r\n");
-    // The rest of a longer line is not a second answer.
-    if (name[length] == '\0' && length == sizeof name - 1) {
-      for (int c = std::fgetc(in_); c != EOF && c != '\n'; c = std::fgetc(in_)) {
-      }
-    }
-    name[length] = '\0';
-  }
-  serverName_ = name;
+  // The whole line is read, so that the rest of a longer one is not taken
+  // for a second answer, and a name longer than the prompt takes is refused:
+  // cut, it could name another server.
+  serverName_.clear();
+  for (int c = std::fgetc(in_); c != EOF && c != '\n'; c = std::fgetc(in_)) serverName_ += static_cast<char>(c);
+  serverName_.resize(std::min(serverName_.size(), serverName_.find('\r')));
+  const bool fits = serverName_.size() < kServerNameBytes;
 
   database_ = CreatePMDatabase();
   bool opened = false;
   if (database_ == nullptr) {
     Print(out_, "CreatePMDatabase() failed\n");
+  } else if (!fits) {
+    Print(out_, "Open() failed for %s\n", serverName_.c_str());
   } else {
     opened = database_->Open(0, 0, settings_.connectionString, kPoolSize, nullptr, serverName_.c_str(), false, true, 0,
                              nullptr, true, 0);

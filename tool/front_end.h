@@ -71,7 +71,8 @@ class FrontEnd {
   // HRESULT of the search.
   bool SearchContainers(HRESULT* result);
   // Takes the four properties of the resolved mail user into the current
-  // texts; false after printing the line of the first one missing.
+  // texts; false after printing the line of the first one missing or longer
+  // than its text takes (never written cut).
   bool ReadMailUser(const SPropValue* values, ULONG count);
   void DumpUser(Pager* pager);
   // The end of a user's turn: the address list emptied, the texts cleared.

@@ -17,16 +17,23 @@ namespace {
 // the home store is kept only in the cache.
 constexpr std::uint8_t kColumnChanges = 1 | 2 | 4 | 16;
 
-// Copies at most 511 characters of a narrow address-book value and ends it.
-void CopyValue(char (&to)[512], const char* from) {
+// Copies at most 511 characters of a narrow address-book value and ends it;
+// false when the value is longer.
+bool CopyValue(char (&to)[512], const char* from) {
   std::strncpy(to, from != nullptr ? from : "", sizeof to - 1);
   to[sizeof to - 1] = '\0';
+  return from == nullptr || std::strlen(from) < sizeof to;
 }
 
-void CopyValue(wchar_t (&to)[512], const wchar_t* from) {
+bool CopyValue(wchar_t (&to)[512], const wchar_t* from) {
   std::wcsncpy(to, from != nullptr ? from : L"", 511);
   to[511] = L'\0';
+  return from == nullptr || std::wcslen(from) < 512;
 }
+
+// The text of a string property, of the width of the text it goes to.
+const char* TextOf(const SPropValue& value, const char (&)[512]) { return value.Value.lpszA; }
+const wchar_t* TextOf(const SPropValue& value, const wchar_t (&)[512]) { return value.Value.lpszW; }
 
 // The row set of one QueryRows, freed when it goes.
 struct RowSet {
@@ -179,21 +186,21 @@ bool FrontEnd::CheckUser(Pager* pager) {
 bool FrontEnd::ReadMailUser(const SPropValue* values, ULONG count) {
   UserTexts& t = texts_;
   const std::wstring name = Showable(t.storedDisplayName);
-  // Whether value `index` is missing; its line is printed when it is.
-  const auto missing = [&](ULONG index, ULONG tag, const char* line) {
-    if (index < count && values[index].ulPropTag == tag) return false;
+  // Takes value `index` into `to`; false, its line printed, when it is
+  // missing or longer than `to` takes (cut, it would be written to the
+  // database as another value).
+  const auto take = [&](auto& to, ULONG index, ULONG tag, const char* line) {
+    if (index < count && values[index].ulPropTag == tag && CopyValue(to, TextOf(values[index], to))) return true;
     Print(out_, line, name.c_str());
-    return true;
+    return false;
   };
-  if (missing(1, PR_EMS_AB_HOME_MDB, "Morvale():Could not find server distinguished name. User:%S\n")) return false;
-  CopyValue(t.currentServerDN, values[1].Value.lpszA);
-  if (missing(2, PR_EMAIL_ADDRESS, "Could not get email address for this mailbox. User:%S\n")) return false;
-  CopyValue(t.currentMailboxDN, values[2].Value.lpszA);
-  if (missing(0, PR_DISPLAY_NAME_W, "Could not get display name for this mailbox. User:%S\n")) return false;
-  CopyValue(t.currentDisplayName, values[0].Value.lpszW);
-  if (missing(3, PR_SMTP_ADDRESS, "Could not get SMTP email address for this mailbox. User:%S\n")) return false;
-  CopyValue(t.currentSmtpAddress, values[3].Value.lpszA);
-  return true;
+  return take(t.currentServerDN, 1, PR_EMS_AB_HOME_MDB,
+              "Morvale():Could not find server distinguished name. User:%S\n") &&
+         take(t.currentMailboxDN, 2, PR_EMAIL_ADDRESS, "Could not get email address for this mailbox. User:%S\n") &&
+         take(t.currentDisplayName, 0, PR_DISPLAY_NAME_W,
+              "Could not get display name for this mailbox. User:%S\n") &&
+         take(t.currentSmtpAddress, 3, PR_SMTP_ADDRESS,
+              "Could not get SMTP email address for this mailbox. User:%S\n");
 }
 
 bool FrontEnd::SearchContainers(HRESULT* result) {

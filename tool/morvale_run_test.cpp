@@ -229,6 +229,23 @@ TEST_F(MorvaleRunTest, AnUnknownServerAndAnEmptyOneAreToldApart) {
   EXPECT_EQ(run.out, std::string(kBanner) + kLogon + "Update Handhelds Complete\nmorvale finished\n");
 }
 
+TEST_F(MorvaleRunTest, AServerNameLongerThanThePromptTakesOpensNoOtherServer) {
+  LoadSample();
+  // Cut to the 199 characters the prompt takes, the answer would name this
+  // server.
+  const std::string kept(199, 'Q');
+  Sql("INSERT INTO ServerConfig (Id, ServiceName) VALUES (3, '" + kept + "');"
+      "INSERT INTO UserConfig (Id, ServerConfigId, DisplayName, MailboxDN, ServerDN) VALUES "
+      "(90, 3, 'Kept Server User', '/o=Q/cn=kept', '/o=Q/cn=MAIL1')");
+  const std::string answer = kept + "Q";
+  const CommandOutcome run = RunMorvale({"-d"}, answer + "\n");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, std::string(kBanner) +
+                         "Attempting MAPILogon....\nMAPILogon Success.\nOpening Default Message Store Mailbox - "
+                         "Quorrel Administrator.\nPlease Enter VEXName: -> Open() failed for " + answer +
+                         "\nOpenDB failed to open Database\n");
+}
+
 // Users whose check fails, each with the line that says why; the walk goes
 // on with the next user, and every user is dumped.
 TEST_F(MorvaleRunTest, EachFailedUserIsReportedAndTheWalkGoesOn) {
@@ -241,7 +258,8 @@ TEST_F(MorvaleRunTest, EachFailedUserIsReportedAndTheWalkGoesOn) {
       "(4, 1, 'Conference Room', '/o=Q/cn=room', '/o=Q/cn=MAIL1', NULL),"
       "(5, 1, 'Homeless', '/o=Q/cn=homeless', '/o=Q/cn=MAIL1', NULL),"
       "(6, 1, 'Locked', '/o=Q/cn=locked', '/o=Q/cn=MAIL1', NULL),"
-      "(7, 1, 'Fine', '/o=Q/cn=fine', '/o=Q/cn=MAIL1', 'fine@q.example');"
+      "(7, 1, 'Fine', '/o=Q/cn=fine', '/o=Q/cn=MAIL1', 'fine@q.example'),"
+      "(8, 1, 'Far Away', '/o=Q/cn=far', '/o=Q/cn=MAIL1', 'far@q.example');"
       "CREATE OR REPLACE FUNCTION RefuseUpdate() RETURNS trigger LANGUAGE plpgsql AS "
       "$$ BEGIN RAISE EXCEPTION 'row is locked'; END $$;"
       "CREATE TRIGGER Locked BEFORE UPDATE ON UserConfig FOR EACH ROW WHEN (OLD.Id = 6) "
@@ -256,6 +274,10 @@ TEST_F(MorvaleRunTest, EachFailedUserIsReportedAndTheWalkGoesOn) {
                   "home-mdb = /o=Q/cn=MAIL2\n"
                   "[user]\ndisplay-name = Fine\nemail-address = /o=Q/cn=fine\nsmtp-address = fine@q.example\n"
                   "home-mdb = /o=Q/cn=MAIL2\n"
+                  // Longer than the 511 characters a user's text takes: not
+                  // written cut.
+                  "[user]\ndisplay-name = Far Away\nemail-address = /o=Q/cn=far\nsmtp-address = far@q.example\n"
+                  "home-mdb = /o=Q/cn=Servers/cn=" + std::string(600, 'M') + "\n"
                   "[store]\ndn = /o=Q/cn=admin\ndisplay-name = Admin\nrole = default\n");
   const CommandOutcome run = RunMorvale({"-u", "-p", "Failures"}, "S1\n");
   EXPECT_EQ(run.exitCode, 0);
@@ -270,9 +292,11 @@ TEST_F(MorvaleRunTest, EachFailedUserIsReportedAndTheWalkGoesOn) {
                          "Morvale():Failed to set Server Name. User:Locked, hResult: <0>\n" +
                          ChangeBlock("Fine", "Fine", "/o=Q/cn=MAIL2", "/o=Q/cn=MAIL1", "fine@q.example",
                                      "fine@q.example") +
+                         "Morvale():Could not find server distinguished name. User:Far Away\n"
                          "Error(s) encountered while dealing with Handheld Info\nmorvale finished\n");
   EXPECT_EQ(Query("SELECT ServerDN FROM UserConfig WHERE Id = 6"), "/o=Q/cn=MAIL1");
   EXPECT_EQ(Query("SELECT ServerDN FROM UserConfig WHERE Id = 7"), "/o=Q/cn=MAIL2");
+  EXPECT_EQ(Query("SELECT ServerDN FROM UserConfig WHERE Id = 8"), "/o=Q/cn=MAIL1");
   Sql("DROP TRIGGER Locked ON UserConfig");
 }
 
