@@ -6,6 +6,7 @@
 
 #include "foundation/registry.h"
 #include "foundation/secure_wipe.h"
+#include "platform/ado/connection_string.h"
 #include "platform/crt/printf.h"
 
 namespace {
@@ -33,31 +34,6 @@ bool ReadValue(Registry& key, const char* name, char* field, const char* deflt) 
   }
   SecureWipe(read, sizeof read);
   return fits;
-}
-
-// A value as it may stand after its keyword's '=', by the rule of
-// ado::QuoteAdoValue applied to the narrow text as it stands (a conversion
-// to wide text and back could lose characters the code page does not
-// map): plain when it holds no ';', quote, '=', blank or control character
-// and does not begin with '{', else in '"' with '"' doubled. So the
-// connection string reads every value whole and no value adds a keyword.
-// The copy is reserved in full, so no partial copy of it is left behind.
-std::string QuotedValue(const char* value) {
-  const std::string_view text = value;
-  bool plain = text.empty() || text.front() != '{';
-  for (char c : text) {
-    if (c == ';' || c == '"' || c == '\'' || c == '=' || static_cast<unsigned char>(c) <= ' ') plain = false;
-  }
-  if (plain) return std::string(text);
-  std::string quoted;
-  quoted.reserve(2 * text.size() + 2);
-  quoted += '"';
-  for (char c : text) {
-    quoted += c;
-    if (c == '"') quoted += c;
-  }
-  quoted += '"';
-  return quoted;
 }
 
 // printf into the connection string; false, the string wiped and empty, when
@@ -93,13 +69,13 @@ bool ReadConnectionSettings(RunSettings* settings) {
       fits = ReadValue(user, "Password", password, "") && fits;
       user.Close();
     }
-    const std::string serverValue = QuotedValue(server);
-    const std::string nameValue = QuotedValue(name);
+    const std::string serverValue = ado::QuoteAdoValue(server);
+    const std::string nameValue = ado::QuoteAdoValue(name);
     if (!fits) {
       // Nothing is built from values that were cut.
     } else if (login[0] != '\0') {
-      std::string uid = QuotedValue(login);
-      std::string pwd = QuotedValue(password);
+      std::string uid = ado::QuoteAdoValue(login);
+      std::string pwd = ado::QuoteAdoValue(password);
       fits = Compose(settings, "Provider=SQLOLEDB;Server=%s;Database=%s;uid=%s;pwd=%s", serverValue.c_str(),
                      nameValue.c_str(), uid.c_str(), pwd.c_str());
       SecureWipe(uid.data(), uid.size());

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "platform/ado/ascii_text.h"
@@ -490,22 +491,36 @@ std::wstring LoginOfConnectionString(std::wstring_view text) {
   return login;
 }
 
-std::wstring QuoteAdoValue(std::wstring_view value) {
-  bool plain = value.empty() || value.front() != L'{';
-  for (wchar_t c : value) {
-    if (c == L';' || c == L'"' || c == L'\'' || c == L'=' || c <= L' ') plain = false;
+namespace {
+
+// QuoteAdoValue for either width of text, read as it stands.
+template <typename Char>
+std::basic_string<Char> QuotedAdoValue(std::basic_string_view<Char> value) {
+  const auto structure = [](Char c) {
+    return c == Char(';') || c == Char('"') || c == Char('\'') || c == Char('=') ||
+           static_cast<std::make_unsigned_t<Char>>(c) <= static_cast<std::make_unsigned_t<Char>>(' ');
+  };
+  bool plain = value.empty() || value.front() != Char('{');
+  for (Char c : value) {
+    if (structure(c)) plain = false;
   }
-  if (plain) return std::wstring(value);
-  std::wstring quoted;
+  if (plain) return std::basic_string<Char>(value);
+  std::basic_string<Char> quoted;
   quoted.reserve(2 * value.size() + 2);
-  quoted += L'"';
-  for (wchar_t c : value) {
+  quoted += Char('"');
+  for (Char c : value) {
     quoted += c;
-    if (c == L'"') quoted += c;
+    if (c == Char('"')) quoted += c;
   }
-  quoted += L'"';
+  quoted += Char('"');
   return quoted;
 }
+
+}  // namespace
+
+std::wstring QuoteAdoValue(std::wstring_view value) { return QuotedAdoValue(value); }
+
+std::string QuoteAdoValue(std::string_view value) { return QuotedAdoValue(value); }
 
 std::wstring ReplaceLogin(std::wstring_view text, std::wstring_view user, std::wstring_view password) {
   // Reserved in full: growing would leave copies of the password behind.

@@ -147,8 +147,10 @@ std::wstring LoginOfConnectionString(std::wstring_view text);
 // unchanged when plain, else in '"' with every '"' doubled. A value is plain
 // when it holds no ';', quote, '=', blank or control character and does not
 // begin with '{'. The result is reserved in full before it is filled, so
-// that building it leaves no partial copy of a secret behind.
+// that building it leaves no partial copy of a secret behind. The narrow
+// form reads its bytes as they stand (no code page conversion).
 std::wstring QuoteAdoValue(std::wstring_view value);
+std::string QuoteAdoValue(std::string_view value);
 
 // `text` with its login replaced: the "uid"/"User ID"/"User" pairs dropped
 // and "User ID=<user>" appended when `user` is not empty, the
