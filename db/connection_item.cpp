@@ -9,6 +9,7 @@
 #include "diagnostics/log.h"
 #include "diagnostics/message_table.h"
 #include "foundation/string_conversion.h"
+#include "foundation/string_util.h"
 #include "platform/ado/connection_string.h"
 #include "platform/crt/printf.h"
 #include "platform/win32/codepage.h"
@@ -118,13 +119,9 @@ void ConnectionItem::SetDb2SchemaOwner() {
                static_cast<std::int64_t>(static_cast<std::uint32_t>(hr)));
     return;
   }
-  // The schema as the text of an SQL literal: a quote in it doubled, so
-  // that it cannot end the literal and add SQL of its own.
-  std::wstring literal;
-  for (wchar_t c : schema) {
-    literal += c;
-    if (c == L'\'') literal += c;
-  }
+  // The schema as the text of an SQL literal, so that a quote in it cannot
+  // end the literal and add SQL of its own.
+  const std::wstring literal = DoubleSingleQuotes(schema);
   std::wstring sql;
   try {
     command->PutRefActiveConnection(connection_);

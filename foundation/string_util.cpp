@@ -43,6 +43,16 @@ void TrimWhitespace(std::string& s) {
   s = s.substr(begin, end - begin);
 }
 
+std::wstring DoubleSingleQuotes(std::wstring_view text) {
+  std::wstring out;
+  out.reserve(text.size() + 2);
+  for (wchar_t c : text) {
+    out += c;
+    if (c == L'\'') out += c;
+  }
+  return out;
+}
+
 int SplitString(const std::string& text, const std::string& delimiter,
                 std::list<std::string>* out, bool skipEmpty, bool trimTokens) {
   if (out == nullptr) return 0;

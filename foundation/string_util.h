@@ -1,6 +1,6 @@
 // Small text helpers shared by the whole system: trimming and splitting of
 // standard strings, a case-insensitive wildcard match, the decimal text of
-// numbers, and printf-style output of any length.
+// numbers, the text of an SQL literal, and printf-style output of any length.
 //
 // Pure functions of their arguments; any thread may call them. Printability
 // (TrimWideString) follows the Unicode character tables whatever the locale;
@@ -11,9 +11,14 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <string_view>
 
 // Removes leading and trailing blanks and tabs (only ' ' and '\t') in place.
 void TrimWhitespace(std::string& s);
+
+// The text with every single quote doubled: what stands between the quotes
+// of an SQL literal, so that no quote in it ends the literal.
+std::wstring DoubleSingleQuotes(std::wstring_view text);
 
 // Clears *out, then cuts text at every occurrence of delimiter, left to
 // right, and appends the tokens, the one after the last delimiter included.

@@ -13,6 +13,7 @@
 #include "device/otacr_request.h"
 #include "device/pager.h"
 #include "foundation/string_conversion.h"
+#include "foundation/string_util.h"
 #include "platform/crt/printf.h"
 #include "platform/win32/codepage.h"
 
@@ -23,12 +24,7 @@ constexpr int kPeerToPeerKeyBlob = 9;
 
 // The text doubled quote for quote, for a literal between single quotes.
 std::wstring QuotedLiteral(const char* text) {
-  std::wstring out;
-  for (wchar_t c : ToWideString(text != nullptr ? text : "", CP_ACP)) {
-    out += c;
-    if (c == L'\'') out += L'\'';
-  }
-  return out;
+  return DoubleSingleQuotes(ToWideString(text != nullptr ? text : "", CP_ACP));
 }
 
 }  // namespace
