@@ -159,7 +159,7 @@ class Table {
   sqlite3_stmt* upsert_ = nullptr;
 };
 
-std::string Name(const char* prefix, int i) { return prefix + std::to_string(i); }
+std::string Name(const char* prefix, int i) { return std::string(prefix) += std::to_string(i); }
 std::wstring WideName(const char* prefix, int i) {
   const std::string name = Name(prefix, i);
   return std::wstring(name.begin(), name.end());

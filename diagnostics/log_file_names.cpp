@@ -251,7 +251,8 @@ void PurgeComposedFiles(const DebugLogSettings& settings, const SYSTEMTIME& toda
                         const std::wstring& host) {
   // The purge runs for daily files only, so the names carry their date.
   std::string pattern = "*";
-  (pattern += ComposedCore(settings, host)) += "_" + Digits(8) + "_" + Digits(4) + ".txt";
+  (pattern += ComposedCore(settings, host)) += '_';
+  pattern += Digits(8) + "_" + Digits(4) + ".txt";
   const std::int64_t threshold = PurgeThreshold(today, settings.DebugLogMaxDailyFileAge);
   const int folder = OpenFolder(settings.logFolder);
   if (folder < 0) return;
