@@ -1,10 +1,11 @@
 // The walk over the server's users: per user the mailbox check against the
 // address book (-u), which hands what the address book says now to SetDNs,
 // and the dump (-d).
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <string>
+#include <string_view>
 
 #include "platform/com/com_ptr.h"
 #include "platform/crt/printf.h"
@@ -17,18 +18,15 @@ namespace {
 // the home store is kept only in the cache.
 constexpr std::uint8_t kColumnChanges = 1 | 2 | 4 | 16;
 
-// Copies at most 511 characters of a narrow address-book value and ends it;
-// false when the value is longer.
-bool CopyValue(char (&to)[512], const char* from) {
-  std::strncpy(to, from != nullptr ? from : "", sizeof to - 1);
-  to[sizeof to - 1] = '\0';
-  return from == nullptr || std::strlen(from) < sizeof to;
-}
-
-bool CopyValue(wchar_t (&to)[512], const wchar_t* from) {
-  std::wcsncpy(to, from != nullptr ? from : L"", 511);
-  to[511] = L'\0';
-  return from == nullptr || std::wcslen(from) < 512;
+// Copies at most 511 characters of a narrow or wide address-book value and
+// ends it; false when the value is longer.
+template <typename Char>
+bool CopyValue(Char (&to)[512], const Char* from) {
+  const std::basic_string_view<Char> text = from != nullptr ? from : std::basic_string_view<Char>();
+  const std::size_t length = std::min(text.size(), std::size(to) - 1);
+  std::copy_n(text.data(), length, to);
+  to[length] = Char();
+  return text.size() < std::size(to);
 }
 
 // The text of a string property, of the width of the text it goes to.
