@@ -203,7 +203,7 @@ class Bound {
   // heap is given back (which ends its binding).
   void Wipe() {
     if (size_ > sizeof local_) {
-      std::fill(heap_.begin(), heap_.end(), std::uint8_t{0});
+      explicit_bzero(heap_.data(), heap_.size());  // not dropped as a store before a free
       std::vector<std::uint8_t>().swap(heap_);
       size_ = 0;
       binding.reset();
@@ -1159,7 +1159,7 @@ class OdbcDriverImpl final : public Driver {
                                      nullptr, SQL_DRIVER_NOPROMPT);
     // The connection string (with its password) is never echoed back: the
     // out-connection string is not asked for.
-    std::fill(units.begin(), units.end(), u'\0');
+    explicit_bzero(units.data(), units.size() * sizeof(char16_t));
     if (!SQL_SUCCEEDED(rc)) {
       ReadDiagnostics(SQL_HANDLE_DBC, dbc, diagnostics);
       SQLFreeHandle(SQL_HANDLE_DBC, dbc);
